@@ -1,0 +1,158 @@
+#include "cli/cli.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <system_error>
+
+#include "cli/safe_file_writer.h"
+#include "core/output_names.h"
+#include "core/transform.h"
+#include "picture/bitmap.h"
+#include "picture/exceptions.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  quorvex-cli info FILE...\n"
+    "  quorvex-cli decode FILE OUT.bmp\n"
+    "  quorvex-cli encrypt [--code TEXT] [--mode test|save|delete] [--dest DIR] FILE...\n"
+    "  quorvex-cli decrypt [--code TEXT] [--mode test|save|delete] [--dest DIR] FILE...\n";
+
+enum class RunMode { Test, Save, Delete };
+
+struct RunOptions {
+  std::string code = "614052";
+  RunMode mode = RunMode::Save;
+  std::string dest = ".";
+  std::vector<std::string> files;
+};
+
+// The picture as the program loads it.
+void LoadWorkingBitmap(const std::string& path, TBitmap& working) { working.LoadFile(path); }
+
+std::string FileName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+// The log's error line, for one failed file.
+void ReportFailure(std::ostream& err, const std::string& message, const std::string& path) {
+  err << " ERROR (" << message << ") while processing " << FileName(path) << "\n";
+}
+
+// Runs step for each file, catching failures file by file.
+int ForEachFile(const std::vector<std::string>& files, std::ostream& err,
+                const std::function<void(const std::string&)>& step) {
+  int status = 0;
+  for (const auto& file : files) {
+    try {
+      step(file);
+    } catch (const std::exception& e) {
+      ReportFailure(err, e.what(), file);
+      status = 1;
+    }
+  }
+  return status;
+}
+
+int Usage(std::ostream& err, const std::string& problem) {
+  err << "quorvex-cli: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+  return ForEachFile(files, err, [&](const std::string& file) {
+    TBitmap working;
+    LoadWorkingBitmap(file, working);
+    const auto palette = working.QueryPalette();
+    out << file << ": " << working.ClassName() << " " << PixelLayoutName(working.Layout()) << " "
+        << working.ImageWidth() << "x" << working.ImageHeight() << " palette "
+        << (palette ? palette->size() : 0) << "\n";
+  });
+}
+
+int Run(bool encrypt, const RunOptions& options, std::ostream& out, std::ostream& err) {
+  return ForEachFile(options.files, err, [&](const std::string& file) {
+    TBitmap working;
+    LoadWorkingBitmap(file, working);
+    TBitmap result;
+    if (encrypt) {
+      EncryptTransform(working, options.code, result);
+    } else {
+      DecryptTransform(working, options.code, result);
+    }
+    if (options.mode == RunMode::Test) return;
+    const std::string name =
+        encrypt ? EncryptedOutputName(FileName(file)) : DecryptedOutputName(FileName(file));
+    const std::string target = options.dest + "/" + name;
+    out << " Image saved as:  " << name << "\n";
+    SaveFileAtomically(result, target);
+    if (options.mode == RunMode::Delete) {
+      // Never delete the only copy: the output must be another file.
+      std::error_code ec;
+      if (!std::filesystem::equivalent(file, target, ec) && !ec) ::unlink(file.c_str());
+    }
+  });
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) return Usage(err, "no command");
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+
+  if (command == "info") {
+    if (rest.empty()) return Usage(err, "info needs at least one file");
+    return Info(rest, out, err);
+  }
+  if (command == "decode") {
+    if (rest.size() != 2) return Usage(err, "decode needs FILE and OUT.bmp");
+    return ForEachFile({rest[0]}, err, [&](const std::string& file) {
+      TBitmap working;
+      LoadWorkingBitmap(file, working);
+      SaveFileAtomically(working, rest[1]);
+    });
+  }
+  if (command != "encrypt" && command != "decrypt") return Usage(err, "unknown command " + command);
+
+  RunOptions options;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const std::string& arg = rest[i];
+    const bool hasValue = i + 1 < rest.size();
+    if (arg == "--code" || arg == "--mode" || arg == "--dest") {
+      if (!hasValue) return Usage(err, arg + " needs a value");
+      const std::string& value = rest[++i];
+      if (arg == "--code") {
+        options.code = value;
+      } else if (arg == "--dest") {
+        options.dest = value;
+      } else if (value == "test") {
+        options.mode = RunMode::Test;
+      } else if (value == "save") {
+        options.mode = RunMode::Save;
+      } else if (value == "delete") {
+        options.mode = RunMode::Delete;
+      } else {
+        return Usage(err, "unknown mode " + value);
+      }
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      return Usage(err, "unknown option " + arg);
+    } else {
+      if (arg == "--") {
+        options.files.insert(options.files.end(), rest.begin() + static_cast<ptrdiff_t>(i) + 1,
+                             rest.end());
+        break;
+      }
+      options.files.push_back(arg);
+    }
+  }
+  if (options.files.empty()) return Usage(err, command + " needs at least one file");
+  return Run(command == "encrypt", options, out, err);
+}
+
+}  // namespace quorvex

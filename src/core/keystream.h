@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorvex {
+
+// The process-wide 32-bit linear congruential generator whose state is set
+// straight from the user's code. Files scrambled by one build must
+// unscramble with another, so every step is fixed bit for bit.
+class Keystream {
+ public:
+  static constexpr uint32_t kMultiplier = 134775813;  // 0x08088405
+  static constexpr uint32_t kIncrement = 1;
+
+  static void setSeed(int32_t seed) { state_ = static_cast<uint32_t>(seed); }
+  // Advances one step, then scales the new state into [0, range).
+  static uint32_t nextBelow(uint32_t range) {
+    state_ = state_ * kMultiplier + kIncrement;
+    return static_cast<uint32_t>((uint64_t{state_} * range) >> 32);
+  }
+  static uint32_t state() { return state_; }
+
+  // dst[i] = nextBelow(256) ^ src[i] for i = 0 .. count-1, in that order;
+  // src and dst may be the same buffer.
+  static void xorBytes(const uint8_t* src, uint8_t* dst, size_t count);
+
+ private:
+  static inline uint32_t state_ = 0;
+};
+
+}  // namespace quorvex

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "picture/graphic.h"
+
+namespace quorvex {
+
+enum class PixelLayout {
+  DeviceBitmap,
+  Bits1,
+  Bits4,
+  Bits8,
+  Bits15,
+  Bits16,
+  Bits24,
+  Bits32,
+  CustomBits,
+};
+
+const char* PixelLayoutName(PixelLayout layout);
+
+// Storage above this many bytes is refused with EOutOfResources rather than
+// attempted: a 20-byte header must not be able to claim gigabytes.
+inline constexpr uint64_t kMaxStorageBytes = uint64_t{1} << 30;
+
+inline constexpr uint32_t kCompressionNone = 0;
+inline constexpr uint32_t kCompressionBitFields = 3;
+
+// Row stride in bytes: rows are padded to a multiple of 4 bytes.
+uint64_t RowStride(uint64_t width, uint32_t bitsPerPixel);
+
+// Owns pixel storage allocated zero-filled.
+class TPixelStorage {
+ public:
+  TPixelStorage() = default;
+  // Raises EOutOfResources when the size is over the limit or cannot be had.
+  explicit TPixelStorage(uint64_t size);
+  uint8_t* Data() { return data_.get(); }
+  const uint8_t* Data() const { return data_.get(); }
+  size_t Size() const { return size_; }
+
+ private:
+  struct Free {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, Free> data_;
+  size_t size_ = 0;
+};
+
+// The shared image record: header values, colour table, palette and storage.
+struct TBitmapImage {
+  enum class Storage { None, Device, Dib };
+
+  int32_t width = 0;
+  int32_t height = 0;  // always the absolute value
+  bool topDown = false;
+  uint16_t bitCount = 0;  // 0: no layout set
+  uint32_t compression = kCompressionNone;
+  std::array<uint32_t, 3> masks{};  // red, green, blue; meaningful with bit fields
+  int32_t xPelsPerMeter = 0;
+  int32_t yPelsPerMeter = 0;
+  uint32_t colorsUsed = 0;
+  uint32_t colorsImportant = 0;
+  std::vector<uint32_t> colorTable;  // entries as in files: blue, green, red, 0
+  std::optional<TPalette> palette;   // a palette given by a file or a caller
+
+  Storage storage = Storage::None;
+  // Device storage is 32-bit blue, green, red, unused; until something needs
+  // its bytes it stays unallocated and counts as white.
+  mutable TPixelStorage pixels;
+
+  uint64_t Stride() const;
+  // Gives lazily white device storage its bytes.
+  void Materialize() const;
+  PixelLayout Layout() const;
+  bool HasPixels() const { return storage != Storage::None; }
+  uint16_t StorageBits() const { return storage == Storage::Device ? 32 : bitCount; }
+  // Address of storage row r (0 = first in memory).
+  uint8_t* StorageRow(uint64_t r) { return pixels.Data() + r * Stride(); }
+  const uint8_t* StorageRow(uint64_t r) const { return pixels.Data() + r * Stride(); }
+  // Storage row of image row y (0 = top).
+  uint64_t StorageRowOf(int32_t y) const {
+    return topDown ? static_cast<uint64_t>(y) : static_cast<uint64_t>(height - 1 - y);
+  }
+};
+
+class TBitmap : public TGraphic {
+ public:
+  TBitmap();
+  TBitmap(const TBitmap&) = delete;
+  TBitmap& operator=(const TBitmap&) = delete;
+  ~TBitmap() override;
+
+  std::string ClassName() const override { return "TBitmap"; }
+  void TakeFrom(const TPersistent* source) override;
+
+  bool IsEmpty() const override;
+  int32_t ImageWidth() const override;
+  int32_t ImageHeight() const override;
+  std::optional<TPalette> QueryPalette() const override;
+  void SetImageWidth(int32_t width) override;
+  void SetImageHeight(int32_t height) override;
+  void ApplyPalette(std::optional<TPalette> palette) override;
+  void ReadFromStream(TStream& stream) override;
+  void WriteToStream(TStream& stream) const override;
+
+  PixelLayout Layout() const;
+  void SetLayout(PixelLayout layout);
+
+  // Address of the first storage byte of image row y (0 = top), for
+  // 0 <= y <= height; row `height` is just outside the image and must not be
+  // touched. Makes the image private first.
+  uint8_t* RowAddress(int32_t y);
+  // Read-only access, which leaves a shared image shared.
+  const uint8_t* RowAddress(int32_t y) const;
+
+  // Facts of the storage, for writers, tests and the command line.
+  uint64_t Stride() const;
+  uint16_t BitsPerPixel() const;
+  uint32_t Compression() const;
+  std::array<uint32_t, 3> Masks() const;
+  bool IsTopDown() const;
+  const std::vector<uint32_t>& ColorTable() const;
+  // Whether two bitmaps hold the very same image record.
+  bool SharesImageWith(const TBitmap& other) const;
+  // The colour of one pixel as 0xRRGGBB, in any layout.
+  uint32_t PixelColor(int32_t x, int32_t y) const;
+
+  enum class StorageKind { DeviceDependent, DeviceIndependent };
+  void SetStorageKind(StorageKind kind);
+
+ private:
+  std::shared_ptr<TBitmapImage> Image() const;
+  void ReplaceImage(std::shared_ptr<TBitmapImage> image);
+  TBitmapImage& MakePrivate();
+  void MakeDeviceIndependent();
+  void NotifyChanged() {}
+
+  std::shared_ptr<TBitmapImage> image_;
+};
+
+// The 16-colour standard palette that Bits4 bitmaps start with.
+const TPalette& StandardPalette16();
+// The 256-colour halftone palette that Bits8 bitmaps start with.
+const TPalette& HalftonePalette();
+
+}  // namespace quorvex

@@ -1,0 +1,196 @@
+// The BMP format as the bitmap reads and writes it. The writer copies the
+// storage unchanged, padding included, so scrambled files reload byte for byte.
+#include <algorithm>
+#include <cstring>
+
+#include "picture/bitmap.h"
+#include "picture/exceptions.h"
+#include "picture/stream.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kInfoHeaderSize = 40;
+// Headers from 52 bytes on carry the red, green and blue masks at offset 40.
+constexpr uint32_t kHeaderWithMasksSize = 52;
+
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) |
+         (uint32_t{b[at + 3]} << 24);
+}
+
+uint16_t U16At(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+bool ValidBitCount(uint16_t bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+}  // namespace
+
+void TBitmap::ReadFromStream(TStream& stream) {
+  const int64_t n = stream.Remaining();
+  if (n <= 0) {
+    ReplaceImage(std::make_shared<TBitmapImage>());
+    return;
+  }
+
+  uint8_t fileHeader[kFileHeaderSize];
+  stream.ReadBuffer(fileHeader, sizeof fileHeader);
+  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') throw EInvalidGraphic(kBitmapNotValid);
+
+  const uint32_t headerSize = stream.ReadU32LE();
+  auto image = std::make_shared<TBitmapImage>();
+  uint16_t planes = 1;
+  bool core = false;
+  int32_t height = 0;
+  std::vector<uint8_t> header;
+  if (headerSize == kCoreHeaderSize) {
+    core = true;
+    image->width = stream.ReadU16LE();
+    height = stream.ReadU16LE();
+    planes = stream.ReadU16LE();
+    image->bitCount = stream.ReadU16LE();
+  } else {
+    if (headerSize < kInfoHeaderSize) throw EInvalidGraphic(kBitmapNotValid);
+    // Refuse a header longer than the data before allocating it.
+    if (headerSize - 4 > static_cast<uint64_t>(stream.Remaining())) {
+      throw EReadError(kStreamReadError);
+    }
+    header.resize(headerSize);
+    stream.ReadBuffer(header.data() + 4, headerSize - 4);
+    image->width = static_cast<int32_t>(U32At(header, 4));
+    height = static_cast<int32_t>(U32At(header, 8));
+    planes = U16At(header, 12);
+    image->bitCount = U16At(header, 14);
+    image->compression = U32At(header, 16);
+    image->xPelsPerMeter = static_cast<int32_t>(U32At(header, 24));
+    image->yPelsPerMeter = static_cast<int32_t>(U32At(header, 28));
+    image->colorsUsed = U32At(header, 32);
+    image->colorsImportant = U32At(header, 36);
+  }
+  int64_t remaining = n - static_cast<int64_t>(kFileHeaderSize) - headerSize;
+  const uint32_t sizeImage = core ? 0 : U32At(header, 20);
+
+  if (image->compression != kCompressionNone && image->compression != kCompressionBitFields) {
+    throw EReadError(kStreamReadError);
+  }
+  if (planes != 1) throw EInvalidGraphic(kBitmapNotValid);
+
+  const bool fields = image->compression == kCompressionBitFields;
+  if (fields && (image->bitCount == 16 || image->bitCount == 32)) {
+    if (headerSize == kInfoHeaderSize) {
+      for (auto& mask : image->masks) mask = stream.ReadU32LE();
+      remaining -= 12;
+    } else if (headerSize >= kHeaderWithMasksSize) {
+      for (size_t i = 0; i < 3; ++i) image->masks[i] = U32At(header, 40 + 4 * i);
+    }
+  }
+
+  // Colour table; entries past the 256 the table can hold are skipped.
+  uint64_t colors = image->colorsUsed;
+  if (colors == 0 && (image->bitCount == 1 || image->bitCount == 4 || image->bitCount == 8)) {
+    colors = uint64_t{1} << image->bitCount;
+  }
+  const uint64_t entrySize = core ? 3 : 4;
+  if (colors * entrySize > static_cast<uint64_t>(stream.Remaining())) {
+    throw EReadError(kStreamReadError);
+  }
+  const uint64_t kept = std::min<uint64_t>(colors, kMaxPaletteEntries);
+  std::vector<uint8_t> table(kept * entrySize);
+  stream.ReadBuffer(table.data(), table.size());
+  stream.Skip(static_cast<int64_t>((colors - kept) * entrySize));
+  remaining -= static_cast<int64_t>(colors * entrySize);
+  for (uint64_t i = 0; i < kept; ++i) {
+    const uint8_t* e = table.data() + i * entrySize;
+    image->colorTable.push_back(uint32_t{e[0]} | (uint32_t{e[1]} << 8) | (uint32_t{e[2]} << 16));
+  }
+
+  // Storage from the header: the checks the platform would make.
+  if (!ValidBitCount(image->bitCount) || image->width <= 0 || height == 0 ||
+      height == INT32_MIN || (fields && image->bitCount != 16 && image->bitCount != 32)) {
+    throw EInvalidGraphic(kBitmapNotValid);
+  }
+  image->topDown = height < 0;
+  image->height = height < 0 ? -height : height;
+  image->storage = TBitmapImage::Storage::Dib;
+  const uint64_t storageSize = image->Stride() * static_cast<uint64_t>(image->height);
+  image->pixels = TPixelStorage(storageSize);
+
+  const uint64_t imageSize = sizeImage != 0 ? sizeImage : storageSize;
+  uint64_t toRead = remaining < 0 ? imageSize : std::min<uint64_t>(imageSize, remaining);
+  toRead = std::min<uint64_t>(toRead, storageSize);
+  stream.ReadBuffer(image->pixels.Data(), static_cast<size_t>(toRead));
+
+  std::vector<uint32_t> fileTable = std::move(image->colorTable);
+  if (image->bitCount <= 8) {
+    fileTable.resize(std::min<size_t>(fileTable.size(), size_t{1} << image->bitCount));
+    image->colorTable = std::move(fileTable);
+  } else if (image->colorsUsed > 0 && !fileTable.empty()) {
+    TPalette palette;
+    for (uint32_t entry : fileTable) {
+      palette.push_back({static_cast<uint8_t>(entry >> 16), static_cast<uint8_t>(entry >> 8),
+                         static_cast<uint8_t>(entry)});
+    }
+    image->palette = std::move(palette);
+  }
+  ReplaceImage(std::move(image));
+}
+
+void TBitmap::WriteToStream(TStream& stream) const {
+  std::shared_ptr<TBitmapImage> image = image_;
+  if (!image->HasPixels()) return;
+  if (image->storage == TBitmapImage::Storage::Device) {
+    // Written as device-independent storage of the display's depth.
+    image->Materialize();
+  }
+  const uint16_t bits = image->StorageBits();
+  const bool dib = image->storage == TBitmapImage::Storage::Dib;
+  const uint32_t compression = dib ? image->compression : kCompressionNone;
+
+  std::vector<uint32_t> table;
+  if (bits <= 8) {
+    table = image->colorTable;
+  } else if (image->palette) {
+    for (size_t i = 0; i < std::min(image->palette->size(), kMaxPaletteEntries); ++i) {
+      const TRGB& c = (*image->palette)[i];
+      table.push_back(uint32_t{c.blue} | (uint32_t{c.green} << 8) | (uint32_t{c.red} << 16));
+    }
+  }
+  const bool masks = bits > 8 && compression == kCompressionBitFields;
+  const uint32_t headerBytes =
+      kInfoHeaderSize + (masks ? 12 : 0) + 4 * static_cast<uint32_t>(table.size());
+  const uint64_t imageSize = image->pixels.Size();
+  const uint32_t colorsUsed = table.empty() ? (dib ? image->colorsUsed : 0)
+                                            : static_cast<uint32_t>(table.size());
+
+  TMemoryStream head;
+  head.WriteBuffer("BM", 2);
+  head.WriteU32LE(static_cast<uint32_t>(kFileHeaderSize + headerBytes + imageSize));
+  head.WriteU16LE(0);
+  head.WriteU16LE(0);
+  head.WriteU32LE(static_cast<uint32_t>(kFileHeaderSize + headerBytes));
+  head.WriteU32LE(kInfoHeaderSize);
+  head.WriteU32LE(static_cast<uint32_t>(image->width));
+  head.WriteU32LE(static_cast<uint32_t>(image->topDown ? -image->height : image->height));
+  head.WriteU16LE(1);
+  head.WriteU16LE(bits);
+  head.WriteU32LE(compression);
+  head.WriteU32LE(static_cast<uint32_t>(imageSize));
+  head.WriteU32LE(static_cast<uint32_t>(dib ? image->xPelsPerMeter : 0));
+  head.WriteU32LE(static_cast<uint32_t>(dib ? image->yPelsPerMeter : 0));
+  head.WriteU32LE(colorsUsed);
+  head.WriteU32LE(dib ? image->colorsImportant : 0);
+  if (masks) {
+    for (uint32_t mask : image->masks) head.WriteU32LE(mask);
+  }
+  for (uint32_t entry : table) head.WriteU32LE(entry & 0xFFFFFFu);
+  stream.WriteBuffer(head.Bytes().data(), head.Bytes().size());
+  stream.WriteBuffer(image->pixels.Data(), image->pixels.Size());
+}
+
+}  // namespace quorvex
