@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "picture/canvas.h"
 #include "picture/exceptions.h"
 #include "picture/pixel_codec.h"
 
@@ -75,19 +76,19 @@ std::shared_ptr<TBitmapImage> CloneImage(const TBitmapImage& image) {
   return copy;
 }
 
-// Fills every pixel of new device-independent storage with white; padding
-// stays zero.
-void FillWhite(TBitmapImage& image) {
+// Fills every pixel of new device-independent storage with a colour
+// (0xRRGGBB); padding stays zero.
+void FillColor(TBitmapImage& image, uint32_t rgb) {
   const uint16_t bits = image.bitCount;
   const uint64_t stride = image.Stride();
   if (image.height == 0 || stride == 0) return;
   uint8_t* first = image.StorageRow(0);
   if (bits <= 8) {
-    const uint32_t white = NearestColorIndex(image.colorTable, 0xFFFFFF, image.colorTable.size());
-    for (int32_t x = 0; x < image.width; ++x) WritePixelIndex(first, x, bits, white);
+    const uint32_t index = NearestColorIndex(image.colorTable, rgb, image.colorTable.size());
+    for (int32_t x = 0; x < image.width; ++x) WritePixelIndex(first, x, bits, index);
   } else {
-    const uint32_t white = EncodeDirectColor(image, 0xFFFFFF);
-    for (int32_t x = 0; x < image.width; ++x) WriteDirectPixel(first, x, bits, white);
+    const uint32_t encoded = EncodeDirectColor(image, rgb);
+    for (int32_t x = 0; x < image.width; ++x) WriteDirectPixel(first, x, bits, encoded);
   }
   for (int32_t r = 1; r < image.height; ++r) std::memcpy(image.StorageRow(r), first, stride);
 }
@@ -155,7 +156,9 @@ TPixelStorage::TPixelStorage(uint64_t size) {
   size_ = static_cast<size_t>(size);
 }
 
-void TPixelStorage::Free::operator()(uint8_t* p) const { std::free(p); }
+void TPixelStorage::Free::operator()(uint8_t* p) const {
+  std::free(p);
+}
 
 uint64_t TBitmapImage::Stride() const {
   return RowStride(static_cast<uint64_t>(width), StorageBits());
@@ -193,10 +196,10 @@ PixelLayout TBitmapImage::Layout() const {
 }
 
 const TPalette& StandardPalette16() {
-  static const TPalette palette = {
-      {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
-      {0, 128, 128}, {128, 128, 128}, {192, 192, 192}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-      {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+  static const TPalette palette = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                   {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {128, 128, 128},
+                                   {192, 192, 192}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                   {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
   return palette;
 }
 
@@ -221,7 +224,9 @@ const TPalette& HalftonePalette() {
 TBitmap::TBitmap() : image_(std::make_shared<TBitmapImage>()) {}
 TBitmap::~TBitmap() = default;
 
-std::shared_ptr<TBitmapImage> TBitmap::Image() const { return image_; }
+std::shared_ptr<TBitmapImage> TBitmap::Image() const {
+  return image_;
+}
 
 void TBitmap::ReplaceImage(std::shared_ptr<TBitmapImage> image) {
   {
@@ -255,17 +260,39 @@ void TBitmap::TakeFrom(const TPersistent* source) {
   source->CopyOnto(*this);
 }
 
-bool TBitmap::IsEmpty() const { return !image_->HasPixels(); }
-int32_t TBitmap::ImageWidth() const { return image_->width; }
-int32_t TBitmap::ImageHeight() const { return image_->height; }
-PixelLayout TBitmap::Layout() const { return image_->Layout(); }
-uint64_t TBitmap::Stride() const { return image_->Stride(); }
-uint16_t TBitmap::BitsPerPixel() const { return image_->StorageBits(); }
-uint32_t TBitmap::Compression() const { return image_->compression; }
-std::array<uint32_t, 3> TBitmap::Masks() const { return image_->masks; }
-bool TBitmap::IsTopDown() const { return image_->topDown; }
-const std::vector<uint32_t>& TBitmap::ColorTable() const { return image_->colorTable; }
-bool TBitmap::SharesImageWith(const TBitmap& other) const { return image_ == other.image_; }
+bool TBitmap::IsEmpty() const {
+  return !image_->HasPixels();
+}
+int32_t TBitmap::ImageWidth() const {
+  return image_->width;
+}
+int32_t TBitmap::ImageHeight() const {
+  return image_->height;
+}
+PixelLayout TBitmap::Layout() const {
+  return image_->Layout();
+}
+uint64_t TBitmap::Stride() const {
+  return image_->Stride();
+}
+uint16_t TBitmap::BitsPerPixel() const {
+  return image_->StorageBits();
+}
+uint32_t TBitmap::Compression() const {
+  return image_->compression;
+}
+std::array<uint32_t, 3> TBitmap::Masks() const {
+  return image_->masks;
+}
+bool TBitmap::IsTopDown() const {
+  return image_->topDown;
+}
+const std::vector<uint32_t>& TBitmap::ColorTable() const {
+  return image_->colorTable;
+}
+bool TBitmap::SharesImageWith(const TBitmap& other) const {
+  return image_ == other.image_;
+}
 
 std::optional<TPalette> TBitmap::QueryPalette() const {
   const TBitmapImage& image = *image_;
@@ -283,7 +310,8 @@ namespace {
 
 // The same picture at a new size: white, with the old picture at the top
 // left, cut to the new size.
-std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, int32_t height) {
+std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, int32_t height,
+                                      uint32_t fill) {
   if (width < 0 || height < 0) throw EInvalidGraphic(kBitmapNotValid);
   auto image = CloneHeader(old);
   image->width = width;
@@ -294,7 +322,7 @@ std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, in
   } else if (image->bitCount != 0) {
     image->storage = TBitmapImage::Storage::Dib;
     AllocateStorage(*image);
-    FillWhite(*image);
+    FillColor(*image, fill);
     CopyPicture(old, *image, image->colorTable.size());
   } else {
     image->storage = TBitmapImage::Storage::Device;
@@ -314,12 +342,12 @@ std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, in
 
 void TBitmap::SetImageWidth(int32_t width) {
   if (width == image_->width) return;
-  ReplaceImage(Resized(*image_, width, image_->height));
+  ReplaceImage(Resized(*image_, width, image_->height, canvas_ ? canvas_->BrushColor() : 0xFFFFFF));
 }
 
 void TBitmap::SetImageHeight(int32_t height) {
   if (height == image_->height) return;
-  ReplaceImage(Resized(*image_, image_->width, height));
+  ReplaceImage(Resized(*image_, image_->width, height, canvas_ ? canvas_->BrushColor() : 0xFFFFFF));
 }
 
 void TBitmap::SetLayout(PixelLayout layout) {
@@ -356,7 +384,7 @@ void TBitmap::SetLayout(PixelLayout layout) {
   if (old.HasPixels()) {
     image->storage = TBitmapImage::Storage::Dib;
     AllocateStorage(*image);
-    FillWhite(*image);
+    FillColor(*image, 0xFFFFFF);
     CopyPicture(old, *image, palette ? std::min(palette->size(), image->colorTable.size()) : 0);
   }
   ReplaceImage(std::move(image));

@@ -91,6 +91,8 @@ struct TBitmapImage {
   }
 };
 
+class TCanvas;
+
 class TBitmap : public TGraphic {
  public:
   TBitmap();
@@ -110,6 +112,10 @@ class TBitmap : public TGraphic {
   void ApplyPalette(std::optional<TPalette> palette) override;
   void ReadFromStream(TStream& stream) override;
   void WriteToStream(TStream& stream) const override;
+  void DrawInto(TCanvas& canvas, const TRect& rect) const override;
+
+  // The drawing surface, made on first use and owned by the bitmap.
+  TCanvas& Surface();
 
   PixelLayout Layout() const;
   void SetLayout(PixelLayout layout);
@@ -144,6 +150,8 @@ class TBitmap : public TGraphic {
   void NotifyChanged() {}
 
   std::shared_ptr<TBitmapImage> image_;
+  std::unique_ptr<TCanvas> canvas_;
+  friend class TCanvas;
 };
 
 // The 16-colour standard palette that Bits4 bitmaps start with.

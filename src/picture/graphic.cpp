@@ -23,6 +23,11 @@ void TPersistent::TakeFrom(const TPersistent* source) {
   }
 }
 
+void TGraphic::DrawInto(TCanvas& canvas, const TRect& rect) const {
+  (void)canvas;
+  (void)rect;
+}
+
 void TGraphic::LoadFile(const std::string& path) {
   TFileStream stream(path, TFileStream::Mode::OpenRead);
   ReadFromStream(stream);

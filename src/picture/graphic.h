@@ -8,6 +8,16 @@
 namespace quorvex {
 
 class TStream;
+class TCanvas;
+
+struct TRect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;  // exclusive
+  int32_t bottom = 0;  // exclusive
+  int32_t Width() const { return right - left; }
+  int32_t Height() const { return bottom - top; }
+};
 
 struct TRGB {
   uint8_t red = 0;
@@ -48,6 +58,9 @@ class TGraphic : public TPersistent {
   virtual void SaveFile(const std::string& path) const;
   virtual void ReadFromStream(TStream& stream) = 0;
   virtual void WriteToStream(TStream& stream) const = 0;
+  // Paints the whole graphic into rect of the canvas, stretched to it and
+  // clipped to the canvas's bitmap. The base paints nothing.
+  virtual void DrawInto(TCanvas& canvas, const TRect& rect) const;
 
  protected:
   bool transparent_ = false;
