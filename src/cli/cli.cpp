@@ -33,7 +33,9 @@ struct RunOptions {
 };
 
 // The picture as the program loads it.
-void LoadWorkingBitmap(const std::string& path, TBitmap& working) { working.LoadFile(path); }
+void LoadWorkingBitmap(const std::string& path, TBitmap& working) {
+  working.LoadFile(path);
+}
 
 std::string FileName(const std::string& path) {
   return std::filesystem::path(path).filename().string();

@@ -14,7 +14,8 @@ namespace quorvex {
 
 void SaveFileAtomically(const TGraphic& graphic, const std::string& path) {
   const std::filesystem::path target(path);
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string temp =
+      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) throw EFCreateError(FormatMessage("Cannot create file %s", path.c_str()));
   const mode_t mask = ::umask(0);

@@ -111,8 +111,8 @@ void TBitmap::ReadFromStream(TStream& stream) {
   }
 
   // Storage from the header: the checks the platform would make.
-  if (!ValidBitCount(image->bitCount) || image->width <= 0 || height == 0 ||
-      height == INT32_MIN || (fields && image->bitCount != 16 && image->bitCount != 32)) {
+  if (!ValidBitCount(image->bitCount) || image->width <= 0 || height == 0 || height == INT32_MIN ||
+      (fields && image->bitCount != 16 && image->bitCount != 32)) {
     throw EInvalidGraphic(kBitmapNotValid);
   }
   image->topDown = height < 0;
@@ -165,8 +165,8 @@ void TBitmap::WriteToStream(TStream& stream) const {
   const uint32_t headerBytes =
       kInfoHeaderSize + (masks ? 12 : 0) + 4 * static_cast<uint32_t>(table.size());
   const uint64_t imageSize = image->pixels.Size();
-  const uint32_t colorsUsed = table.empty() ? (dib ? image->colorsUsed : 0)
-                                            : static_cast<uint32_t>(table.size());
+  const uint32_t colorsUsed =
+      table.empty() ? (dib ? image->colorsUsed : 0) : static_cast<uint32_t>(table.size());
 
   TMemoryStream head;
   head.WriteBuffer("BM", 2);

@@ -14,10 +14,10 @@ class Exception : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
-#define QUORVEX_EXCEPTION(Name, Base)                                   \
-  class Name : public Base {                                           \
-   public:                                                              \
-    explicit Name(const std::string& message) : Base(message) {}       \
+#define QUORVEX_EXCEPTION(Name, Base)                            \
+  class Name : public Base {                                     \
+   public:                                                       \
+    explicit Name(const std::string& message) : Base(message) {} \
   }
 
 QUORVEX_EXCEPTION(EConvertError, Exception);

@@ -13,7 +13,7 @@ class TCanvas;
 struct TRect {
   int32_t left = 0;
   int32_t top = 0;
-  int32_t right = 0;  // exclusive
+  int32_t right = 0;   // exclusive
   int32_t bottom = 0;  // exclusive
   int32_t Width() const { return right - left; }
   int32_t Height() const { return bottom - top; }

@@ -67,8 +67,8 @@ void WritePixelIndex(uint8_t* row, int32_t x, uint16_t bits, uint32_t index) {
 
 uint32_t ReadPixelColor(const TBitmapImage& image, const uint8_t* row, int32_t x) {
   const uint16_t bits = image.StorageBits();
-  const bool fields = image.storage == TBitmapImage::Storage::Dib &&
-                      image.compression == kCompressionBitFields;
+  const bool fields =
+      image.storage == TBitmapImage::Storage::Dib && image.compression == kCompressionBitFields;
   switch (bits) {
     case 1:
     case 4:
@@ -83,9 +83,9 @@ uint32_t ReadPixelColor(const TBitmapImage& image, const uint8_t* row, int32_t x
     case 32: {
       const uint8_t* p = row + 4 * x;
       if (fields) {
-        return FromMasks(p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-                             (uint32_t{p[3]} << 24),
-                         image.masks);
+        return FromMasks(
+            p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24),
+            image.masks);
       }
       return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
     }
@@ -98,8 +98,8 @@ uint32_t EncodeDirectColor(const TBitmapImage& image, uint32_t rgb) {
   const auto r = static_cast<uint8_t>(rgb >> 16);
   const auto g = static_cast<uint8_t>(rgb >> 8);
   const auto b = static_cast<uint8_t>(rgb);
-  const bool fields = image.storage != TBitmapImage::Storage::Device &&
-                      image.compression == kCompressionBitFields;
+  const bool fields =
+      image.storage != TBitmapImage::Storage::Device && image.compression == kCompressionBitFields;
   if (fields || image.StorageBits() == 16) {
     const auto& m = fields ? image.masks : kMasks555;
     return EncodeChannel(r, m[0]) | EncodeChannel(g, m[1]) | EncodeChannel(b, m[2]);

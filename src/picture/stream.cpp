@@ -109,7 +109,9 @@ TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int64_t TFileStream::Size() const { return size_; }
+int64_t TFileStream::Size() const {
+  return size_;
+}
 
 int64_t TFileStream::Seek(int64_t position) {
   position_ = std::max<int64_t>(position, 0);

@@ -7,8 +7,10 @@ namespace {
 
 TEST(OutputNames, Encrypted) {
   const std::pair<const char*, const char*> cases[] = {
-      {"photo.jpg", "Ecr_photo.bmp"},         {"Ecr_photo.bmp", "Ecr_Ecr_photo.bmp"},
-      {"archive.tar.gz", "Ecr_archive.tar.bmp"}, {"noext", "Ecr_noext.bmp"},
+      {"photo.jpg", "Ecr_photo.bmp"},
+      {"Ecr_photo.bmp", "Ecr_Ecr_photo.bmp"},
+      {"archive.tar.gz", "Ecr_archive.tar.bmp"},
+      {"noext", "Ecr_noext.bmp"},
       {".hidden", "Ecr_.bmp"},
   };
   for (const auto& [name, expected] : cases) EXPECT_EQ(EncryptedOutputName(name), expected);

@@ -18,7 +18,8 @@ using test::StorageBytes;
 std::vector<uint8_t> Keys(int32_t seed, size_t count) {
   Keystream::setSeed(seed);
   std::vector<uint8_t> keys;
-  for (size_t i = 0; i < count; ++i) keys.push_back(static_cast<uint8_t>(Keystream::nextBelow(256)));
+  for (size_t i = 0; i < count; ++i)
+    keys.push_back(static_cast<uint8_t>(Keystream::nextBelow(256)));
   return keys;
 }
 
@@ -30,7 +31,8 @@ void MakePicture(TBitmap& bitmap, PixelLayout layout, int32_t width, int32_t hei
   bitmap.SetImageHeight(height);
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = bitmap.RowAddress(y);
-    for (uint64_t i = 0; i < bitmap.Stride(); ++i) row[i] = static_cast<uint8_t>(y * 31 + i * 7 + salt);
+    for (uint64_t i = 0; i < bitmap.Stride(); ++i)
+      row[i] = static_cast<uint8_t>(y * 31 + i * 7 + salt);
   }
 }
 
@@ -59,7 +61,11 @@ TEST(Transform, OnePixelBits24DrawsFourBytesIntoAFiftyEightByteFile) {
   ASSERT_EQ(file.size(), 58u);
   const uint8_t* src = source.RowAddress(0);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(file[54 + i], src[i] ^ keys[i]) << i;
-  EXPECT_EQ(Keystream::state(), [] { Keystream::setSeed(12345); for (int i = 0; i < 4; ++i) Keystream::nextBelow(256); return Keystream::state(); }());
+  EXPECT_EQ(Keystream::state(), [] {
+    Keystream::setSeed(12345);
+    for (int i = 0; i < 4; ++i) Keystream::nextBelow(256);
+    return Keystream::state();
+  }());
 }
 
 TEST(Transform, KeystreamRunsFromTheTopRowAndTheFileStoresTheBottomRowFirst) {
@@ -132,10 +138,14 @@ TEST(Transform, UnconvertibleCodesFallBackToEachTransformsOwnSeed) {
     bool encrypt;
     int32_t seed;
   } cases[] = {
-      {"", true, kEncryptFallbackSeed},          {"", false, kDecryptFallbackSeed},
-      {"abc", true, kEncryptFallbackSeed},       {"2147483648", true, kEncryptFallbackSeed},
-      {"2147483648", false, kDecryptFallbackSeed}, {"$3039", true, 12345},
-      {"12345", false, 12345},                   {" -7", true, -7},
+      {"", true, kEncryptFallbackSeed},
+      {"", false, kDecryptFallbackSeed},
+      {"abc", true, kEncryptFallbackSeed},
+      {"2147483648", true, kEncryptFallbackSeed},
+      {"2147483648", false, kDecryptFallbackSeed},
+      {"$3039", true, 12345},
+      {"12345", false, 12345},
+      {" -7", true, -7},
   };
   for (const auto& c : cases) {
     TBitmap target;
@@ -169,7 +179,8 @@ TEST(Transform, PalettePicturesKeepTheirPaletteAndTableSize) {
   TBitmap source;
   MakePicture(source, PixelLayout::Bits8, 4, 4);
   TPalette sixteen;
-  for (uint8_t i = 0; i < 16; ++i) sixteen.push_back({i, static_cast<uint8_t>(i * 2), static_cast<uint8_t>(255 - i)});
+  for (uint8_t i = 0; i < 16; ++i)
+    sixteen.push_back({i, static_cast<uint8_t>(i * 2), static_cast<uint8_t>(255 - i)});
   source.ApplyPalette(sixteen);
   for (int32_t y = 0; y < 4; ++y)
     for (int x = 0; x < 4; ++x) source.RowAddress(y)[x] = static_cast<uint8_t>((x + y) % 16);
@@ -221,10 +232,10 @@ TEST(Transform, TwentyFourAndThirtyTwoBitResultsCarryNoPalette) {
 TEST(Transform, CustomBitsFailsWithInvalidPixelFormat) {
   // A 32-bit file with masks.
   TMemoryStream file;
-  const uint8_t header[] = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0,
-                            40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 32, 0, 3, 0, 0, 0,
-                            4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                            0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0, 1, 2, 3, 4};
+  const uint8_t header[] = {'B', 'M', 0,    0, 0, 0,    0, 0, 0,    0, 66, 0, 0, 0, 40, 0, 0, 0,
+                            1,   0,   0,    0, 1, 0,    0, 0, 1,    0, 32, 0, 3, 0, 0,  0, 4, 0,
+                            0,   0,   0,    0, 0, 0,    0, 0, 0,    0, 0,  0, 0, 0, 0,  0, 0, 0,
+                            0,   0,   0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0,  0, 1, 2, 3,  4};
   file.WriteBuffer(header, sizeof header);
   file.Seek(0);
   TBitmap source;

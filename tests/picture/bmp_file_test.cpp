@@ -182,28 +182,51 @@ TEST(BmpReader, Failures) {
   const std::pair<std::vector<uint8_t>, std::string> cases[] = {
       {ba, "Bitmap image is not valid"},
       {{'B', 'M', 0, 0}, "Stream read error"},
-      {with([](BmpBuilder& b) { b.bits = 8; b.compression = 1; }), "Stream read error"},
+      {with([](BmpBuilder& b) {
+         b.bits = 8;
+         b.compression = 1;
+       }),
+       "Stream read error"},
       {with([](BmpBuilder& b) { b.compression = 4; }), "Stream read error"},
       {with([](BmpBuilder& b) { b.planes = 2; }), "Bitmap image is not valid"},
       {with([](BmpBuilder& b) { b.bits = 2; }), "Bitmap image is not valid"},
       {with([](BmpBuilder& b) { b.width = 0; }), "Bitmap image is not valid"},
       {with([](BmpBuilder& b) { b.width = -3; }), "Bitmap image is not valid"},
       {with([](BmpBuilder& b) { b.height = 0; }), "Bitmap image is not valid"},
-      {with([](BmpBuilder& b) { b.bits = 24; b.compression = 3; }), "Bitmap image is not valid"},
+      {with([](BmpBuilder& b) {
+         b.bits = 24;
+         b.compression = 3;
+       }),
+       "Bitmap image is not valid"},
       // Header sizes between the core header and the info header.
       {with([](BmpBuilder& b) { b.headerSize = 16; }), "Bitmap image is not valid"},
       // A header that claims more bytes than there are.
       {with([](BmpBuilder& b) { b.headerSize = 0x7FFFFFF0; }), "Stream read error"},
       // Colour table cut short; colours used far beyond the data.
-      {with([](BmpBuilder& b) { b.bits = 8; b.table.assign(100, 0); b.pixels.clear(); }),
+      {with([](BmpBuilder& b) {
+         b.bits = 8;
+         b.table.assign(100, 0);
+         b.pixels.clear();
+       }),
        "Stream read error"},
       {with([](BmpBuilder& b) { b.colorsUsed = 0xFFFFFFFF; }), "Stream read error"},
-      {with([](BmpBuilder& b) { b.bits = 16; b.compression = 3; b.pixels.clear(); }),
+      {with([](BmpBuilder& b) {
+         b.bits = 16;
+         b.compression = 3;
+         b.pixels.clear();
+       }),
        "Stream read error"},
       // Storage that cannot be had.
-      {with([](BmpBuilder& b) { b.width = 0x7FFFFFFF; b.height = 0x7FFFFFFF; }),
+      {with([](BmpBuilder& b) {
+         b.width = 0x7FFFFFFF;
+         b.height = 0x7FFFFFFF;
+       }),
        "Out of system resources"},
-      {with([](BmpBuilder& b) { b.bits = 32; b.width = 16385; b.height = 16384; }),
+      {with([](BmpBuilder& b) {
+         b.bits = 32;
+         b.width = 16385;
+         b.height = 16384;
+       }),
        "Out of system resources"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {

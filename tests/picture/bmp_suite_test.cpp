@@ -14,7 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Suite(const std::string& name) { return test::TestData("bmp/bmpsuite/" + name); }
+std::string Suite(const std::string& name) {
+  return test::TestData("bmp/bmpsuite/" + name);
+}
 
 TEST(BmpSuite, GoodFilesLoadWithTheirLayoutAndPillowsPixels) {
   const std::map<std::string, PixelLayout> layouts = {

@@ -21,7 +21,8 @@ std::optional<RgbPicture> ReferencePixels(const std::string& path) {
   std::vector<uint8_t> bytes;
   uint8_t buffer[65536];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + n);
   if (::pclose(pipe) != 0) return std::nullopt;
   const auto newline = std::find(bytes.begin(), bytes.end(), uint8_t{'\n'});
   if (newline == bytes.end()) return std::nullopt;
@@ -48,8 +49,8 @@ RgbPicture BitmapPixels(const TBitmap& bitmap) {
 std::string ComparePictures(const RgbPicture& expected, const RgbPicture& actual, int tolerance) {
   std::ostringstream why;
   if (expected.width != actual.width || expected.height != actual.height) {
-    why << "size " << actual.width << "x" << actual.height << ", expected " << expected.width
-        << "x" << expected.height;
+    why << "size " << actual.width << "x" << actual.height << ", expected " << expected.width << "x"
+        << expected.height;
     return why.str();
   }
   if (expected.rgb.size() != actual.rgb.size()) return "pixel data sizes differ";
@@ -71,7 +72,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> StorageBytes(const TBitmap& bitmap) {
