@@ -1,0 +1,202 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "app/services.h"
+
+class QAction;
+class QCheckBox;
+class QDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPrinter;
+class QPushButton;
+class QRadioButton;
+class QTextEdit;
+
+namespace quorvex {
+
+class TAboutBox;
+class TBitmap;
+class TDirectoryForm;
+class TDirectoryOutline;
+class TDriveComboBox;
+class TFileListBox;
+class TFilterComboBox;
+class TFlatGauge;
+class TFlatTabControl;
+class TImage;
+class TLed;
+
+// The file list's mask of every picture the program reads.
+inline constexpr const char* kAllImagesMask =
+    "*.bmp;*.eps;*.ico;*.jpg; *.jpeg; *.jpe;*.png;*.tga;*.wmf; *.emf;*.pcx; *.pcc";
+// The filter box's entries: description and mask pairs.
+extern const char* const kImageFilter;
+inline constexpr const char* kMainCaption = "  Quorvex";
+inline constexpr const char* kCustomDestinationCaption = "  Quorvex   DD: <Custom set>";
+inline constexpr const char* kExitQuestion = " \n     Are you ready to exit?          ";
+inline constexpr const char* kHelpMissing = "The help file is missing or is unaccessible.";
+inline constexpr const char* kDefaultCode = "614052";
+
+enum TPage { kEncryptPage = 0, kDecryptPage = 1, kLogPage = 2 };
+
+// The main window: one tab strip with a shared set of controls that each
+// page rearranges, the browsing column, the picture panes, the code fields,
+// the run controls and the activity log. State lives in the controls.
+class TFormCrypt : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TFormCrypt(TServices services, QWidget* parent = nullptr);
+  ~TFormCrypt() override;
+
+  // The windows made after this one at start-up, which its commands show.
+  void SetCompanions(TAboutBox* aboutBox, TDirectoryForm* directoryForm, QDialog* previewForm);
+  // The folder the help file and the viewer are looked for in, with a
+  // trailing "/": the program's own folder unless set.
+  QString ProgramFolder() const;
+  void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
+  const TServices& Services() const { return services_; }
+  QPrinter& Printer();
+
+  // Controls, named as the window's design names them.
+  QFrame* TopBand;
+  QFrame* DestinationRow;
+  QLabel* DestinationCaption;
+  QLabel* DirLabel;
+  QPushButton* FlatSpeedButton2;
+  QLabel* originalfile;
+  TFlatTabControl* Tab;
+  TDriveComboBox* DriveComboBox1;
+  TDirectoryOutline* DirectoryOutline1;
+  QLabel* ImageSelectionCaption;
+  TFilterComboBox* FilterComboBox1;
+  TFileListBox* FileListBox1;
+  QPushButton* FB_preview;
+  TFlatGauge* FlatGauge1;
+  QLabel* OriginalCaption;
+  QCheckBox* CheckBoxStretch;
+  QFrame* InstructionPanel;
+  QLabel* InstructionClick;
+  QLabel* InstructionDoubleClick;
+  QLabel* InstructionArrow;
+  QGroupBox* EncryptionCodeBox;
+  QLineEdit* EditSeedEncrypt;
+  QGroupBox* Mode;
+  QRadioButton* EncryptOnly;
+  QRadioButton* EncryptAndSave;
+  QRadioButton* EncryptAndDelete;
+  TImage* ImageOriginal;
+  QLabel* ImageName;
+  TLed* Led1;
+  QLabel* EncryptedCaption;
+  TImage* ImageEncrypted;
+  QPushButton* Ebutton;
+  QPushButton* Dbutton;
+  QPushButton* StopButton;
+  QPushButton* ButtonSave;
+  QWidget* DecryptPanel;
+  QLabel* DecryptedCaption;
+  TImage* ImageDecrypted;
+  QGroupBox* DecryptionCodeBox;
+  QLineEdit* EditSeedDecrypt;
+  QLabel* DecryptArrow;
+  QCheckBox* ShowAllFiles;
+  QPushButton* ButtonDecrypt;
+  QLabel* StopLabel;
+  QFrame* HelpPanel;
+  QLabel* Lettering;
+  QTextEdit* RichEdit1;
+  QPushButton* FlatSpeedButton4;  // "Clear"
+  QPushButton* FlatSpeedButton3;  // "Save"
+  QPushButton* FSB_Print;         // "Print"
+
+  // The main menu.
+  QMenu* File1;
+  QAction* DestinationDirectory1;
+  QAction* N4;
+  QAction* PrinterSetup1;
+  QAction* PrintLog1;
+  QAction* N3;
+  QAction* Exit1;
+  QMenu* Page1;
+  QAction* Encrypt1;
+  QAction* Decrypt1;
+  QAction* N5;
+  QAction* ActivityLog1;
+  QMenu* Action1;
+  QAction* EncryptImages1;
+  QAction* DecryptImages1;
+  QAction* N2;
+  QAction* RevealCodes1;
+  QMenu* About1;
+  QAction* Help1;
+  QAction* N6;
+  QAction* OnLineSupport1;
+  QAction* TallowenWebSite1;
+  QAction* N1;
+  QAction* About2;
+
+  // The picture loaded last and the result of the last encrypt step.
+  std::unique_ptr<TBitmap> WorkingBitmap;
+  std::unique_ptr<TBitmap> EncryptedBitmap;
+
+  // Handlers.
+  void FormShow();
+  void TabTabChanged();
+  void Encrypt1Click();
+  void Decrypt1Click();
+  void ActivityLog1Click();
+  void ShowAllFilesClick();
+  void FileListBox1Click();
+  void FileListBox1Change();
+  void FileListBox1DblClick();
+  void Action1Click();
+  // The digit filter of both code fields: true when the key is kept.
+  bool EditNumericKeyPress(QKeyEvent* event);
+  void RevealCodes1Click();
+  void CheckBoxStretchClick();
+  void Exit1Click();
+  // Asks before the window closes; true to close.
+  bool FormCloseQuery();
+  void FB_previewClick();
+  void DriveComboBox1Change();
+  void DirectoryOutline1Change();
+  void DestinationDirectory1Click();
+  void FlatSpeedButton2Click();
+  void PrinterSetup1Click();
+  void Help1Click();
+  void ImageOriginalDblClick();
+  void LaunchViewer(const QString& path);
+  void TallowenWebSite1Click();
+  void OnLineSupport1Click();
+  void About2Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildWindow();
+  void BuildMenu();
+  void Connect();
+  void SetLogPanelHeight(int height);
+  void ClearPanes();
+
+  TServices services_;
+  TAboutBox* aboutBox_ = nullptr;
+  TDirectoryForm* directoryForm_ = nullptr;
+  QDialog* previewForm_ = nullptr;
+  QString programFolder_;
+  std::unique_ptr<QPrinter> printer_;
+  bool shown_ = false;
+};
+
+}  // namespace quorvex

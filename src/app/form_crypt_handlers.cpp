@@ -1,0 +1,190 @@
+// The main window's own handlers: start-up tail, page set-ups, enabling
+// rules, code fields, stretch mode and closing.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTextEdit>
+
+#include "app/current_directory.h"
+#include "app/file_list_box.h"
+#include "app/filter_combo_box.h"
+#include "app/form_crypt.h"
+#include "app/image.h"
+#include "app/picture_file.h"
+#include "picture/bitmap.h"
+#include "widgets/flat_tab_control.h"
+
+namespace quorvex {
+
+namespace {
+constexpr int kLogPanelHeight = 466;
+}
+
+void TFormCrypt::FormShow() {
+  DirLabel->setText(QString::fromStdString(GetCurrentDirectoryPath()));
+  Tab->Bar()->setFocus();
+}
+
+void TFormCrypt::TabTabChanged() {
+  switch (Tab->TabIndex()) {
+    case kEncryptPage:
+      SetLogPanelHeight(0);
+      ImageOriginal->Clear();
+      DecryptPanel->hide();
+      Dbutton->hide();
+      FilterComboBox1->setCurrentIndex(0);
+      FileListBox1->SetMask(kAllImagesMask);
+      FileListBox1->ReRead();
+      Ebutton->setEnabled(false);
+      Dbutton->setEnabled(false);
+      ButtonSave->setEnabled(false);
+      ImageName->clear();
+      FilterComboBox1->show();
+      FB_preview->setEnabled(true);
+      ClearPanes();
+      break;
+    case kDecryptPage:
+      SetLogPanelHeight(0);
+      ImageOriginal->Clear();
+      DecryptPanel->show();
+      Dbutton->show();
+      FileListBox1->SetMask("Ecr_*.bmp");
+      FB_preview->setEnabled(false);
+      FileListBox1->SetMask(ShowAllFiles->isChecked() ? "*.bmp" : "Ecr_*.bmp");
+      Ebutton->setEnabled(false);
+      Dbutton->setEnabled(false);
+      ButtonSave->setEnabled(false);
+      ImageName->clear();
+      FilterComboBox1->hide();
+      ClearPanes();
+      break;
+    case kLogPage:
+      SetLogPanelHeight(kLogPanelHeight);
+      ClearPanes();
+      break;
+    default:
+      break;
+  }
+}
+
+void TFormCrypt::Encrypt1Click() {
+  Tab->SetTabIndex(kEncryptPage);
+  TabTabChanged();
+}
+
+void TFormCrypt::Decrypt1Click() {
+  Tab->SetTabIndex(kDecryptPage);
+  TabTabChanged();
+}
+
+void TFormCrypt::ActivityLog1Click() {
+  Tab->SetTabIndex(kLogPage);
+  TabTabChanged();
+}
+
+void TFormCrypt::ShowAllFilesClick() {
+  FileListBox1->SetMask(ShowAllFiles->isChecked() ? "*.bmp" : "Ecr_*.bmp");
+}
+
+void TFormCrypt::FileListBox1Click() {
+  // E1: a selection enables the run buttons and the code fields; no
+  // selection changes nothing.
+  if (FileListBox1->SelCount() == 0) return;
+  Ebutton->setEnabled(true);
+  Dbutton->setEnabled(true);
+  EditSeedEncrypt->setEnabled(true);
+  EditSeedDecrypt->setEnabled(true);
+}
+
+void TFormCrypt::FileListBox1Change() {
+  // E2.
+  FB_preview->setEnabled(FileListBox1->ItemCount() > 0);
+  if (Tab->TabIndex() == kDecryptPage) FB_preview->setEnabled(false);
+}
+
+void TFormCrypt::FileListBox1DblClick() {
+  const std::string file = FileListBox1->CurrentFile();
+  const size_t slash = file.find_last_of('/');
+  ImageName->setText(
+      QString::fromStdString(slash == std::string::npos ? file : file.substr(slash + 1)));
+  LoadPictureFile(FileListBox1->CurrentFile(), ImageOriginal->Picture(), WorkingBitmap);
+  ImageOriginal->ShowDrawn(*WorkingBitmap);
+  ClearPanes();
+  ButtonSave->setEnabled(false);
+}
+
+void TFormCrypt::Action1Click() {
+  // E3.
+  EncryptImages1->setEnabled(Ebutton->isEnabled());
+  DecryptImages1->setEnabled(Dbutton->isEnabled());
+  if (Tab->TabIndex() == kEncryptPage) DecryptImages1->setEnabled(false);
+  if (Tab->TabIndex() == kDecryptPage) EncryptImages1->setEnabled(false);
+}
+
+bool TFormCrypt::EditNumericKeyPress(QKeyEvent* event) {
+  // Editing and moving keys produce no character and pass.
+  switch (event->key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+      return true;
+    default:
+      break;
+  }
+  const QString text = event->text();
+  if (text.isEmpty()) return true;
+  for (const QChar c : text) {
+    if (c < QChar('0') || c > QChar('9')) return false;
+  }
+  return true;
+}
+
+void TFormCrypt::RevealCodes1Click() {
+  const bool reveal = !RevealCodes1->isChecked();
+  const QLineEdit::EchoMode mode = reveal ? QLineEdit::Normal : QLineEdit::Password;
+  EditSeedEncrypt->setEchoMode(mode);
+  EditSeedDecrypt->setEchoMode(mode);
+  RevealCodes1->setChecked(reveal);
+}
+
+void TFormCrypt::CheckBoxStretchClick() {
+  const bool stretch = CheckBoxStretch->isChecked();
+  for (TImage* pane : {ImageOriginal, ImageEncrypted, ImageDecrypted}) pane->SetStretch(stretch);
+}
+
+void TFormCrypt::Exit1Click() {
+  close();
+}
+
+bool TFormCrypt::FormCloseQuery() {
+  return services_.dialogs->Confirm(this, kExitQuestion);
+}
+
+void TFormCrypt::FB_previewClick() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  services_.pause->ProcessMessages();
+  QApplication::restoreOverrideCursor();
+  if (previewForm_) services_.dialogs->ExecModal(*previewForm_);
+}
+
+void TFormCrypt::PrinterSetup1Click() {
+  services_.dialogs->PrinterSetup(this, Printer());
+}
+
+}  // namespace quorvex

@@ -1,0 +1,17 @@
+#include <QApplication>
+
+#include "app/application.h"
+#include "app/services.h"
+#include "app/windows.h"
+#include "widgets/flat_style.h"
+#include "widgets/glyphs.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  application.setApplicationName(quorvex::kApplicationTitle);
+  quorvex::ApplyFlatStyle(application);
+  application.setWindowIcon(quorvex::QuorvexIcon());
+  quorvex::TWindows windows = quorvex::CreateWindows(quorvex::PlatformServices());
+  windows.FormCrypt->show();
+  return application.exec();
+}

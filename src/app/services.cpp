@@ -1,0 +1,85 @@
+#include "app/services.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QThread>
+#include <QUrl>
+
+#include "app/application.h"
+
+namespace quorvex {
+
+namespace {
+
+class TPlatformDialogs : public TDialogs {
+ public:
+  bool Confirm(QWidget* owner, const QString& text) override {
+    return QMessageBox::question(owner, kApplicationTitle, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
+  }
+  void Inform(QWidget* owner, const QString& text) override {
+    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok, owner);
+    box.exec();
+  }
+  void ShowError(QWidget* owner, const QString& text) override {
+    QMessageBox::critical(owner, kApplicationTitle, text);
+  }
+  int ExecModal(QDialog& dialog) override { return dialog.exec(); }
+  std::optional<QString> SaveFileName(QWidget* owner, const SaveOptions& options) override {
+    QFileDialog dialog(owner, options.caption, options.directory, options.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(options.defaultSuffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.confirmOverwrite);
+    if (!options.fileName.isEmpty()) dialog.selectFile(options.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+  }
+  bool PrinterSetup(QWidget* owner, QPrinter& printer) override {
+    QPageSetupDialog dialog(&printer, owner);
+    return dialog.exec() == QDialog::Accepted;
+  }
+  std::optional<QString> ChooseFolder(QWidget* owner, const QString& caption,
+                                      const QString& start) override {
+    const QString folder = QFileDialog::getExistingDirectory(owner, caption, start);
+    if (folder.isEmpty()) return {};
+    return folder;
+  }
+};
+
+class TPlatformShell : public TShell {
+ public:
+  void OpenDocument(const QString& path, const QString&) override {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  }
+  void StartProgram(const QString& program, const QStringList& arguments,
+                    const QString& workingDirectory) override {
+    QProcess::startDetached(program, arguments, workingDirectory);
+  }
+  void OpenUrl(const QString& url) override { QDesktopServices::openUrl(QUrl(url)); }
+};
+
+class TPlatformPause : public TPause {
+ public:
+  void Sleep(int milliseconds) override {
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+  }
+  void ProcessMessages() override { QApplication::processEvents(); }
+};
+
+}  // namespace
+
+TServices PlatformServices() {
+  static TPlatformDialogs dialogs;
+  static TPlatformShell shell;
+  static TPlatformPause pause;
+  return {&dialogs, &shell, &pause};
+}
+
+}  // namespace quorvex
