@@ -237,6 +237,7 @@ void RgbRow(const TConversionState& state, const TSampleSources& sources, uint32
     if constexpr (Gamma) {
       return Rescale<U8, T>(gamma[Rescale<S, U8>(v)]);
     } else {
+      (void)gamma;
       return Rescale<S, T>(v);
     }
   };
