@@ -1,0 +1,109 @@
+// Making the gallery's thumbnails of a folder of photographs, against
+// ImageMagick making the same thumbnails (convert -sample) on the same files.
+// QUORVEX_GALLERY_PHOTOS sets the number of 3000 x 2000 JPEGs (default 100).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gallery/preview_form.h"
+#include "picture/bitmap.h"
+#include "picture/picture.h"
+#include "picture/picture_loader.h"
+#include "widgets/bitmap_image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Photos {
+  fs::path folder;
+  std::vector<std::string> files;
+  ~Photos() {
+    std::error_code error;
+    if (!folder.empty()) fs::remove_all(folder, error);
+  }
+};
+
+const Photos& TheFolder() {
+  static Photos photos = [] {
+    Photos made;
+    const char* count = std::getenv("QUORVEX_GALLERY_PHOTOS");
+    const int n = count ? std::atoi(count) : 100;
+    made.folder =
+        fs::temp_directory_path() / ("quorvex-gallery-bench-" + std::to_string(::getpid()));
+    fs::create_directories(made.folder);
+    const std::string base = (made.folder / "base.jpg").string();
+    // A photograph-like picture: smooth shading under fine noise.
+    const std::string make =
+        "/usr/bin/convert -size 3000x2000 gradient:'#c84'-'#248' -attenuate 0.4 "
+        "+noise Gaussian -quality 90 '" +
+        base + "'";
+    if (std::system(make.c_str()) != 0) std::abort();
+    for (int i = 0; i < n; ++i) {
+      const fs::path file = made.folder / ("photo" + std::to_string(i) + ".jpg");
+      fs::copy_file(base, file);
+      made.files.push_back(file.string());
+    }
+    fs::remove(base);
+    return made;
+  }();
+  return photos;
+}
+
+// What the gallery does per file: decode, scale, make the display copy.
+void BM_GalleryThumbnails(benchmark::State& state) {
+  const Photos& photos = TheFolder();
+  for (auto _ : state) {
+    for (const std::string& file : photos.files) {
+      quorvex::TPicture picture;
+      std::unique_ptr<quorvex::TBitmap> bitmap;
+      quorvex::LoadPicture(file, picture, bitmap);
+      quorvex::TBitmap thumb;
+      quorvex::MakeThumbnail(*bitmap, thumb);
+      benchmark::DoNotOptimize(quorvex::BitmapToImage(thumb));
+    }
+  }
+  state.counters["per_picture_ms"] = benchmark::Counter(
+      static_cast<double>(photos.files.size()) * 1e-3,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_GalleryThumbnails)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The scaling step alone, on a decoded photograph.
+void BM_MakeThumbnailOnly(benchmark::State& state) {
+  const Photos& photos = TheFolder();
+  quorvex::TPicture picture;
+  std::unique_ptr<quorvex::TBitmap> bitmap;
+  quorvex::LoadPicture(photos.files.front(), picture, bitmap);
+  for (auto _ : state) {
+    quorvex::TBitmap thumb;
+    quorvex::MakeThumbnail(*bitmap, thumb);
+    benchmark::DoNotOptimize(thumb.RowAddress(0));
+  }
+}
+BENCHMARK(BM_MakeThumbnailOnly)->Unit(benchmark::kMicrosecond);
+
+// ImageMagick, one process for the whole folder so that start-up costs once.
+void BM_ImageMagickSample(benchmark::State& state) {
+  const Photos& photos = TheFolder();
+  const std::string out = (photos.folder / "thumbs").string();
+  fs::create_directories(out);
+  const std::string command = "cd '" + photos.folder.string() + "' && /usr/bin/mogrify -path '" +
+                              out + "' -format bmp -sample 100x100 photo*.jpg";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("mogrify failed");
+  }
+  state.counters["per_picture_ms"] = benchmark::Counter(
+      static_cast<double>(photos.files.size()) * 1e-3,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ImageMagickSample)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
