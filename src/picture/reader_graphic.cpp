@@ -1,0 +1,34 @@
+#include "picture/reader_graphic.h"
+
+#include "picture/color_manager.h"
+
+namespace quorvex {
+
+TReaderGraphic::TReaderGraphic() : colorManager_(std::make_unique<TColorManager>()) {}
+TReaderGraphic::~TReaderGraphic() = default;
+
+void TReaderGraphic::TakeFrom(const TPersistent* source) {
+  if (const auto* reader = dynamic_cast<const TReaderGraphic*>(source)) {
+    properties_ = reader->properties_;
+  }
+  TBitmap::TakeFrom(source);
+}
+
+bool TReaderGraphic::AcceptsStream(TStream& stream) {
+  (void)stream;
+  return false;
+}
+
+bool TReaderGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
+  (void)stream;
+  (void)imageIndex;
+  properties_ = TImageProperties{};
+  properties_.fileGamma = 1.0f;
+  return false;
+}
+
+TColorManager& TReaderGraphic::ColorManager() {
+  return *colorManager_;
+}
+
+}  // namespace quorvex

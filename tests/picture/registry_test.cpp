@@ -1,0 +1,343 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "fake_reader.h"
+#include "picture/bitmap.h"
+#include "picture/exceptions.h"
+#include "picture/file_format_list.h"
+#include "picture/jpeg_image.h"
+#include "picture/picture.h"
+#include "picture/stream.h"
+#include "support/test_support.h"
+
+namespace quorvex {
+namespace {
+
+struct Row {
+  const char* extension;
+  const char* className;
+  const char* classDescription;  // "" when the row gives none
+  const char* description;
+  uint8_t kinds;
+};
+
+// The registration table, in order.
+const Row kTable[] = {
+    {"bmp", "TBitmap", "Windows bitmaps", "Windows bitmaps", 8},
+    {"ico", "TIcon", "Windows icons", "Windows icons", 8},
+    {"wmf", "TMetafile", "Windows metafiles", "Windows metafiles", 16},
+    {"emf", "TMetafile", "Windows metafiles", "Windows enhanced meta files", 16},
+    {"jfif", "TJPEGImage", "JPG images", "JFIF images", 8},
+    {"jpg", "TJPEGImage", "", "JPG images", 8},
+    {"jpe", "TJPEGImage", "", "JPE images", 8},
+    {"jpeg", "TJPEGImage", "", "JPEG images", 8},
+    {"rle", "TBitmap", "Windows bitmaps", "Run length encoded Windows bitmaps", 8},
+    {"dib", "TBitmap", "", "Device independant Windows bitmaps", 8},
+    {"win", "TTargaGraphic", "Truevision images", "Truevision images", 8},
+    {"vst", "TTargaGraphic", "", "Truevision images", 8},
+    {"vda", "TTargaGraphic", "", "Truevision images", 8},
+    {"tga", "TTargaGraphic", "", "Truevision images", 8},
+    {"icb", "TTargaGraphic", "", "Truevision images", 8},
+    {"tiff", "TTIFFGraphic", "Tagged image file format images", "Macintosh TIFF images", 12},
+    {"tif", "TTIFFGraphic", "", "PC TIF images", 12},
+    {"fax", "TTIFFGraphic", "", "GFI fax images", 12},
+    {"eps", "TEPSGraphic", "Encapsulated Postscript images", "Encapsulated Postscript images", 8},
+    {"pcx", "TPCXGraphic", "ZSoft Paintbrush images", "ZSoft Paintbrush images", 8},
+    {"pcc", "TPCXGraphic", "", "ZSoft Paintbrush images", 8},
+    {"scr", "TPCXGraphic", "", "Word 5.x screen capture images", 8},
+    {"rpf", "TRLAGraphic", "Alias/Wavefront images", "Alias/Wavefront images", 8},
+    {"rla", "TRLAGraphic", "", "Alias/Wavefront images", 8},
+    {"sgi", "TSGIGraphic", "SGI images", "SGI true color images", 8},
+    {"rgba", "TSGIGraphic", "", "SGI true color images with alpha", 8},
+    {"rgb", "TSGIGraphic", "", "SGI true color images", 8},
+    {"bw", "TSGIGraphic", "", "SGI black/white images", 8},
+    {"psd", "TPSDGraphic", "Photoshop images", "Photoshop images", 10},
+    {"pdd", "TPSDGraphic", "", "Photoshop images", 10},
+    {"ppm", "TPPMGraphic", "Portable map images", "Portable pixel map images", 8},
+    {"pgm", "TPPMGraphic", "", "Portable gray map images", 8},
+    {"pbm", "TPPMGraphic", "", "Portable bitmap images", 8},
+    {"cel", "TAutodeskGraphic", "Autodesk images", "Autodesk images", 8},
+    {"pic", "TAutodeskGraphic", "Autodesk images", "Autodesk images", 8},
+    {"pcd", "TPCDGraphic", "Kodak Photo-CD images", "Kodak Photo-CD images", 8},
+    {"cut", "TCUTGraphic", "Dr. Halo images", "Dr. Halo images", 8},
+    {"psp", "TPSPGraphic", "Paintshop Pro images", "Paintshop Pro images", 24},
+    {"png", "TPNGGraphic", "Portable network graphic images", "Portable network graphic images", 8},
+};
+
+// The classes this build holds, by name.
+std::set<std::string> ClassesInBuild() {
+  std::set<std::string> names;
+  for (const auto& entry : FileFormatList().Classes()) names.insert(entry->graphicClass->Name());
+  return names;
+}
+
+// The table's rows of the classes the build holds, in table order.
+std::vector<Row> ExpectedRows() {
+  const auto present = ClassesInBuild();
+  std::vector<Row> rows;
+  for (const Row& row : kTable) {
+    if (present.count(row.className)) rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(Registry, ExtensionsClassesDescriptionsAndKindsFollowTheTable) {
+  const auto present = ClassesInBuild();
+  // Classes every build holds, the platform's included.
+  for (const char* name : {"TBitmap", "TIcon", "TMetafile", "TJPEGImage"}) {
+    EXPECT_TRUE(present.count(name)) << name;
+  }
+  // Nothing that is not in the table.
+  for (const auto& name : present) {
+    EXPECT_TRUE(std::any_of(std::begin(kTable), std::end(kTable), [&](const Row& r) {
+      return name == r.className;
+    })) << name;
+  }
+
+  const std::vector<Row> rows = ExpectedRows();
+  const auto& extensions = FileFormatList().Extensions();
+  ASSERT_EQ(extensions.size(), rows.size());
+  std::vector<std::string> classOrder;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].extension);
+    EXPECT_EQ(extensions[i]->extension, rows[i].extension);
+    EXPECT_EQ(extensions[i]->description, rows[i].description);
+    EXPECT_EQ(extensions[i]->kinds, rows[i].kinds);
+    EXPECT_EQ(extensions[i]->classEntry->graphicClass->Name(), rows[i].className);
+    if (std::find(classOrder.begin(), classOrder.end(), rows[i].className) == classOrder.end()) {
+      classOrder.push_back(rows[i].className);
+    }
+  }
+
+  // The class list in order of first registration, with the description
+  // the class's last non-empty row gave and its number of extensions.
+  const auto& classes = FileFormatList().Classes();
+  ASSERT_EQ(classes.size(), classOrder.size());
+  for (size_t i = 0; i < classes.size(); ++i) {
+    SCOPED_TRACE(classOrder[i]);
+    EXPECT_EQ(classes[i]->graphicClass->Name(), classOrder[i]);
+    std::string description;
+    int count = 0;
+    for (const Row& row : rows) {
+      if (row.className != classOrder[i]) continue;
+      ++count;
+      if (*row.classDescription) description = row.classDescription;
+    }
+    EXPECT_EQ(classes[i]->description, description);
+    EXPECT_EQ(classes[i]->count, count);
+  }
+}
+
+TEST(Registry, PictureContainerKnowsEveryExtensionWithItsDescription) {
+  const TPictureFormats& formats = PictureFormats();
+  for (const Row& row : ExpectedRows()) {
+    SCOPED_TRACE(row.extension);
+    const TGraphicClass* found = formats.FindClass(row.extension);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->Name(), row.className);
+    // The last record of the extension is the registry's.
+    const auto& records = formats.Records();
+    const auto last = std::find_if(records.rbegin(), records.rend(),
+                                   [&](const auto& r) { return r.extension == row.extension; });
+    EXPECT_EQ(last->description, row.description);
+  }
+  // Lookups ignore case.
+  EXPECT_EQ(formats.FindClass("JPG"), &ClassOf<TJPEGImage>());
+  EXPECT_EQ(formats.FindClass("xyz"), nullptr);
+}
+
+TEST(Registry, PlatformClassesHandedOverLateStillTakeTheirRows) {
+  const TPlatformClasses installed = PlatformClasses();
+  ASSERT_TRUE(installed.icon && installed.metafile);
+  SetPlatformClasses({});
+  std::vector<std::string> list;
+  FileFormatList().ListExtensions(list);
+  ASSERT_GE(list.size(), 2u);
+  EXPECT_EQ(list[1], "jfif");
+  EXPECT_EQ(PictureFormats().FindClass("ico"), nullptr);
+
+  SetPlatformClasses(installed);
+  FileFormatList().ListExtensions(list);
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + 5),
+            (std::vector<std::string>{"bmp", "ico", "wmf", "emf", "jfif"}));
+  EXPECT_EQ(PictureFormats().FindClass("ico"), installed.icon);
+  EXPECT_EQ(PictureFormats().Records()[0].extension, "wmf");
+}
+
+TEST(Registry, ListExtensionsClearsTheListAndKeepsRegistrationOrder) {
+  std::vector<std::string> list = {"stale"};
+  FileFormatList().ListExtensions(list);
+  std::vector<std::string> expected;
+  for (const Row& row : ExpectedRows()) expected.push_back(row.extension);
+  EXPECT_EQ(list, expected);
+}
+
+// A registry of its own, over a container registry of its own.
+class LocalRegistry : public ::testing::Test {
+ protected:
+  TPictureFormats formats_;
+  TFileFormatList list_{formats_};
+  const TGraphicClass& bitmap_ = ClassOf<TBitmap>();
+  const TGraphicClass& jpeg_ = ClassOf<TJPEGImage>();
+  const TGraphicClass& readerA_ = ClassOf<test::TFakeReader<'A'>>();
+  const TGraphicClass& readerB_ = ClassOf<test::TFakeReader<'B'>>();
+
+  std::vector<std::string> Extensions() const {
+    std::vector<std::string> list;
+    list_.ListExtensions(list);
+    return list;
+  }
+  std::vector<std::string> ClassNames() const {
+    std::vector<std::string> names;
+    for (const auto& c : list_.Classes()) names.push_back(c->graphicClass->Name());
+    return names;
+  }
+};
+
+TEST_F(LocalRegistry, AddFormatRefusesAKnownExtensionUnlessReplacing) {
+  list_.AddFormat("", "Nothing", "Nothing", 8, false, bitmap_);
+  EXPECT_TRUE(list_.Extensions().empty());
+
+  list_.AddFormat("bmp", "Windows bitmaps", "Windows bitmaps", 8, false, bitmap_);
+  try {
+    list_.AddFormat("BMP", "", "Other", 8, false, jpeg_);
+    FAIL() << "no exception";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message(), "Attempt to register BMP twice.");
+  }
+  EXPECT_EQ(Extensions(), std::vector<std::string>{"bmp"});
+  EXPECT_EQ(ClassNames(), std::vector<std::string>{"TBitmap"});
+
+  // Replacing moves the extension; the old class, now without extensions,
+  // leaves both registries.
+  list_.AddFormat("bmp", "", "", 8, true, jpeg_);
+  EXPECT_EQ(ClassNames(), std::vector<std::string>{"TJPEGImage"});
+  EXPECT_EQ(list_.Classes()[0]->count, 1);
+  EXPECT_EQ(formats_.FindClass("bmp"), &jpeg_);
+  for (const auto& record : formats_.Records()) EXPECT_NE(record.graphicClass, &bitmap_);
+  // The container got the class description for want of an extension one.
+  EXPECT_EQ(formats_.Records().back().description, "");
+}
+
+TEST_F(LocalRegistry, ClassDescriptionIsTheLastGivenAndTheContainerGetsTheCurrentOne) {
+  list_.AddFormat("jfif", "JPG images", "", 8, false, jpeg_);
+  EXPECT_EQ(formats_.Records().back().description, "JPG images");
+  list_.AddFormat("jpg", "", "JPG", 8, false, jpeg_);
+  EXPECT_EQ(list_.Classes()[0]->description, "JPG images");
+  list_.AddFormat("jpe", "Later", "", 8, false, jpeg_);
+  EXPECT_EQ(list_.Classes()[0]->description, "Later");
+  EXPECT_EQ(formats_.Records().back().description, "Later");
+  EXPECT_EQ(list_.Classes()[0]->count, 3);
+}
+
+TEST_F(LocalRegistry, RemoveFormatDropsExtensionsAndEmptyClasses) {
+  list_.AddFormat("bmp", "Bitmaps", "", 8, false, bitmap_);
+  list_.AddFormat("rle", "", "", 8, false, bitmap_);
+  list_.AddFormat("jpg", "JPEG", "", 8, false, jpeg_);
+
+  list_.RemoveFormat("nope", bitmap_);
+  EXPECT_EQ(Extensions(), (std::vector<std::string>{"bmp", "rle", "jpg"}));
+
+  list_.RemoveFormat("RLE", bitmap_);
+  EXPECT_EQ(Extensions(), (std::vector<std::string>{"bmp", "jpg"}));
+  EXPECT_EQ(list_.Classes()[0]->count, 1);
+  list_.RemoveFormat("bmp", bitmap_);
+  EXPECT_EQ(ClassNames(), std::vector<std::string>{"TJPEGImage"});
+  EXPECT_EQ(formats_.FindClass("bmp"), nullptr);  // the built-in record went too
+
+  list_.RemoveFormat(std::nullopt, jpeg_);
+  EXPECT_TRUE(list_.Classes().empty());
+  EXPECT_TRUE(Extensions().empty());
+  EXPECT_EQ(formats_.FindClass("jpg"), nullptr);
+}
+
+TEST_F(LocalRegistry, ShutdownDropsTheReadersAndRleAndDib) {
+  list_.AddFormat("bmp", "Bitmaps", "", 8, false, bitmap_);
+  list_.AddFormat("aaa", "A", "", 8, false, readerA_);
+  list_.AddFormat("rle", "", "", 8, false, bitmap_);
+  list_.AddFormat("dib", "", "", 8, false, bitmap_);
+  list_.AddFormat("jpg", "JPEG", "", 8, false, jpeg_);
+  list_.UnregisterAtShutdown();
+  EXPECT_EQ(Extensions(), (std::vector<std::string>{"bmp", "jpg"}));
+  EXPECT_EQ(ClassNames(), (std::vector<std::string>{"TBitmap", "TJPEGImage"}));
+  EXPECT_EQ(formats_.FindClass("aaa"), nullptr);
+}
+
+TEST_F(LocalRegistry, DetectReaderAsksOnlyReadersInClassOrderAndKeepsThePosition) {
+  list_.AddFormat("bmp", "Bitmaps", "", 8, false, bitmap_);
+  list_.AddFormat("bbb", "B", "", 8, false, readerB_);
+  list_.AddFormat("aaa", "A", "", 8, false, readerA_);
+  EXPECT_FALSE(bitmap_.IsReader());
+  EXPECT_TRUE(readerA_.IsReader());
+
+  const std::string a = std::string("xxFAKEPICA") + "payload";
+  TMemoryStream stream(a.data(), a.size());
+  stream.Seek(2);
+  EXPECT_EQ(list_.DetectReader(stream), &readerA_);
+  EXPECT_EQ(stream.Position(), 2);
+
+  // Both asked, B first; none accepts.
+  test::TFakeReader<'A'>::asked = test::TFakeReader<'B'>::asked = 0;
+  const std::string none = "BM not a fake picture";
+  TMemoryStream other(none.data(), none.size());
+  EXPECT_EQ(list_.DetectReader(other), nullptr);
+  EXPECT_EQ(test::TFakeReader<'A'>::asked, 1);
+  EXPECT_EQ(test::TFakeReader<'B'>::asked, 1);
+
+  // Exactly the magic's length is not enough: more must follow.
+  TMemoryStream exact("FAKEPICA", 8);
+  EXPECT_EQ(list_.DetectReader(exact), nullptr);
+  TMemoryStream longer("FAKEPICA!", 9);
+  EXPECT_EQ(list_.DetectReader(longer), &readerA_);
+
+  // The same tests on files, asked of the class.
+  const std::string dir = test::MakeTempDir();
+  test::WriteFileBytes(dir + "/a.bmp", {'F', 'A', 'K', 'E', 'P', 'I', 'C', 'A', '!'});
+  EXPECT_TRUE(readerA_.AcceptsFile(dir + "/a.bmp"));
+  EXPECT_FALSE(readerB_.AcceptsFile(dir + "/a.bmp"));
+  EXPECT_FALSE(bitmap_.AcceptsFile(dir + "/a.bmp"));
+  EXPECT_EQ(list_.DetectReader(dir + "/a.bmp"), &readerA_);
+  EXPECT_THROW(readerA_.AcceptsFile(dir + "/missing.bmp"), EFOpenError);
+  std::filesystem::remove_all(dir);
+
+  try {
+    list_.DetectReader(std::string(""));
+    FAIL() << "no exception";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), "Cannot open file ");
+  }
+}
+
+TEST(PictureFormats, BuiltInRecordsThenTheJpegWrappersAndLaterRecordsWin) {
+  TPictureFormats formats;
+  std::vector<std::string> extensions;
+  for (const auto& r : formats.Records()) extensions.push_back(r.extension);
+  std::vector<std::string> expected;
+  const TPlatformClasses platform = PlatformClasses();
+  if (platform.metafile) expected.insert(expected.end(), {"wmf", "emf"});
+  if (platform.icon) expected.push_back("ico");
+  expected.push_back("bmp");
+  EXPECT_EQ(extensions, expected);
+  EXPECT_EQ(formats.Records().back().description, "Bitmaps");
+
+  formats.RegisterFileFormat("BMP", "Other", ClassOf<TJPEGImage>());
+  EXPECT_EQ(formats.Records().back().extension, "bmp");
+  EXPECT_EQ(formats.FindClass("bmp"), &ClassOf<TJPEGImage>());
+  formats.UnregisterGraphicClass(ClassOf<TJPEGImage>());
+  EXPECT_EQ(formats.FindClass("Bmp"), &ClassOf<TBitmap>());
+
+  // The process-wide one also holds the wrapper's own records.
+  const auto& records = PictureFormats().Records();
+  const auto jpeg = std::find_if(records.begin(), records.end(), [](const auto& r) {
+    return r.extension == "jpeg" && r.description == "JPEG Image File";
+  });
+  ASSERT_NE(jpeg, records.end());
+  EXPECT_EQ(std::next(jpeg)->extension, "jpg");
+  EXPECT_EQ(std::next(jpeg)->description, "JPEG Image File");
+}
+
+}  // namespace
+}  // namespace quorvex
