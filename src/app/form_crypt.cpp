@@ -19,6 +19,7 @@
 #include <QTabBar>
 #include <QTextEdit>
 
+#include "app/activity_log.h"
 #include "app/application.h"
 #include "app/directory_outline.h"
 #include "app/drive_combo_box.h"
@@ -28,6 +29,7 @@
 #include "app/links.h"
 #include "picture/bitmap.h"
 #include "picture/picture_loader.h"
+#include "picture/safe_file_writer.h"
 #include "widgets/flat_gauge.h"
 #include "widgets/flat_style.h"
 #include "widgets/flat_tab_control.h"
@@ -105,7 +107,12 @@ TFormCrypt::TFormCrypt(TServices services, QWidget* parent)
   setObjectName("FormCrypt");
   setWindowTitle(kMainCaption);
   setWindowIcon(QuorvexIcon());
+  activityLog_ = std::make_unique<TActivityLog>();
+  pictureWriter_ = [](const TGraphic& graphic, const std::string& path) {
+    SaveFileAtomically(graphic, path);
+  };
   BuildWindow();
+  activityLog_->SetView(RichEdit1);
   BuildMenu();
   Connect();
   SetErrorBox([this](const QString& text) { services_.dialogs->ShowError(this, text); });
@@ -421,6 +428,17 @@ void TFormCrypt::Connect() {
   on(TallowenWebSite1, &QAction::triggered, &TFormCrypt::TallowenWebSite1Click);
   on(OnLineSupport1, &QAction::triggered, &TFormCrypt::OnLineSupport1Click);
   on(About2, &QAction::triggered, &TFormCrypt::About2Click);
+  on(Ebutton, &QPushButton::clicked, &TFormCrypt::EbuttonClick);
+  on(EncryptImages1, &QAction::triggered, &TFormCrypt::EbuttonClick);
+  on(Dbutton, &QPushButton::clicked, &TFormCrypt::DbuttonClick);
+  on(DecryptImages1, &QAction::triggered, &TFormCrypt::DbuttonClick);
+  on(StopButton, &QPushButton::clicked, &TFormCrypt::StopButtonClick);
+  on(ButtonDecrypt, &QPushButton::clicked, &TFormCrypt::ButtonDecryptClick);
+  on(ButtonSave, &QPushButton::clicked, &TFormCrypt::ButtonSaveClick);
+  on(FlatSpeedButton4, &QPushButton::clicked, &TFormCrypt::FlatSpeedButton4Click);
+  on(FlatSpeedButton3, &QPushButton::clicked, &TFormCrypt::FlatSpeedButton3Click);
+  on(FSB_Print, &QPushButton::clicked, &TFormCrypt::FSB_PrintClick);
+  on(PrintLog1, &QAction::triggered, &TFormCrypt::PrintLog1Click);
   EditSeedEncrypt->installEventFilter(this);
   EditSeedDecrypt->installEventFilter(this);
 }

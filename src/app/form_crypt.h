@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,8 @@ class QTextEdit;
 namespace quorvex {
 
 class TAboutBox;
+class TActivityLog;
+class TGraphic;
 class TBitmap;
 class TDirectoryForm;
 class TDirectoryOutline;
@@ -64,6 +67,11 @@ class TFormCrypt : public QMainWindow {
   void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
   const TServices& Services() const { return services_; }
   QPrinter& Printer();
+  // The activity log shown in RichEdit1.
+  TActivityLog& ActivityLog() { return *activityLog_; }
+  // Writes every output picture; tests put a failing writer here.
+  using TPictureWriter = std::function<void(const TGraphic&, const std::string&)>;
+  void SetPictureWriter(TPictureWriter writer) { pictureWriter_ = std::move(writer); }
 
   // Controls, named as the window's design names them.
   QFrame* TopBand;
@@ -146,6 +154,12 @@ class TFormCrypt : public QMainWindow {
   // The picture loaded last and the result of the last encrypt step.
   std::unique_ptr<TBitmap> WorkingBitmap;
   std::unique_ptr<TBitmap> EncryptedBitmap;
+  // What the picture save dialog holds from one use to the next: its file
+  // name and its starting folder (empty: the platform's default).
+  QString SavePictureDialogFileName;
+  QString SavePictureDialogFolder;
+  // The log save dialog's file name, proposed again on later uses.
+  QString SaveDialog1FileName = "quorvex_log";
 
   // Handlers.
   void FormShow();
@@ -177,6 +191,15 @@ class TFormCrypt : public QMainWindow {
   void TallowenWebSite1Click();
   void OnLineSupport1Click();
   void About2Click();
+  void EbuttonClick();
+  void DbuttonClick();
+  void StopButtonClick();
+  void ButtonDecryptClick();
+  void ButtonSaveClick();
+  void FlatSpeedButton4Click();
+  void FlatSpeedButton3Click();
+  void FSB_PrintClick();
+  void PrintLog1Click();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -189,6 +212,11 @@ class TFormCrypt : public QMainWindow {
   void Connect();
   void SetLogPanelHeight(int height);
   void ClearPanes();
+  void EncryptStep();
+  void DecryptStep();
+  void BatchRun(bool encrypt);
+  void BatchFileStep(bool encrypt, int position);
+  void WritePicture(const TGraphic& graphic, const QString& path);
 
   TServices services_;
   TAboutBox* aboutBox_ = nullptr;
@@ -197,6 +225,8 @@ class TFormCrypt : public QMainWindow {
   QString programFolder_;
   std::unique_ptr<QPrinter> printer_;
   bool shown_ = false;
+  std::unique_ptr<TActivityLog> activityLog_;
+  TPictureWriter pictureWriter_;
 };
 
 }  // namespace quorvex

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include "app/activity_log.h"
 #include "app/current_directory.h"
 #include "app/file_list_box.h"
 #include "app/filter_combo_box.h"
@@ -29,6 +30,7 @@ constexpr int kLogPanelHeight = 466;
 void TFormCrypt::FormShow() {
   DirLabel->setText(QString::fromStdString(GetCurrentDirectoryPath()));
   Tab->Bar()->setFocus();
+  ActivityLog().WriteHeader();
 }
 
 void TFormCrypt::TabTabChanged() {
@@ -179,8 +181,10 @@ bool TFormCrypt::FormCloseQuery() {
 void TFormCrypt::FB_previewClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   services_.pause->ProcessMessages();
-  QApplication::restoreOverrideCursor();
+  // The gallery loads as it opens and puts the normal cursor back itself;
+  // when it never came up, that is done here.
   if (previewForm_) services_.dialogs->ExecModal(*previewForm_);
+  if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
 }
 
 void TFormCrypt::PrinterSetup1Click() {

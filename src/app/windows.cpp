@@ -1,5 +1,8 @@
 #include "app/windows.h"
 
+#include "app/application.h"
+#include "app/directory_outline.h"
+
 namespace quorvex {
 
 TWindows CreateWindows(TServices services) {
@@ -7,7 +10,12 @@ TWindows CreateWindows(TServices services) {
   windows.FormCrypt = std::make_unique<TFormCrypt>(services);
   windows.AboutBox = std::make_unique<TAboutBox>(*services.shell);
   windows.DirectoryForm = std::make_unique<TDirectoryForm>();
-  windows.FormCrypt->SetCompanions(windows.AboutBox.get(), windows.DirectoryForm.get(), nullptr);
+  TFormCrypt* form = windows.FormCrypt.get();
+  windows.PreviewForm = std::make_unique<TPreviewForm>(
+      services, [form] { return form->DirectoryOutline1->Directory(); }, form);
+  windows.PreviewForm->SetErrorReport([](const std::exception& error) { HandleException(error); });
+  windows.FormCrypt->SetCompanions(windows.AboutBox.get(), windows.DirectoryForm.get(),
+                                   windows.PreviewForm.get());
   return windows;
 }
 

@@ -6,15 +6,17 @@
 #include "app/directory_form.h"
 #include "app/form_crypt.h"
 #include "app/services.h"
+#include "gallery/preview_form.h"
 
 namespace quorvex {
 
 // The program's windows, created hidden in start-up order: the main window,
-// the about box, the destination dialog. They are destroyed in reverse.
+// the about box, the destination dialog, the gallery. They are destroyed in reverse.
 struct TWindows {
   std::unique_ptr<TFormCrypt> FormCrypt;
   std::unique_ptr<TAboutBox> AboutBox;
   std::unique_ptr<TDirectoryForm> DirectoryForm;
+  std::unique_ptr<TPreviewForm> PreviewForm;
 };
 
 TWindows CreateWindows(TServices services);

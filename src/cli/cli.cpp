@@ -6,11 +6,13 @@
 #include <functional>
 #include <system_error>
 
-#include "cli/safe_file_writer.h"
+#include "picture/safe_file_writer.h"
 #include "core/output_names.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
+#include "picture/picture_loader.h"
+#include "picture/platform/platform_graphics.h"
 
 namespace quorvex {
 
@@ -32,9 +34,14 @@ struct RunOptions {
   std::vector<std::string> files;
 };
 
-// The picture as the program loads it.
-void LoadWorkingBitmap(const std::string& path, TBitmap& working) {
-  working.LoadFile(path);
+// The picture as the program loads it; returns the class that read it.
+std::string LoadWorkingBitmap(const std::string& path, TBitmap& working) {
+  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
+  TPicture picture;
+  std::unique_ptr<TBitmap> slot;
+  LoadPicture(path, picture, slot);
+  working.TakeFrom(slot.get());
+  return picture.Graphic() ? picture.Graphic()->ClassName() : working.ClassName();
 }
 
 std::string FileName(const std::string& path) {
@@ -69,9 +76,9 @@ int Usage(std::ostream& err, const std::string& problem) {
 int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
   return ForEachFile(files, err, [&](const std::string& file) {
     TBitmap working;
-    LoadWorkingBitmap(file, working);
+    const std::string reader = LoadWorkingBitmap(file, working);
     const auto palette = working.QueryPalette();
-    out << file << ": " << working.ClassName() << " " << PixelLayoutName(working.Layout()) << " "
+    out << file << ": " << reader << " " << PixelLayoutName(working.Layout()) << " "
         << working.ImageWidth() << "x" << working.ImageHeight() << " palette "
         << (palette ? palette->size() : 0) << "\n";
   });

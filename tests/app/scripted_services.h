@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/services.h"
@@ -40,7 +41,19 @@ class TScriptedDialogs : public TDialogs {
     modalScripts.pop_front();
     return script(dialog);
   }
-  std::optional<QString> SaveFileName(QWidget*, const SaveOptions&) override { return {}; }
+  // Save dialogs take the queued paths; an empty one, or none queued, cancels.
+  std::deque<QString> saveAnswers;
+  std::vector<SaveOptions> saveRequests;
+  std::optional<QString> SaveFileName(QWidget*, const SaveOptions& options) override {
+    saveRequests.push_back(options);
+    QString answer;
+    if (!saveAnswers.empty()) {
+      answer = saveAnswers.front();
+      saveAnswers.pop_front();
+    }
+    if (answer.isEmpty()) return std::nullopt;
+    return answer;
+  }
   bool PrinterSetup(QWidget*, QPrinter&) override {
     ++printerSetups;
     return false;
@@ -77,7 +90,11 @@ class TInstantPause : public TPause {
  public:
   int sleeps = 0;
   void Sleep(int) override { ++sleeps; }
-  void ProcessMessages() override {}
+  // Runs at every point where pending messages would be let through.
+  std::function<void()> onProcessMessages;
+  void ProcessMessages() override {
+    if (onProcessMessages) onProcessMessages();
+  }
 };
 
 struct TScriptedServices {

@@ -1,4 +1,4 @@
-#include "cli/safe_file_writer.h"
+#include "picture/safe_file_writer.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 
 namespace quorvex {
 
-void SaveFileAtomically(const TGraphic& graphic, const std::string& path) {
+void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write) {
   const std::filesystem::path target(path);
   std::string temp =
       (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
@@ -25,7 +25,7 @@ void SaveFileAtomically(const TGraphic& graphic, const std::string& path) {
   try {
     {
       TFileStream stream(temp, TFileStream::Mode::Create);
-      graphic.WriteToStream(stream);
+      write(stream);
       stream.Flush();
     }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
@@ -35,6 +35,10 @@ void SaveFileAtomically(const TGraphic& graphic, const std::string& path) {
     std::remove(temp.c_str());
     throw;
   }
+}
+
+void SaveFileAtomically(const TGraphic& graphic, const std::string& path) {
+  WriteFileAtomically(path, [&](TStream& stream) { graphic.WriteToStream(stream); });
 }
 
 }  // namespace quorvex

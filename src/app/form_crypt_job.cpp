@@ -1,0 +1,239 @@
+// The window's work: the single-image operations and the batch runs.
+#include <unistd.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+#include <exception>
+
+#include "app/activity_log.h"
+#include "app/directory_outline.h"
+#include "app/file_list_box.h"
+#include "app/form_crypt.h"
+#include "app/image.h"
+#include "core/output_names.h"
+#include "core/transform.h"
+#include "picture/bitmap.h"
+#include "widgets/flat_gauge.h"
+#include "widgets/flat_tab_control.h"
+#include "widgets/led.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr int kStepPause = 650;
+
+// A failed load leaves no working bitmap; the transforms then see an empty
+// one and fail as they do on any empty picture.
+const TBitmap& SourceOf(const std::unique_ptr<TBitmap>& bitmap) {
+  static const TBitmap empty;
+  return bitmap ? *bitmap : empty;
+}
+
+QString FileNamePart(const QString& path) {
+  const int slash = path.lastIndexOf('/');
+  return slash < 0 ? path : path.mid(slash + 1);
+}
+
+}  // namespace
+
+void TFormCrypt::EncryptStep() {
+  // The new bitmap is the window's at once, finished or not.
+  EncryptedBitmap = std::make_unique<TBitmap>();
+  EncryptTransform(SourceOf(WorkingBitmap), EditSeedEncrypt->text().toStdString(),
+                   *EncryptedBitmap);
+  ImageEncrypted->SetGraphic(*EncryptedBitmap);
+  ButtonDecrypt->setEnabled(true);
+  ButtonSave->setEnabled(true);
+}
+
+void TFormCrypt::DecryptStep() {
+  TBitmap decrypted;
+  DecryptTransform(SourceOf(WorkingBitmap), EditSeedDecrypt->text().toStdString(), decrypted);
+  ImageDecrypted->SetGraphic(decrypted);
+  EditSeedDecrypt->setEnabled(true);
+}
+
+void TFormCrypt::ButtonDecryptClick() {
+  DecryptStep();
+  ButtonSave->setEnabled(true);
+}
+
+void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
+  pictureWriter_(graphic, path.toStdString());
+}
+
+void TFormCrypt::ButtonSaveClick() {
+  const int page = Tab->TabIndex();
+  if (page != kEncryptPage && page != kDecryptPage) return;
+  const bool encrypt = page == kEncryptPage;
+  const TGraphic* picture = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
+  // With nothing to write there is no save to report.
+  if (!picture) return;
+  if (encrypt) {
+    SavePictureDialogFileName =
+        QString::fromStdString(EncryptedOutputName(ImageName->text().toStdString()));
+  }
+  TDialogs::SaveOptions options;
+  options.directory = SavePictureDialogFolder;
+  options.fileName = SavePictureDialogFileName;
+  options.filter = "Bitmaps (*.bmp)";
+  options.defaultSuffix = "BMP";
+  options.confirmOverwrite = false;
+  options.picturePreview = true;
+  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
+  if (!chosen) return;
+  SavePictureDialogFileName = *chosen;
+
+  TActivityLog& log = ActivityLog();
+  log.Add("");
+  log.SetColor(encrypt ? log_colors::kPurple : log_colors::kMaroon);
+  log.Add(QString(" SINGLE IMAGE (%1) SAVED ON ").arg(encrypt ? "ENCRYPTION" : "DECRYPTION") +
+          LogDate() + " AT " + LogTime());
+  WritePicture(*picture, *chosen);
+  log.Add((encrypt ? " Encrypted file name:  " : " Decrypted file name:  ") +
+          FileNamePart(*chosen));
+  log.Add(" Image saved successfuly.");
+  log.Add("");
+  FileListBox1->ReRead();
+}
+
+void TFormCrypt::EbuttonClick() {
+  BatchRun(true);
+}
+
+void TFormCrypt::DbuttonClick() {
+  BatchRun(false);
+}
+
+void TFormCrypt::StopButtonClick() {
+  StopLabel->setText("1");
+  StopButton->setEnabled(false);
+}
+
+void TFormCrypt::BatchRun(bool encrypt) {
+  QString errorWord = "without";
+  const QString what = encrypt ? "encryption" : "decryption";
+  const QString code = (encrypt ? EditSeedEncrypt : EditSeedDecrypt)->text();
+  const QString question = " \n You are about to initiate " + what + " process.   \n Your " + what +
+                           " code is set to " + code + ".  \n\n Do you want to proceed?";
+  if (!services_.dialogs->Confirm(this, question)) return;
+  if (!encrypt) ButtonSave->setEnabled(false);
+  FlatGauge1->SetProgress(0);
+  SavePictureDialogFolder = QString::fromStdString(DirectoryOutline1->Directory());
+  FlatGauge1->SetMaxValue(FileListBox1->SelCount());
+  StopLabel->setText("0");
+  StopButton->setEnabled(true);
+
+  const QColor color = encrypt ? log_colors::kNavy : log_colors::kGreen;
+  TActivityLog& log = ActivityLog();
+  log.Add("");
+  log.SetColor(color);
+  log.Add(QString(" BATCH IMAGE %1 STARTED ON ").arg(encrypt ? "ENCRYPTION" : "DECRYPTION") +
+          LogDate() + " at " + LogTime());
+  const char* modeLine =
+      EncryptAndSave->isChecked() ? (encrypt ? " Encryption Mode: Encrypt and Save Original"
+                                             : " Decryption Mode: Decrypt and Save")
+      : EncryptAndDelete->isChecked()
+          ? (encrypt ? " Encryption Mode: Encrypt and Delete Original"
+                     : " Decryption Mode: Decrypt and Delete Original")
+          : (encrypt ? " Encryption Mode: Test Only" : " Decryption Mode: Test Only");
+  log.Add(modeLine);
+  Led1->SetLit(true);
+
+  const int count = FileListBox1->ItemCount();
+  for (int p = 0; p < count; ++p) {
+    // A list read again during the run may have become shorter.
+    if (p >= FileListBox1->ItemCount()) break;
+    if (!FileListBox1->IsSelected(p)) continue;
+    if (StopLabel->text() != "0") continue;
+    FileListBox1->setCurrentRow(p, QItemSelectionModel::NoUpdate);
+    try {
+      BatchFileStep(encrypt, p);
+    } catch (const std::exception& error) {
+      errorWord = "with";
+      log.SetColor(log_colors::kRed);
+      log.Add(" ERROR (" + QString::fromStdString(error.what()) + ") while processing " +
+              ImageName->text());
+      ButtonDecrypt->setEnabled(false);
+      EditSeedEncrypt->setEnabled(false);
+      EditSeedDecrypt->setEnabled(false);
+      if (!encrypt) ButtonSave->setEnabled(false);
+    }
+  }
+
+  if (!EncryptOnly->isChecked()) FileListBox1->ReRead();
+  const bool stopped = StopLabel->text() == "1";
+  if (encrypt) {
+    services_.dialogs->Inform(this, stopped
+                                        ? "    Execution stoped on user request!    "
+                                        : "                  Encryption complete!               ");
+  } else {
+    services_.dialogs->Inform(this, stopped ? "   Execution stoped on user request!   "
+                                            : "             Decryption complete!             ");
+  }
+  StopButton->setEnabled(false);
+  log.SetColor(color);
+  log.Add(" Total image count selected: " + QString::number(FlatGauge1->MaxValue()));
+  log.Add((encrypt ? " Total image count encrypted: " : " Total image count decrypted: ") +
+          QString::number(FlatGauge1->Progress()));
+  log.Add(" Finish time: " + LogTime());
+  if (stopped) {
+    log.SetColor(log_colors::kRed);
+    log.Add(encrypt ? " Encryption was interupted on user request!"
+                    : " Decryption was interupted on user request!");
+  } else {
+    log.Add((encrypt ? " Encryption completed " : " Decryption completed ") + errorWord +
+            " errors.");
+  }
+  log.Add("");
+  FlatGauge1->SetProgress(0);
+  Led1->SetLit(false);
+}
+
+void TFormCrypt::BatchFileStep(bool encrypt, int position) {
+  FileListBox1DblClick();
+  ButtonDecrypt->setEnabled(true);
+  EditSeedEncrypt->setEnabled(true);
+  EditSeedDecrypt->setEnabled(true);
+  services_.pause->ProcessMessages();
+  services_.pause->Sleep(kStepPause);
+  if (encrypt) {
+    EncryptStep();
+  } else {
+    DecryptStep();
+  }
+  services_.pause->ProcessMessages();
+
+  const bool deleting = EncryptAndDelete->isChecked();
+  if (EncryptAndSave->isChecked() || deleting) {
+    services_.pause->Sleep(kStepPause);
+    const std::string name = ImageName->text().toStdString();
+    const QString output =
+        QString::fromStdString(encrypt ? EncryptedOutputName(name) : DecryptedOutputName(name));
+    if (deleting) originalfile->setText(QString::fromStdString(FileListBox1->CurrentFile()));
+    TActivityLog& log = ActivityLog();
+    log.SetColor(encrypt ? log_colors::kNavy : log_colors::kGreen);
+    log.SetStyle(false, true);
+    log.Add(" Image saved as:  " + output);
+    SavePictureDialogFileName = output;
+    const TGraphic* result = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
+    // The writer renames a complete file into place or raises, so the source
+    // goes only once its output exists in full.
+    WritePicture(*result, DirLabel->text() + "/" + output);
+    if (deleting) ::unlink(originalfile->text().toLocal8Bit().constData());
+    services_.pause->ProcessMessages();
+  }
+
+  FileListBox1->viewport()->update();
+  FlatGauge1->SetProgress(std::min(FlatGauge1->Progress() + 1, FlatGauge1->MaxValue()));
+  if (position + 1 < FileListBox1->ItemCount()) {
+    FileListBox1->setCurrentRow(position + 1, QItemSelectionModel::NoUpdate);
+  }
+  if (!encrypt && EncryptOnly->isChecked()) ButtonSave->setEnabled(true);
+}
+
+}  // namespace quorvex

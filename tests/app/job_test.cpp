@@ -1,0 +1,535 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTextEdit>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "app/activity_log.h"
+#include "app/image.h"
+#include "app/picture_file.h"
+#include "core/transform.h"
+#include "picture/bitmap.h"
+#include "picture/exceptions.h"
+#include "picture/picture.h"
+#include "picture/safe_file_writer.h"
+#include "picture/stream.h"
+#include "widgets/flat_gauge.h"
+#include "widgets/led.h"
+#include "window_fixture.h"
+
+namespace quorvex {
+namespace {
+
+using test::Items;
+
+const QColor kNavy = log_colors::kNavy;
+const QColor kGreen = log_colors::kGreen;
+const QColor kRed = log_colors::kRed;
+
+std::set<std::string> FolderFiles(const std::string& path) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+std::vector<uint8_t> LoadedStorage(const std::string& path) {
+  TPicture picture;
+  std::unique_ptr<TBitmap> bitmap;
+  LoadPictureFile(path, picture, bitmap);
+  return test::StorageBytes(*bitmap);
+}
+
+class JobTest : public testing::Test {
+ public:
+  void Open() {
+    windows = CreateWindows(services.Services());
+    form = windows.FormCrypt.get();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  }
+  void Select(const std::vector<QString>& names) {
+    for (const QString& name : names) {
+      const int row = Items(form->FileListBox1).indexOf(name);
+      ASSERT_GE(row, 0) << name.toStdString();
+      form->FileListBox1->item(row)->setSelected(true);
+    }
+    form->FileListBox1Click();
+  }
+  // Runs with the confirmation answered Yes.
+  void Run(QPushButton* button) {
+    services.dialogs.answers.push_back(true);
+    button->setEnabled(true);
+    button->click();
+  }
+  // The log lines written after the header.
+  std::vector<TLogLine> RunLines() const {
+    const auto& lines = form->ActivityLog().Lines();
+    return {lines.begin() + 6, lines.end()};
+  }
+  static void ExpectLine(const TLogLine& line, const QString& pattern, const QColor& color,
+                         bool italic) {
+    EXPECT_TRUE(QRegularExpression("^" + pattern + "$").match(line.text).hasMatch())
+        << line.text.toStdString() << " vs " << pattern.toStdString();
+    EXPECT_EQ(line.format.color, color) << line.text.toStdString();
+    EXPECT_EQ(line.format.italic, italic) << line.text.toStdString();
+  }
+
+  test::TTempFolder folder;
+  test::TScriptedServices services;
+  TWindows windows;
+  TFormCrypt* form = nullptr;
+};
+
+TEST_F(JobTest, HeaderAtStartAndClearWithItsQuestion) {
+  Open();
+  const auto& lines = form->ActivityLog().Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  const QString rule = " " + QString(117, '-');
+  EXPECT_EQ(lines[0].text, "");
+  EXPECT_EQ(lines[1].text, rule);
+  EXPECT_EQ(lines[2].text, " QUORVEX ACTIVITY LOG");
+  EXPECT_EQ(lines[2].format, (TLogFormat{QColor(0, 0, 255), true, false, 12, "Arial"}));
+  EXPECT_TRUE(lines[3].text.startsWith(" Recording started on "));
+  EXPECT_TRUE(lines[3].text.contains(" at "));
+  EXPECT_EQ(lines[3].format, (TLogFormat{QColor(0, 0, 0), false, false, 8, "Arial"}));
+  EXPECT_EQ(lines[4].text, rule);
+  EXPECT_EQ(lines[5].text, "");
+  EXPECT_EQ(form->RichEdit1->toPlainText().split('\n').size(), 6);
+  EXPECT_TRUE(form->RichEdit1->toPlainText().contains("QUORVEX ACTIVITY LOG"));
+
+  form->ActivityLog().Add("extra");
+  form->FlatSpeedButton4->click();  // answered No
+  ASSERT_EQ(services.dialogs.confirmations.size(), 1u);
+  EXPECT_EQ(services.dialogs.confirmations[0],
+            " \n     You are about to clear this activity log.          \n     Do you want to "
+            "proceed?    ");
+  EXPECT_EQ(form->ActivityLog().Lines().size(), 7u);
+  services.dialogs.answers.push_back(true);
+  form->FlatSpeedButton4->click();
+  EXPECT_EQ(form->ActivityLog().Lines().size(), 6u);
+  EXPECT_EQ(form->ActivityLog().Lines()[2].text, " QUORVEX ACTIVITY LOG");
+  EXPECT_FALSE(form->RichEdit1->toPlainText().contains("extra"));
+}
+
+TEST_F(JobTest, EncryptionRunWithDamagedSecondFile) {
+  folder.Copy("jpeg/hopper.jpg", "a.jpg");
+  folder.File("b.bmp", "BM this is no bitmap");
+  folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "c.bmp");
+  Open();
+  form->EncryptAndSave->setChecked(true);
+  Select({"a.jpg", "b.bmp", "c.bmp"});
+  Run(form->Ebutton);
+
+  EXPECT_EQ(services.dialogs.confirmations.back(),
+            " \n You are about to initiate encryption process.   \n Your encryption code is set "
+            "to 614052.  \n\n Do you want to proceed?");
+  const auto lines = RunLines();
+  ASSERT_EQ(lines.size(), 11u);
+  ExpectLine(lines[0], "", QColor(0, 0, 0), false);
+  ExpectLine(lines[1], " BATCH IMAGE ENCRYPTION STARTED ON .+ at .+", kNavy, false);
+  ExpectLine(lines[2], " Encryption Mode: Encrypt and Save Original", kNavy, false);
+  ExpectLine(lines[3], " Image saved as:  Ecr_a\\.bmp", kNavy, true);
+  ExpectLine(lines[4], " ERROR \\(.+\\) while processing b\\.bmp", kRed, true);
+  ExpectLine(lines[5], " Image saved as:  Ecr_c\\.bmp", kNavy, true);
+  ExpectLine(lines[6], " Total image count selected: 3", kNavy, true);
+  ExpectLine(lines[7], " Total image count encrypted: 2", kNavy, true);
+  ExpectLine(lines[8], " Finish time: .+", kNavy, true);
+  ExpectLine(lines[9], " Encryption completed with errors\\.", kNavy, true);
+  ExpectLine(lines[10], "", kNavy, true);
+  EXPECT_EQ(services.dialogs.informations.back(),
+            "                  Encryption complete!               ");
+  EXPECT_EQ(services.pause.sleeps, 4);
+  EXPECT_EQ(FolderFiles(folder.Path()),
+            (std::set<std::string>{"a.jpg", "b.bmp", "c.bmp", "Ecr_a.bmp", "Ecr_c.bmp"}));
+  // The third file's step enabled the code fields again.
+  EXPECT_TRUE(form->EditSeedEncrypt->isEnabled());
+  EXPECT_TRUE(form->EditSeedDecrypt->isEnabled());
+  EXPECT_FALSE(form->StopButton->isEnabled());
+  EXPECT_FALSE(form->Led1->Lit());
+  EXPECT_EQ(form->FlatGauge1->Progress(), 0);
+  // Re-read: the new files are listed and nothing is selected.
+  EXPECT_TRUE(Items(form->FileListBox1).contains("Ecr_a.bmp"));
+  EXPECT_EQ(form->FileListBox1->SelCount(), 0);
+
+  // The written file decrypts to the original's storage.
+  TPicture picture;
+  std::unique_ptr<TBitmap> written;
+  LoadPictureFile(folder / "Ecr_a.bmp", picture, written);
+  TBitmap decrypted;
+  DecryptTransform(*written, "614052", decrypted);
+  EXPECT_EQ(test::StorageBytes(decrypted), LoadedStorage(folder / "a.jpg"));
+
+  // With the decrypted pane empty, "Save" has nothing to write or report.
+  form->Decrypt1Click();
+  const size_t requests = services.dialogs.saveRequests.size();
+  form->ButtonSave->setEnabled(true);
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.saveRequests.size(), requests);
+  EXPECT_EQ(RunLines().size(), 11u);
+
+  // A single save of a decryption result inherits the italic style.
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
+  form->ButtonDecrypt->click();
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "single.bmp"));
+  form->ButtonSave->click();
+  const auto after = RunLines();
+  ASSERT_EQ(after.size(), 16u);
+  ExpectLine(after[12], " SINGLE IMAGE \\(DECRYPTION\\) SAVED ON .+ AT .+", QColor(128, 0, 0),
+             true);
+  ExpectLine(after[13], " Decrypted file name:  single\\.bmp", QColor(128, 0, 0), true);
+  ExpectLine(after[14], " Image saved successfuly\\.", QColor(128, 0, 0), true);
+  EXPECT_EQ(LoadedStorage(folder / "single.bmp"), LoadedStorage(folder / "a.jpg"));
+}
+
+TEST_F(JobTest, NoFileSelectedStillLogsARun) {
+  folder.Copy("jpeg/hopper.jpg", "a.jpg");
+  Open();
+  Run(form->Ebutton);
+  const auto lines = RunLines();
+  ASSERT_EQ(lines.size(), 8u);
+  ExpectLine(lines[2], " Encryption Mode: Test Only", kNavy, false);
+  ExpectLine(lines[3], " Total image count selected: 0", kNavy, false);
+  ExpectLine(lines[4], " Total image count encrypted: 0", kNavy, false);
+  ExpectLine(lines[6], " Encryption completed without errors\\.", kNavy, false);
+  EXPECT_EQ(services.dialogs.informations.size(), 1u);
+}
+
+TEST_F(JobTest, NoAnswerChangesNothing) {
+  folder.Copy("jpeg/hopper.jpg", "a.jpg");
+  Open();
+  Select({"a.jpg"});
+  form->Ebutton->click();
+  EXPECT_EQ(RunLines().size(), 0u);
+  EXPECT_FALSE(form->Led1->Lit());
+}
+
+TEST_F(JobTest, StopDuringTheFirstOfFive) {
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"}) {
+    folder.Copy("bmp/bmpsuite/g/pal8.bmp", name);
+  }
+  Open();
+  form->EncryptAndSave->setChecked(true);
+  Select({"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"});
+  services.pause.onProcessMessages = [this] {
+    if (form->StopButton->isEnabled()) form->StopButton->click();
+  };
+  Run(form->Ebutton);
+  EXPECT_EQ(services.dialogs.informations.back(), "    Execution stoped on user request!    ");
+  const auto lines = RunLines();
+  ASSERT_EQ(lines.size(), 9u);
+  ExpectLine(lines[3], " Image saved as:  Ecr_a\\.bmp", kNavy, true);
+  ExpectLine(lines[4], " Total image count selected: 5", kNavy, true);
+  ExpectLine(lines[5], " Total image count encrypted: 1", kNavy, true);
+  ExpectLine(lines[7], " Encryption was interupted on user request!", kRed, true);
+  ExpectLine(lines[8], "", kRed, true);
+  EXPECT_EQ(form->StopLabel->text(), "1");
+  EXPECT_TRUE(std::filesystem::exists(folder / "Ecr_a.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "Ecr_b.bmp"));
+
+  // The next run starts with a red blank line and clears the stop flag.
+  services.pause.onProcessMessages = nullptr;
+  Run(form->Ebutton);
+  const auto next = RunLines();
+  ExpectLine(next[9], "", kRed, true);
+  EXPECT_EQ(form->StopLabel->text(), "0");
+}
+
+TEST_F(JobTest, TestRunWritesNothingAndKeepsTheList) {
+  folder.Copy("jpeg/hopper.jpg", "a.jpg");
+  folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "c.bmp");
+  Open();
+  Select({"a.jpg", "c.bmp"});
+  const auto before = FolderFiles(folder.Path());
+  Run(form->Ebutton);
+  EXPECT_EQ(FolderFiles(folder.Path()), before);
+  EXPECT_EQ(form->FileListBox1->SelCount(), 2) << "the list is not read again";
+  EXPECT_EQ(RunLines()[4].text, " Total image count encrypted: 2");
+  EXPECT_EQ(services.pause.sleeps, 2);
+  // "Save" proposes the last file's name and writes its result.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out.bmp"));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "Ecr_c.bmp");
+  TPicture picture;
+  std::unique_ptr<TBitmap> written;
+  LoadPictureFile(folder / "out.bmp", picture, written);
+  EXPECT_EQ(test::StorageBytes(*written), test::StorageBytes(*form->EncryptedBitmap));
+  ExpectLine(RunLines()[9], " SINGLE IMAGE \\(ENCRYPTION\\) SAVED ON .+ AT .+", QColor(128, 0, 128),
+             false);
+  ExpectLine(RunLines()[10], " Encrypted file name:  out\\.bmp", QColor(128, 0, 128), false);
+  // Cancelling writes and logs nothing.
+  const size_t count = form->ActivityLog().Lines().size();
+  form->ButtonSave->click();
+  EXPECT_EQ(form->ActivityLog().Lines().size(), count);
+}
+
+TEST_F(JobTest, DecryptionNamesAndModes) {
+  folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "Ecr_photo.bmp");
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "ecr_photo.bmp");
+  folder.Copy("bmp/bmpsuite/g/pal4.bmp", "plain.bmp");
+  Open();
+  form->Decrypt1Click();
+  form->ShowAllFiles->setChecked(true);
+  form->ShowAllFilesClick();
+  form->EncryptAndDelete->setChecked(true);
+  Select({"Ecr_photo.bmp", "ecr_photo.bmp", "plain.bmp"});
+  Run(form->Dbutton);
+  EXPECT_EQ(services.dialogs.confirmations.back(),
+            " \n You are about to initiate decryption process.   \n Your decryption code is set "
+            "to 614052.  \n\n Do you want to proceed?");
+  EXPECT_EQ(FolderFiles(folder.Path()),
+            (std::set<std::string>{"photo.bmp", "Dcr_ecr_photo.bmp", "Dcr_plain.bmp"}));
+  const auto lines = RunLines();
+  ExpectLine(lines[1], " BATCH IMAGE DECRYPTION STARTED ON .+ at .+", kGreen, false);
+  ExpectLine(lines[2], " Decryption Mode: Decrypt and Delete Original", kGreen, false);
+  std::set<QString> saved;
+  for (int i = 3; i <= 5; ++i) {
+    ExpectLine(lines[i], " Image saved as:  .+", kGreen, true);
+    saved.insert(lines[i].text);
+  }
+  EXPECT_EQ(saved,
+            (std::set<QString>{" Image saved as:  Dcr_ecr_photo.bmp",
+                               " Image saved as:  Dcr_plain.bmp", " Image saved as:  photo.bmp"}));
+  ExpectLine(lines[7], " Total image count decrypted: 3", kGreen, true);
+  ExpectLine(lines[9], " Decryption completed without errors\\.", kGreen, true);
+  EXPECT_EQ(services.dialogs.informations.back(), "             Decryption complete!             ");
+  EXPECT_EQ(" Image saved as:  " + form->SavePictureDialogFileName, lines[5].text);
+}
+
+TEST_F(JobTest, EncryptAndDecryptWithDeleteRoundTrip) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"jpeg/hopper.jpg", "hopper.jpg"},
+      {"bmp/bmpsuite/g/pal8.bmp", "pal8.bmp"},
+      {"pcx/odd_stride.pcx", "stride.pcx"},
+      {"png/pngsuite/basi0g01.png", "gray.png"}};
+  std::map<std::string, std::vector<uint8_t>> originals;
+  std::set<std::string> expected;
+  for (const auto& [data, name] : files) {
+    folder.Copy(data, name);
+    originals[name] = LoadedStorage(folder / name);
+    expected.insert(name.substr(0, name.rfind('.')) + ".bmp");
+  }
+  Open();
+  form->EncryptAndDelete->setChecked(true);
+  std::vector<QString> names;
+  for (const auto& file : files) names.push_back(QString::fromStdString(file.second));
+  Select(names);
+  Run(form->Ebutton);
+  std::set<std::string> encrypted;
+  for (const auto& name : expected) encrypted.insert("Ecr_" + name);
+  EXPECT_EQ(FolderFiles(folder.Path()), encrypted);
+
+  form->Decrypt1Click();
+  Select({"Ecr_hopper.bmp", "Ecr_pal8.bmp", "Ecr_stride.bmp", "Ecr_gray.bmp"});
+  Run(form->Dbutton);
+  EXPECT_EQ(FolderFiles(folder.Path()), expected);
+  for (const auto& [name, storage] : originals) {
+    EXPECT_EQ(LoadedStorage(folder / (name.substr(0, name.rfind('.')) + ".bmp")), storage) << name;
+  }
+}
+
+TEST_F(JobTest, SingleDecryptAndSaveOnTheDecryptPage) {
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_a.bmp");
+  folder.File("Ecr_bad.bmp", "BM this is no bitmap");
+  Open();
+  form->Decrypt1Click();
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
+  EXPECT_FALSE(form->ButtonSave->isEnabled());
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  ASSERT_NE(form->ImageDecrypted->Graphic(), nullptr);
+  EXPECT_TRUE(form->ButtonSave->isEnabled());
+
+  // The dialog holds no proposed name; the written file is the pane's picture.
+  form->SavePictureDialogFileName = "held.bmp";
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "plain.bmp"));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "held.bmp");
+  TBitmap expected;
+  DecryptTransform(*form->WorkingBitmap, "614052", expected);
+  EXPECT_EQ(LoadedStorage(folder / "plain.bmp"), test::StorageBytes(expected));
+  EXPECT_TRUE(Items(form->FileListBox1).contains("Ecr_a.bmp")) << "the list was read again";
+
+  // A failed write: the heading only, the error in the box.
+  form->SetPictureWriter(
+      [](const TGraphic&, const std::string&) { throw EWriteError("Stream write error"); });
+  const size_t before = form->ActivityLog().Lines().size();
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "again.bmp"));
+  form->ButtonSave->click();
+  ASSERT_EQ(form->ActivityLog().Lines().size(), before + 2);
+  EXPECT_TRUE(form->ActivityLog().Lines().back().text.startsWith(" SINGLE IMAGE (DECRYPTION)"));
+  ASSERT_EQ(services.dialogs.errors.size(), 1u);
+  EXPECT_TRUE(services.dialogs.errors[0].startsWith("Stream write error"));
+
+  // Decrypting after a failed load goes to the error box.
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_bad.bmp"));
+  form->ButtonSave->setEnabled(false);
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  EXPECT_EQ(services.dialogs.errors.back(), "Scan line index out of range.");
+  EXPECT_FALSE(form->ButtonSave->isEnabled());
+}
+
+TEST_F(JobTest, ACodeTypedDuringARunAppliesToLaterFiles) {
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
+  folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
+  Open();
+  form->EncryptAndSave->setChecked(true);
+  Select({"a.bmp", "b.bmp"});
+  // The code changes once the first file has been written.
+  services.pause.onProcessMessages = [this] {
+    if (std::filesystem::exists(folder / "Ecr_a.bmp")) form->EditSeedEncrypt->setText("77");
+  };
+  Run(form->Ebutton);
+  EXPECT_TRUE(services.dialogs.confirmations.back().contains("code is set to 614052."));
+  for (const auto& [name, code] : {std::pair{"a", "614052"}, std::pair{"b", "77"}}) {
+    TPicture picture;
+    std::unique_ptr<TBitmap> written;
+    LoadPictureFile(folder / ("Ecr_" + std::string(name) + ".bmp"), picture, written);
+    TBitmap decrypted;
+    DecryptTransform(*written, code, decrypted);
+    EXPECT_EQ(test::StorageBytes(decrypted), LoadedStorage(folder / (std::string(name) + ".bmp")))
+        << name;
+  }
+}
+
+TEST_F(JobTest, ExistingOutputIsReplaced) {
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
+  folder.File("Ecr_a.bmp", "old content");
+  Open();
+  form->EncryptAndSave->setChecked(true);
+  Select({"a.bmp"});
+  Run(form->Ebutton);
+  EXPECT_EQ(RunLines()[7].text, " Encryption completed without errors.");
+  EXPECT_EQ(LoadedStorage(folder / "Ecr_a.bmp"), test::StorageBytes(*form->EncryptedBitmap));
+}
+
+// A failed write logs the error, keeps the source, leaves no partial file
+// and the run goes on.
+TEST_F(JobTest, WriteFaultsKeepTheSource) {
+  struct Case {
+    const char* label;
+    std::function<void(JobTest&)> arrange;
+    const char* message;  // a pattern
+  };
+  const std::vector<Case> cases = {
+      {"destination deleted",
+       [](JobTest& t) {
+         t.folder.Folder("gone");
+         t.form->DirLabel->setText(QString::fromStdString(t.folder / "gone"));
+         std::filesystem::remove(t.folder / "gone");
+       },
+       "Cannot create file .+/gone/Ecr_.\\.bmp"},
+      {"destination not a folder",
+       [](JobTest& t) {
+         t.folder.File("plain");
+         t.form->DirLabel->setText(QString::fromStdString(t.folder / "plain"));
+       },
+       "Cannot create file .+"},
+      {"disk full",
+       [](JobTest& t) {
+         t.form->SetPictureWriter([](const TGraphic&, const std::string& path) {
+           // The disk fills after the first bytes of the temporary file.
+           WriteFileAtomically(path, [](TStream& stream) {
+             stream.WriteBuffer("BM", 2);
+             throw EWriteError("Stream write error");
+           });
+         });
+       },
+       "Stream write error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    test::TTempFolder local;
+    local.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
+    local.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
+    services.dialogs.informations.clear();
+    const TWindows caseWindows = CreateWindows(services.Services());
+    form = caseWindows.FormCrypt.get();
+    form->show();
+    form->EncryptAndDelete->setChecked(true);
+    Select({"a.bmp", "b.bmp"});
+    c.arrange(*this);
+    Run(form->Ebutton);
+    const auto lines = RunLines();
+    ASSERT_EQ(lines.size(), 12u);
+    ExpectLine(lines[4], " ERROR \\(" + QString(c.message) + "\\) while processing a\\.bmp", kRed,
+               true);
+    ExpectLine(lines[6], " ERROR \\(.+\\) while processing b\\.bmp", kRed, true);
+    ExpectLine(lines[8], " Total image count encrypted: 0", kNavy, true);
+    ExpectLine(lines[10], " Encryption completed with errors\\.", kNavy, true);
+    EXPECT_EQ(FolderFiles(local.Path()), (std::set<std::string>{"a.bmp", "b.bmp"}));
+    EXPECT_FALSE(form->EditSeedEncrypt->isEnabled());
+  }
+}
+
+TEST_F(JobTest, SavesTheLogAsRichTextAndPrintsIt) {
+  Open();
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "mylog"));
+  form->FlatSpeedButton3->click();
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "quorvex_log");
+  const auto bytes = test::ReadFileBytes(folder / "mylog.rtf");
+  const std::string rtf(bytes.begin(), bytes.end());
+  EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+  EXPECT_NE(rtf.find("\\red0\\green0\\blue255;"), std::string::npos);
+  EXPECT_NE(rtf.find("\\fs24\\cf2\\b\\i0  QUORVEX ACTIVITY LOG\\par"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("{\\f0\\fswiss Arial;}"), std::string::npos);
+  EXPECT_EQ(form->SaveDialog1FileName, QString::fromStdString(folder / "mylog.rtf"));
+}
+
+// An independent reader sees each line's colour, style and size.
+TEST_F(JobTest, SavedLogReadsBackInAnotherReader) {
+  if (QStandardPaths::findExecutable("unrtf").isEmpty()) GTEST_SKIP() << "unrtf is missing";
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
+  Open();
+  form->EncryptAndSave->setChecked(true);
+  Select({"a.bmp"});
+  Run(form->Ebutton);
+  form->ActivityLog().Add("braces {} and \\ backslash");
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "log.rtf"));
+  form->FlatSpeedButton3->click();
+  QProcess unrtf;
+  unrtf.start("unrtf", {"--html", QString::fromStdString(folder / "log.rtf")});
+  ASSERT_TRUE(unrtf.waitForFinished(10000));
+  const QString html = QString::fromUtf8(unrtf.readAllStandardOutput());
+  EXPECT_TRUE(html.contains(R"(<font size="3"><font color="#0000ff"><b> QUORVEX ACTIVITY LOG)"))
+      << html.toStdString();
+  EXPECT_TRUE(html.contains(R"(<font color="#000080"><i> Image saved as: Ecr_a.bmp)"))
+      << html.toStdString();
+  EXPECT_TRUE(html.contains(R"(<font color="#000080"> Encryption Mode: Encrypt and Save Original)"))
+      << html.toStdString();
+  EXPECT_TRUE(html.contains("braces {} and \\ backslash"));
+}
+
+TEST_F(JobTest, PrintsTheWholeLogToPdf) {
+  Open();
+
+  for (int i = 0; i < 200; ++i) form->ActivityLog().Add(QString(" line %1").arg(i));
+  form->Printer().setOutputFormat(QPrinter::PdfFormat);
+  form->Printer().setOutputFileName(QString::fromStdString(folder / "log.pdf"));
+  form->FSB_Print->click();
+  EXPECT_TRUE(services.dialogs.errors.empty());
+  EXPECT_EQ(form->Printer().docName(), "Quorvex Log File");
+  const auto pdf = test::ReadFileBytes(folder / "log.pdf");
+  const std::string text(pdf.begin(), pdf.end());
+  size_t pages = 0;
+  for (size_t at = text.find("/Type /Page\n"); at != std::string::npos;
+       at = text.find("/Type /Page\n", at + 1)) {
+    ++pages;
+  }
+  EXPECT_GT(pages, 1u) << "the log spans pages";
+}
+
+}  // namespace
+}  // namespace quorvex
