@@ -21,9 +21,13 @@ class Keystream {
   }
   static uint32_t state() { return state_; }
 
-  // dst[i] = nextBelow(256) ^ src[i] for i = 0 .. count-1, in that order;
-  // src and dst may be the same buffer.
+  // dst[i] = nextBelow(256) ^ src[i] for i = 0 .. count-1, in that order,
+  // leaving the state where count single steps leave it. Draws many bytes at
+  // a time with the fastest instruction set at hand. src and dst may be the
+  // same buffer; other overlaps are not allowed.
   static void xorBytes(const uint8_t* src, uint8_t* dst, size_t count);
+  // The same by one dependent step per byte: the reference for the above.
+  static void xorBytesPlain(const uint8_t* src, uint8_t* dst, size_t count);
 
  private:
   static inline uint32_t state_ = 0;
