@@ -1,0 +1,91 @@
+#pragma once
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "picture/readers/png_chunks.h"
+
+namespace quorvex {
+
+// Undoes the row filter `filterType` (0 none, 1 Sub, 2 Up, 3 Average,
+// 4 Paeth) of `length` bytes from src into dst against the previous row
+// prev (all zeros for a first row), with `bpp` bytes per complete pixel
+// (1, 2, 3, 4, 6 or 8). src may be dst itself. Any other filter type copies
+// the bytes as they are.
+void UnfilterPNGRow(uint8_t filterType, const uint8_t* src, uint8_t* dst, const uint8_t* prev,
+                    size_t length, unsigned bpp);
+
+// One Adam7 pass: where its rows and columns start, how far apart they are,
+// and the 8-pixel write mask that lands its pixels in a full-width row.
+struct TAdam7Pass {
+  uint32_t startRow;
+  uint32_t startColumn;
+  uint32_t rowStep;
+  uint32_t columnStep;
+  uint8_t writeMask;
+};
+inline constexpr TAdam7Pass kAdam7Passes[7] = {
+    {0, 0, 8, 8, 0x80}, {0, 4, 8, 8, 0x08}, {4, 0, 8, 4, 0x88}, {0, 2, 4, 4, 0x22},
+    {2, 0, 4, 2, 0xAA}, {0, 1, 2, 2, 0x55}, {1, 0, 2, 1, 0xFF},
+};
+// Pixels per row of a pass; 0 when the pass has no column in the image.
+uint32_t Adam7PassWidth(const TAdam7Pass& pass, uint32_t width);
+// Rows of a pass; 0 when it has none.
+uint32_t Adam7PassHeight(const TAdam7Pass& pass, uint32_t height);
+
+// Bytes of one stored row, filter byte included.
+uint64_t PNGRowLength(uint64_t width, unsigned bitDepth, unsigned samplesPerPixel);
+
+// The inflated image data of the IDAT chunks, handed out row by row. The
+// chunk reader's current chunk is the first IDAT when decoding starts;
+// further IDAT chunks (empty ones too) are read, CRC-checked, as input runs
+// out, each followed at once by the next chunk's header. When the chunk
+// after the input is not an IDAT the data has ended early and rows come
+// back short, without an error.
+class TPNGImageData {
+ public:
+  explicit TPNGImageData(TPNGChunkReader& chunks) : chunks_(chunks) {}
+  ~TPNGImageData();
+  TPNGImageData(const TPNGImageData&) = delete;
+  TPNGImageData& operator=(const TPNGImageData&) = delete;
+
+  // Starts inflating; a zlib failure raises EGraphicCompression.
+  void Start();
+  // Ends inflating; a zlib failure raises EGraphicCompression.
+  void Finish();
+
+  // Announces how many bytes the next rows will take, so that inflating
+  // ahead never produces more than the image needs.
+  void Expect(uint64_t total);
+  // Up to `length` bytes of the next row at *data, valid until the next
+  // call; fewer only when the image data has ended early. Short rows come
+  // from a read-ahead window; long ones are inflated into `spare` (length
+  // bytes), and then *data is spare.
+  size_t NextRow(size_t length, uint8_t* spare, const uint8_t** data);
+  // Reads and passes over the IDAT chunks that follow the last row.
+  void SkipRemainingChunks();
+
+ private:
+  // Large output windows keep zlib in its fast loop.
+  static constexpr size_t kWindow = size_t{256} << 10;
+  // Inflates at least `wanted` bytes into out (room bytes there) unless the
+  // data ends first; returns how many came.
+  size_t Inflate(uint8_t* out, size_t wanted, size_t room);
+  bool FeedInput();
+
+  TPNGChunkReader& chunks_;
+  z_stream zstream_{};
+  bool started_ = false;
+  bool inputEnded_ = false;
+  bool streamEnded_ = false;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t capacity_ = 0;
+  size_t begin_ = 0;  // next unread byte
+  size_t end_ = 0;    // end of the inflated bytes
+  uint64_t expected_ = 0;
+};
+
+}  // namespace quorvex

@@ -1,0 +1,54 @@
+#pragma once
+
+// Portable Network Graphics files: TPNGGraphic reads one image into itself,
+// a bitmap in Bits1, Bits4, Bits8, Bits24 or Bits32 by colour type and bit
+// depth.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "picture/reader_graphic.h"
+#include "picture/readers/png_chunks.h"
+
+namespace quorvex {
+
+class TPNGImageData;
+class TFileFormatList;
+
+class TPNGGraphic : public TReaderGraphic {
+ public:
+  std::string ClassName() const override { return "TPNGGraphic"; }
+
+  // More than 8 bytes remain and they start with the PNG signature.
+  static bool AcceptsStream(TStream& stream);
+  // Signature, IHDR and a gAMA chunk (if one comes before IEND); the stream
+  // position is restored. The image index is ignored.
+  bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
+  // Reads one image from the current position.
+  void ReadFromStream(TStream& stream) override;
+
+  // The IHDR filter method of the last header read.
+  uint8_t FilterMethod() const { return filterMethod_; }
+  // The colour (0xRRGGBB) that a tRNS chunk marked transparent, as the
+  // bitmap shows it; it only affects display.
+  std::optional<uint32_t> TransparentColor() const { return transparentColor_; }
+
+ private:
+  struct TLoad;
+  void SetUpColors(TLoad& load);
+  void ReadPalette(TLoad& load);
+  void ReadGamma(TLoad& load);
+  void ReadBackground(TLoad& load);
+  void ReadTransparency(TLoad& load);
+  void DecodeImage(TLoad& load, TPNGImageData& data);
+  void DecodeRows(TLoad& load, TPNGImageData& data);
+
+  uint8_t filterMethod_ = 0;
+  std::optional<uint32_t> transparentColor_;
+};
+
+// Registers png.
+void RegisterPNGFormats(TFileFormatList& list);
+
+}  // namespace quorvex
