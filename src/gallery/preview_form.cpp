@@ -324,11 +324,16 @@ void TPreviewForm::Action1Execute() {
   std::string chosen;
   if (!BrowseForFolder(kBrowseFolderTitle, Folder_, chosen)) return;
   Folder_ = chosen;
+  // A reload runs while the gallery is on screen and shows no busy cursor.
+  const TBusyCursor windowCursor = SetBusyCursor({});
   try {
     LoadFolder();
   } catch (const std::exception& error) {
+    SetBusyCursor(windowCursor);
     ReportFailure(error);
+    return;
   }
+  SetBusyCursor(windowCursor);
 }
 
 void TPreviewForm::Exit1Click() {

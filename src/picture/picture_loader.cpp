@@ -1,6 +1,7 @@
 #include "picture/picture_loader.h"
 
 #include <cctype>
+#include <utility>
 
 #include "picture/canvas.h"
 #include "picture/file_format_list.h"
@@ -82,8 +83,9 @@ void Load(const std::string& fileName, const uint8_t* data, size_t size, bool fr
 
 }  // namespace
 
-void SetBusyCursor(TBusyCursor cursor) {
-  BusyCursor() = std::move(cursor);
+TBusyCursor SetBusyCursor(TBusyCursor cursor) {
+  std::swap(BusyCursor(), cursor);
+  return cursor;
 }
 
 void LoadPicture(const std::string& fileName, TPicture& picture,

@@ -16,7 +16,8 @@ class TStream;
 // Shows the busy cursor (true) and the normal one again (false). The window
 // sets it; without one, loading shows nothing.
 using TBusyCursor = std::function<void(bool busy)>;
-void SetBusyCursor(TBusyCursor cursor);
+// Returns the one it replaces.
+TBusyCursor SetBusyCursor(TBusyCursor cursor);
 
 // Loads a picture file: recognised by its content first, by its extension
 // otherwise. The picture container receives the picture, the working-bitmap

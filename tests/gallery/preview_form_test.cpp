@@ -15,6 +15,7 @@
 #include "app/directory_outline.h"
 #include "app/window_fixture.h"
 #include "picture/bitmap.h"
+#include "picture/picture_loader.h"
 
 namespace quorvex {
 namespace {
@@ -291,8 +292,16 @@ TEST_F(PreviewFormTest, BrowseFolderCancelledKeepsEverythingChosenReloads) {
   EXPECT_EQ(form.Folder(), first.Path() + "/");
   EXPECT_EQ(Names(), std::vector<std::string>{"a.png"});
 
+  // The reload shows no busy cursor, and the window's cursor hook survives it.
+  std::vector<bool> cursor;
+  SetBusyCursor([&cursor](bool busy) { cursor.push_back(busy); });
   dialogs.folders.push_back(QString::fromStdString(second.Path()));
   QTest::keyClick(&form, Qt::Key_F3);
+  EXPECT_TRUE(cursor.empty());
+  const TBusyCursor restored = SetBusyCursor({});
+  ASSERT_TRUE(restored);
+  restored(true);
+  EXPECT_EQ(cursor, std::vector<bool>{true});
   EXPECT_EQ(form.Folder(), second.Path() + "/");
   EXPECT_EQ(Names(), (std::vector<std::string>{"b.png", "c.png"}));
   EXPECT_EQ(form.windowTitle(), "Previews    (2 images loaded)");
