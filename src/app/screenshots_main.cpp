@@ -19,21 +19,9 @@
 #include "app/windows.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
+#include "widgets/screenshot_support.h"
 
 namespace {
-
-void Settle() {
-  for (int i = 0; i < 20; ++i) {
-    QApplication::processEvents();
-    QThread::msleep(15);
-  }
-}
-
-bool Save(const QPixmap& pixmap, const QString& path) {
-  const bool ok = pixmap.save(path);
-  std::printf("%s %s\n", ok ? "wrote" : "could not write", path.toLocal8Bit().constData());
-  return ok;
-}
 
 QPixmap GrabScreenArea(const QRect& area) {
   return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
@@ -57,7 +45,7 @@ int main(int argc, char** argv) {
   quorvex::TWindows windows = quorvex::CreateWindows(quorvex::PlatformServices());
   quorvex::TFormCrypt& form = *windows.FormCrypt;
   form.show();
-  Settle();
+  quorvex::SettleForScreenshot();
   bool ok = true;
 
   // Encrypt page with the first picture loaded and two files selected.
@@ -72,42 +60,44 @@ int main(int argc, char** argv) {
     quorvex::Guarded([&] { form.FileListBox1DblClick(); });
     if (list->ItemCount() > 1) list->item(row == 0 ? 1 : 0)->setSelected(true);
   }
-  Settle();
-  ok &= Save(form.grab(), out + "/encrypt.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(form.grab(), out + "/encrypt.png");
 
   // The Action menu opened over the Encrypt page.
   form.Action1->popup(
       form.mapToGlobal(form.menuBar()->actionGeometry(form.Action1->menuAction()).bottomLeft()));
-  Settle();
-  ok &= Save(GrabScreenArea(form.frameGeometry()), out + "/action_menu.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(GrabScreenArea(form.frameGeometry()), out + "/action_menu.png");
   form.Action1->hide();
-  Settle();
+  quorvex::SettleForScreenshot();
 
   form.Decrypt1Click();
-  Settle();
-  ok &= Save(form.grab(), out + "/decrypt.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(form.grab(), out + "/decrypt.png");
 
   form.ActivityLog1Click();
-  Settle();
-  ok &= Save(form.grab(), out + "/log.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(form.grab(), out + "/log.png");
   form.Encrypt1Click();
 
   windows.DirectoryForm->show();
-  Settle();
-  ok &= Save(windows.DirectoryForm->grab(), out + "/destination.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(windows.DirectoryForm->grab(), out + "/destination.png");
   windows.DirectoryForm->hide();
 
   windows.AboutBox->show();
-  Settle();
-  ok &= Save(windows.AboutBox->grab(), out + "/about.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(windows.AboutBox->grab(), out + "/about.png");
   windows.AboutBox->hide();
 
   for (int size : {16, 32, 48}) {
-    ok &= Save(quorvex::QuorvexIconPixmap(size), out + QString("/icon%1.png").arg(size));
+    ok &= quorvex::SaveScreenshot(quorvex::QuorvexIconPixmap(size),
+                                  out + QString("/icon%1.png").arg(size));
   }
   // The whole screen once, to see the window as placed.
   form.show();
-  Settle();
-  ok &= Save(GrabScreenArea(QGuiApplication::primaryScreen()->geometry()), out + "/screen.png");
+  quorvex::SettleForScreenshot();
+  ok &= quorvex::SaveScreenshot(GrabScreenArea(QGuiApplication::primaryScreen()->geometry()),
+                                out + "/screen.png");
   return ok ? 0 : 1;
 }

@@ -11,23 +11,7 @@
 #include "app/services.h"
 #include "gallery/preview_form.h"
 #include "widgets/flat_style.h"
-
-namespace {
-
-void Settle() {
-  for (int i = 0; i < 20; ++i) {
-    QApplication::processEvents();
-    QThread::msleep(15);
-  }
-}
-
-bool Save(const QPixmap& pixmap, const QString& path) {
-  const bool ok = pixmap.save(path);
-  std::printf("%s %s\n", ok ? "wrote" : "could not write", path.toLocal8Bit().constData());
-  return ok;
-}
-
-}  // namespace
+#include "widgets/screenshot_support.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -43,13 +27,13 @@ int main(int argc, char** argv) {
     const std::string folder = argv[i];
     quorvex::TPreviewForm form(quorvex::PlatformServices(), [folder] { return folder; });
     form.show();
-    Settle();
+    quorvex::SettleForScreenshot();
     const QString name = out + QStringLiteral("/gallery-%1").arg(i - 1);
-    ok &= Save(form.grab(), name + ".png");
+    ok &= quorvex::SaveScreenshot(form.grab(), name + ".png");
     if (form.VertScrollBar->maximum() > 0) {
       form.SetScrollPosition(form.VertScrollBar->maximum() / 2);
-      Settle();
-      ok &= Save(form.grab(), name + "-scrolled.png");
+      quorvex::SettleForScreenshot();
+      ok &= quorvex::SaveScreenshot(form.grab(), name + "-scrolled.png");
     }
     std::printf("%s: %s\n", folder.c_str(), form.windowTitle().toLocal8Bit().constData());
     form.hide();
