@@ -149,6 +149,21 @@ void Keystream::xorBytes(const uint8_t* src, uint8_t* dst, size_t count) {
   state_ = Selected().function(state_, src, dst, count);
 }
 
+uint32_t Keystream::stateAfter(uint32_t state, uint64_t count) {
+  // Powers of one affine step s -> a*s + c, by repeated squaring.
+  uint32_t multiplier = kMultiplier, increment = kIncrement;
+  for (; count != 0; count >>= 1) {
+    if (count & 1) state = state * multiplier + increment;
+    increment = increment * multiplier + increment;
+    multiplier *= multiplier;
+  }
+  return state;
+}
+
+uint32_t Keystream::xorBytesFrom(uint32_t state, const uint8_t* src, uint8_t* dst, size_t count) {
+  return Selected().function(state, src, dst, count);
+}
+
 void Keystream::xorBytesPlain(const uint8_t* src, uint8_t* dst, size_t count) {
   state_ = XorKeystreamPlain(state_, src, dst, count);
 }

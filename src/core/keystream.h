@@ -14,6 +14,7 @@ class Keystream {
   static constexpr uint32_t kIncrement = 1;
 
   static void setSeed(int32_t seed) { state_ = static_cast<uint32_t>(seed); }
+  static void setState(uint32_t state) { state_ = state; }
   // Advances one step, then scales the new state into [0, range).
   static uint32_t nextBelow(uint32_t range) {
     state_ = state_ * kMultiplier + kIncrement;
@@ -28,6 +29,13 @@ class Keystream {
   static void xorBytes(const uint8_t* src, uint8_t* dst, size_t count);
   // The same by one dependent step per byte: the reference for the above.
   static void xorBytesPlain(const uint8_t* src, uint8_t* dst, size_t count);
+
+  // The state `count` steps after `state`, in a few dozen multiplications.
+  static uint32_t stateAfter(uint32_t state, uint64_t count);
+  // As xorBytes, but drawing from the given state and leaving the
+  // generator's own alone; returns the state after the last byte. Lets a
+  // caller take a buffer's pieces in any order.
+  static uint32_t xorBytesFrom(uint32_t state, const uint8_t* src, uint8_t* dst, size_t count);
 
  private:
   static inline uint32_t state_ = 0;

