@@ -1,6 +1,7 @@
 #include "core/transform.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "core/keystream.h"
 #include "core/parse_integer.h"
@@ -15,19 +16,23 @@ void ScrambleRows(const TBitmap& source, const std::string& code, TBitmap& targe
                   int32_t fallbackSeed) {
   const PixelLayout layout = source.Layout();
   const int32_t width = source.ImageWidth();
-  const bool sameShape = target.ImageWidth() == width &&
-                         target.ImageHeight() == source.ImageHeight() && target.Layout() == layout;
-  if (!sameShape && layout >= PixelLayout::Bits1 && layout <= PixelLayout::Bits32) {
-    // Every storage byte is written below, so the white fill of a resize
-    // would only cost a pass over the picture.
-    target.Reallocate(width, source.ImageHeight(), layout);
+  const bool paletted = layout >= PixelLayout::Bits1 && layout <= PixelLayout::Bits16;
+  const std::optional<TPalette> palette =
+      paletted ? copyPalette(source.QueryPalette()) : std::nullopt;
+  // A target already in the source's shape is written in place (it may be
+  // the source itself).
+  const bool reuse = target.ImageWidth() == width && target.ImageHeight() == source.ImageHeight() &&
+                     target.Layout() == layout && (!paletted || target.QueryPalette() == palette);
+  if (!reuse && layout >= PixelLayout::Bits1 && layout <= PixelLayout::Bits32) {
+    // Every storage byte is written below, so neither the white fill of a
+    // resize nor the colour matching of a palette change is worth its pass
+    // over the picture.
+    target.Reallocate(width, source.ImageHeight(), layout, palette);
   } else {
     target.SetImageWidth(width);
     target.SetImageHeight(source.ImageHeight());
     target.SetLayout(layout);
-  }
-  if (layout >= PixelLayout::Bits1 && layout <= PixelLayout::Bits16) {
-    target.ApplyPalette(copyPalette(source.QueryPalette()));
+    if (paletted) target.ApplyPalette(palette);
   }
   // Row 1 may lie just outside a one-row picture, so compare plain addresses.
   const auto row1 = reinterpret_cast<uintptr_t>(source.RowAddress(1));

@@ -419,6 +419,13 @@ std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, in
   return image;
 }
 
+// At most 256 entries; an empty palette counts as none.
+std::optional<TPalette> Normalized(std::optional<TPalette> palette) {
+  if (palette && palette->size() > kMaxPaletteEntries) palette->resize(kMaxPaletteEntries);
+  if (palette && palette->empty()) palette.reset();
+  return palette;
+}
+
 // A header for a picture of the given size in a device-independent layout,
 // without storage. `palette` comes in as the one to keep and leaves as the
 // one the layout starts with.
@@ -478,13 +485,23 @@ void TBitmap::SetLayout(PixelLayout layout) {
   ReplaceImage(std::move(image));
 }
 
-void TBitmap::Reallocate(int32_t width, int32_t height, PixelLayout layout) {
+void TBitmap::Reallocate(int32_t width, int32_t height, PixelLayout layout,
+                         std::optional<TPalette> palette) {
   if (layout < PixelLayout::Bits1 || layout > PixelLayout::Bits32) {
     throw EInvalidGraphic(kInvalidPixelFormat);
   }
   if (width < 0 || height < 0) throw EInvalidGraphic(kBitmapNotValid);
-  std::optional<TPalette> palette;
-  auto image = ImageOfLayout(width, height, layout, palette);
+  std::optional<TPalette> starting;
+  auto image = ImageOfLayout(width, height, layout, starting);
+  palette = Normalized(std::move(palette));
+  if (palette) {
+    // As ApplyPalette would leave it, without matching pixels nobody has
+    // written yet.
+    if (image->bitCount <= 8) {
+      image->colorTable = TableFromPalette(*palette, size_t{1} << image->bitCount);
+    }
+    image->palette = std::move(palette);
+  }
   if (width > 0 && height > 0) {
     image->storage = TBitmapImage::Storage::Dib;
     AllocateStorage(*image, TPixelStorage::Contents::Overwritten);
@@ -517,8 +534,7 @@ void TBitmap::SetStorageKind(StorageKind kind) {
 }
 
 void TBitmap::ApplyPalette(std::optional<TPalette> palette) {
-  if (palette && palette->size() > kMaxPaletteEntries) palette->resize(kMaxPaletteEntries);
-  if (palette && palette->empty()) palette.reset();
+  palette = Normalized(std::move(palette));
   if (palette == QueryPalette()) return;
   if (!palette) {
     MakePrivate().palette.reset();

@@ -132,7 +132,10 @@ class TBitmap : public TGraphic {
   // to Bits32) with the layout's first palette, for callers that go on to
   // write every storage byte before reading any: its bytes are left as they
   // come, since a white fill would be a wasted pass over a large picture.
-  void Reallocate(int32_t width, int32_t height, PixelLayout layout);
+  // A palette given takes the starting palette's place, as ApplyPalette
+  // would have it.
+  void Reallocate(int32_t width, int32_t height, PixelLayout layout,
+                  std::optional<TPalette> palette = std::nullopt);
 
   // Address of the first storage byte of image row y (0 = top), for
   // 0 <= y <= height; row `height` is just outside the image and must not be

@@ -244,6 +244,14 @@ TEST(Bitmap, ReallocateGivesTheLayoutsStartingStateAtTheNewSize) {
   EXPECT_EQ(bitmap.Layout(), PixelLayout::Bits4);
   EXPECT_EQ(bitmap.QueryPalette(), StandardPalette16());
   EXPECT_EQ(bitmap.Stride(), 4u);
+  // A given palette ends as ApplyPalette leaves it.
+  const TPalette three{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+  TBitmap applied;
+  Sized(applied, PixelLayout::Bits8, 3, 2);
+  applied.ApplyPalette(three);
+  bitmap.Reallocate(3, 2, PixelLayout::Bits8, three);
+  EXPECT_EQ(bitmap.QueryPalette(), applied.QueryPalette());
+  EXPECT_EQ(bitmap.ColorTable(), applied.ColorTable());
   bitmap.Reallocate(0, 7, PixelLayout::Bits8);
   EXPECT_TRUE(bitmap.IsEmpty());
   for (PixelLayout layout : {PixelLayout::DeviceBitmap, PixelLayout::CustomBits}) {
