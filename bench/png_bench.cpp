@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "picture/readers/png_reader.h"
 #include "picture/stream.h"
 
@@ -167,37 +168,10 @@ uint8_t DecodeWithLibpng(const std::string& path, std::vector<uint8_t>* copy = n
   return pixels[stride * height / 2];
 }
 
-// Thread CPU time: the machine may be busy with other work, which wall
-// time would charge to whichever decoder it happened to interrupt.
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 void BM_Decode(benchmark::State& state, const BenchFile& f) {
-  const std::string path = PathOf(f);
-  double ours = 0;
-  double theirs = 0;
-  int64_t bytes = 0;
-  for (auto _ : state) {
-    double start = CpuSeconds();
-    {
-      quorvex::TPNGGraphic png;
-      png.LoadFile(path);
-      benchmark::DoNotOptimize(png.RowAddress(0));
-      bytes = static_cast<int64_t>(png.Stride()) * png.ImageHeight();
-    }
-    ours += CpuSeconds() - start;
-    start = CpuSeconds();
-    benchmark::DoNotOptimize(DecodeWithLibpng(path));
-    theirs += CpuSeconds() - start;
-  }
-  const auto n = static_cast<double>(state.iterations());
-  state.SetBytesProcessed(bytes * static_cast<int64_t>(state.iterations()));
-  state.counters["ms"] = ours * 1000 / n;
-  state.counters["libpng_ms"] = theirs * 1000 / n;
-  state.counters["vs_libpng"] = theirs / ours;
+  quorvex::bench::DecodeAlternating<quorvex::TPNGGraphic>(
+      state, PathOf(f), "libpng", PathOf(f),
+      [](const std::string& path) { return DecodeWithLibpng(path); });
 }
 
 // Both decoders must fill the storage alike for the figures to compare:

@@ -15,7 +15,17 @@
 // registration table, so that the rows keep the table's relative order.
 #define QUORVEX_READER_REGISTRATIONS(X) \
   X(RegisterTargaFormats)               \
+  X(RegisterTIFFFormats)                \
+  X(RegisterEPSFormats)                 \
   X(RegisterPCXFormats)                 \
+  X(RegisterRLAFormats)                 \
+  X(RegisterSGIFormats)                 \
+  X(RegisterPSDFormats)                 \
+  X(RegisterPPMFormats)                 \
+  X(RegisterAutodeskFormats)            \
+  X(RegisterPCDFormats)                 \
+  X(RegisterCUTFormats)                 \
+  X(RegisterPSPFormats)                 \
   X(RegisterPNGFormats)
 
 namespace quorvex {

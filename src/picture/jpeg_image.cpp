@@ -2,7 +2,6 @@
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +11,7 @@
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
+#include "picture/jpeg_guard.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
 
@@ -20,23 +20,6 @@ namespace quorvex {
 namespace {
 
 constexpr int kQuantizedColors = 236;
-
-// libjpeg reports a fatal error by calling error_exit, which must not
-// return. Ours jumps back to the guard that made the call; the code between
-// a guard and libjpeg holds only plain data, so the jump skips no
-// destructor, and libjpeg's own memory goes with jpeg_destroy_decompress.
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-};
-
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
-}
-
-// Warnings (corrupt data that libjpeg works around) are not the user's
-// business; libjpeg would print them on stderr.
-void SilentOutput(j_common_ptr) {}
 
 // One libjpeg decompressor over the compressed bytes in memory, destroyed
 // with the object whatever happened.
@@ -48,9 +31,7 @@ class Decompressor {
 
   Decompressor(const uint8_t* data, size_t size) : data_(data), size_(size) {
     std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&errors_.pub);
-    errors_.pub.error_exit = ErrorExit;
-    errors_.pub.output_message = SilentOutput;
+    cinfo.err = UseJPEGErrorManager(errors_);
     Guard(
         [](Decompressor& d, void*) {
           jpeg_create_decompress(&d.cinfo);
@@ -79,17 +60,13 @@ class Decompressor {
   jpeg_decompress_struct cinfo;
 
  private:
-  bool Run(Step step, void* context) {
-    if (setjmp(errors_.jump)) return false;
-    step(*this, context);
-    return true;
-  }
+  bool Run(Step step, void* context) { return RunJPEGGuarded(errors_, step, *this, context); }
   void Destroy() {
     if (created_) jpeg_destroy_decompress(&cinfo);
     created_ = false;
   }
 
-  ErrorManager errors_;
+  TJPEGErrorManager errors_;
   const uint8_t* data_;
   size_t size_;
   bool created_ = false;

@@ -8,6 +8,7 @@
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -15,8 +16,6 @@ namespace quorvex {
 namespace {
 
 constexpr const char* kInvalidColorFormat = "Invalid color format in %s file.";
-constexpr const char* kInvalidImageFormat =
-    "Cannot load image. Invalid or unexpected %s image format.";
 // The trailing palette block of 256-colour files: a 12, then 256 triples.
 constexpr int64_t kPaletteBlockSize = 769;
 constexpr uint8_t kPaletteBlockMark = 12;

@@ -5,15 +5,15 @@
 #include <memory>
 #include <optional>
 
+#include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
 namespace quorvex {
 
 // Failure texts of the PNG reader; %s is always "PNG".
 inline constexpr const char* kPNGFormatName = "PNG";
-inline constexpr const char* kPNGInvalidFormat =
-    "Cannot load image. Invalid or unexpected %s image format.";
-inline constexpr const char* kPNGNotSupported = "Cannot load image. %s not supported for %s files.";
+inline constexpr const char* kPNGInvalidFormat = kInvalidImageFormat;
+inline constexpr const char* kPNGNotSupported = kNotSupportedFor;
 inline constexpr const char* kPNGCompressionScheme = "The compression scheme is";
 inline constexpr const char* kPNGCRCError = "Cannot load image. CRC error found in %s file.";
 inline constexpr const char* kPNGInvalidColorFormat = "Invalid color format in %s file.";

@@ -11,6 +11,7 @@
 #include "picture/exceptions.h"
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
+#include "picture/readers/reader_test_support.h"
 #include "picture/stream.h"
 #include "support/test_support.h"
 
@@ -19,12 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using test::Concat;
+using test::Row;
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
+const auto Load = &test::LoadBytes<TPCXGraphic>;
 
 // Run-length code with every byte as a literal, runs of one for bytes that
 // would read as a run.
@@ -134,18 +133,6 @@ Bytes PaletteBlock() {
     block.push_back(static_cast<uint8_t>(i / 2));
   }
   return block;
-}
-
-std::unique_ptr<TPCXGraphic> Load(const Bytes& file) {
-  auto graphic = std::make_unique<TPCXGraphic>();
-  TMemoryStream stream(file);
-  graphic->ReadFromStream(stream);
-  return graphic;
-}
-
-Bytes Row(const TBitmap& bitmap, int32_t y, size_t length) {
-  const uint8_t* p = bitmap.RowAddress(y);
-  return Bytes(p, p + length);
 }
 
 TPalette Gray(int levels) {
@@ -391,12 +378,7 @@ TEST(PCXReader, ShortDataLeavesTheRestWhite) {
 }
 
 TEST(PCXReader, FailsOnBadDataWithTheKnownMessages) {
-  struct Case {
-    const char* name;
-    Bytes file;
-    const char* message;
-  };
-  const Case cases[] = {
+  const test::FailureCase cases[] = {
       {"two planes", Pcx{.width = 1, .planes = 2, .bytesPerLine = 1, .data = {0}}.File(),
        "Invalid color format in PCX file."},
       {"four planes of 4 bits", Pcx{.bits = 4, .planes = 4, .data = {0}}.File(),
@@ -422,15 +404,7 @@ TEST(PCXReader, FailsOnBadDataWithTheKnownMessages) {
        Pcx{.width = 65535, .height = 65535, .planes = 3, .bytesPerLine = 65535, .data = {0}}.File(),
        "Out of system resources"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      Load(c.file);
-      ADD_FAILURE() << "loaded";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), c.message);
-    }
-  }
+  test::ExpectEveryCaseFails(cases, Load);
 }
 
 // ---- real files -------------------------------------------------------
@@ -453,20 +427,14 @@ TEST(PCXFiles, EveryFileLoadsWithItsLayoutAndPillowsPixels) {
     TPCXGraphic bitmap;
     bitmap.LoadFile(entry.path().string());
     EXPECT_EQ(bitmap.Layout(), layouts.at(name));
-    auto reference = test::ReferencePixels(entry.path().string());
-    ASSERT_TRUE(reference.has_value());
-    if (name == planesApart) {
-      EXPECT_EQ(reference->rgb, (Bytes{0, 0, 0}));
-      reference->rgb = {255, 0, 0};
-    }
-    EXPECT_EQ(test::ComparePictures(*reference, test::BitmapPixels(bitmap), 0), "");
+    test::ExpectReferencePixels(entry.path().string(), bitmap, 0, [&](test::RgbPicture& reference) {
+      if (name != planesApart) return;
+      EXPECT_EQ(reference.rgb, (Bytes{0, 0, 0}));
+      reference.rgb = {255, 0, 0};
+    });
 
     // The content test takes both, so the loader keeps the reader's bitmap.
-    TPicture picture;
-    std::unique_ptr<TBitmap> working;
-    LoadPicture(entry.path().string(), picture, working);
-    EXPECT_EQ(working->Layout(), layouts.at(name));
-    EXPECT_EQ(test::StorageBytes(*working), test::StorageBytes(bitmap));
+    test::ExpectLoaderKeepsTheBitmap(entry.path().string(), bitmap);
   }
   EXPECT_EQ(seen, layouts.size());
 }

@@ -14,6 +14,7 @@
 
 #include "picture/exceptions.h"
 #include "picture/readers/png_test_files.h"
+#include "picture/readers/reader_test_support.h"
 #include "picture/stream.h"
 #include "support/test_support.h"
 
@@ -26,13 +27,9 @@ using test::Iend;
 using test::Ihdr;
 using test::PngChunk;
 using test::PngFile;
+using test::Row;
 
-std::unique_ptr<TPNGGraphic> Load(const Bytes& file) {
-  auto graphic = std::make_unique<TPNGGraphic>();
-  TMemoryStream stream(file);
-  graphic->ReadFromStream(stream);
-  return graphic;
-}
+const auto Load = &test::LoadBytes<TPNGGraphic>;
 
 // The message of the failure, or "" when the file loads.
 template <typename E = Exception>
@@ -45,11 +42,6 @@ std::string Failure(const Bytes& file) {
     return message;
   }
   return "";
-}
-
-Bytes Row(const TBitmap& bitmap, int32_t y, size_t count) {
-  const uint8_t* p = bitmap.RowAddress(y);
-  return Bytes(p, p + count);
 }
 
 // A one-row file from plain sample bytes.

@@ -13,6 +13,7 @@
 #include "picture/exceptions.h"
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
+#include "picture/readers/reader_test_support.h"
 #include "picture/stream.h"
 #include "support/test_support.h"
 
@@ -21,6 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using test::Concat;
+using test::Row;
+
+const auto Load = &test::LoadBytes<TTargaGraphic>;
 
 // ---- the run-length decoder -------------------------------------------
 
@@ -129,25 +134,6 @@ struct Tga {
     return b;
   }
 };
-
-std::unique_ptr<TTargaGraphic> Load(const Bytes& file) {
-  auto graphic = std::make_unique<TTargaGraphic>();
-  TMemoryStream stream(file);
-  graphic->ReadFromStream(stream);
-  return graphic;
-}
-
-// The pixel bytes of image row y (0 = top), without padding.
-Bytes Row(const TBitmap& bitmap, int32_t y, size_t length) {
-  const uint8_t* p = bitmap.RowAddress(y);
-  return Bytes(p, p + length);
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 
 // ---- content test -----------------------------------------------------
 
@@ -376,12 +362,7 @@ TEST(TargaReader, SkipsTheImageIdField) {
 }
 
 TEST(TargaReader, FailsOnBadDataWithTheKnownMessages) {
-  struct Case {
-    const char* name;
-    Bytes file;
-    const char* message;
-  };
-  const Case cases[] = {
+  const test::FailureCase cases[] = {
       {"raw data short", Tga{.width = 2, .height = 2, .body = Bytes(9, 1)}.File(),
        "Stream read error"},
       {"colour map short",
@@ -405,15 +386,7 @@ TEST(TargaReader, FailsOnBadDataWithTheKnownMessages) {
            .File(),
        "Out of system resources"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      Load(c.file);
-      ADD_FAILURE() << "loaded";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), c.message);
-    }
-  }
+  test::ExpectEveryCaseFails(cases, Load);
 }
 
 // ---- through the loader -----------------------------------------------
@@ -484,22 +457,22 @@ TEST(TargaFiles, EveryFileLoadsWithItsLayoutAndPillowsPixels) {
     TTargaGraphic bitmap;
     bitmap.LoadFile(entry.path().string());
     EXPECT_EQ(bitmap.Layout(), ReaderLayout(name));
-    auto reference = test::ReferencePixels(entry.path().string());
-    ASSERT_TRUE(reference.has_value());
-    auto& rgb = reference->rgb;
-    if (name == mirrored) {
-      const size_t w = static_cast<size_t>(reference->width);
-      for (size_t y = 0; y < static_cast<size_t>(reference->height); ++y) {
-        for (size_t x = 0; x < w / 2; ++x) {
-          for (size_t k = 0; k < 3; ++k)
-            std::swap(rgb[(y * w + x) * 3 + k], rgb[(y * w + w - 1 - x) * 3 + k]);
-        }
-      }
-    } else if (name == shiftedMap) {
-      for (uint8_t& v : rgb) v = static_cast<uint8_t>(((v * 31 + 127) / 255) << 3);
-    }
     const int tolerance = bitmap.Layout() == PixelLayout::Bits15 ? 1 : 0;
-    EXPECT_EQ(test::ComparePictures(*reference, test::BitmapPixels(bitmap), tolerance), "");
+    test::ExpectReferencePixels(
+        entry.path().string(), bitmap, tolerance, [&](test::RgbPicture& reference) {
+          auto& rgb = reference.rgb;
+          if (name == mirrored) {
+            const size_t w = static_cast<size_t>(reference.width);
+            for (size_t y = 0; y < static_cast<size_t>(reference.height); ++y) {
+              for (size_t x = 0; x < w / 2; ++x) {
+                for (size_t k = 0; k < 3; ++k)
+                  std::swap(rgb[(y * w + x) * 3 + k], rgb[(y * w + w - 1 - x) * 3 + k]);
+              }
+            }
+          } else if (name == shiftedMap) {
+            for (uint8_t& v : rgb) v = static_cast<uint8_t>(((v * 31 + 127) / 255) << 3);
+          }
+        });
 
     // Through the loader, only the colour-mapped files pass the content
     // test (the others have a colour-map entry size of 0) and keep the

@@ -1,0 +1,126 @@
+#pragma once
+
+// The structure of a TIFF file: the 8-byte header and the image file
+// directories (IFDs) with their tagged entries, in either byte order.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace quorvex {
+
+class TStream;
+
+// Field types of directory entries.
+enum class TIFFFieldType : uint16_t {
+  Byte = 1,
+  Ascii = 2,
+  Short = 3,
+  Long = 4,
+  Rational = 5,
+  SByte = 6,
+  Undefined = 7,
+  SShort = 8,
+  SLong = 9,
+  SRational = 10,
+};
+
+// Bytes of one value of a field type; 0 for types this reader does not know.
+size_t TIFFFieldTypeSize(uint16_t type);
+
+namespace tiff_tag {
+inline constexpr uint16_t kImageWidth = 256;
+inline constexpr uint16_t kImageLength = 257;
+inline constexpr uint16_t kBitsPerSample = 258;
+inline constexpr uint16_t kCompression = 259;
+inline constexpr uint16_t kPhotometric = 262;
+inline constexpr uint16_t kFillOrder = 266;
+inline constexpr uint16_t kStripOffsets = 273;
+inline constexpr uint16_t kSamplesPerPixel = 277;
+inline constexpr uint16_t kRowsPerStrip = 278;
+inline constexpr uint16_t kStripByteCounts = 279;
+inline constexpr uint16_t kXResolution = 282;
+inline constexpr uint16_t kYResolution = 283;
+inline constexpr uint16_t kPlanarConfiguration = 284;
+inline constexpr uint16_t kT4Options = 292;
+inline constexpr uint16_t kResolutionUnit = 296;
+inline constexpr uint16_t kPredictor = 317;
+inline constexpr uint16_t kColorMap = 320;
+inline constexpr uint16_t kTileWidth = 322;
+inline constexpr uint16_t kTileLength = 323;
+inline constexpr uint16_t kExtraSamples = 338;
+inline constexpr uint16_t kJPEGTables = 347;
+inline constexpr uint16_t kYCbCrCoefficients = 529;
+inline constexpr uint16_t kYCbCrSubsampling = 530;
+inline constexpr uint16_t kYCbCrPositioning = 531;
+}  // namespace tiff_tag
+
+// The file header: byte order, version and the first IFD's offset.
+struct TTIFFHeader {
+  static constexpr size_t kSize = 8;
+
+  bool bigEndian = false;
+  uint16_t version = 0;
+  uint32_t firstIFD = 0;
+
+  // Reads 8 bytes; nullopt when the byte-order mark is neither "II" nor "MM".
+  static std::optional<TTIFFHeader> Parse(const uint8_t* bytes);
+};
+
+// One directory entry, in host order. `value` holds the 4 bytes of the
+// value field: values that fit are kept in order, each in its own width
+// (the first SHORT in the low 16 bits, bytes as they stood), anything larger
+// is the offset of the values, relative to the base position.
+struct TTIFFEntry {
+  uint16_t tag = 0;
+  uint16_t type = 0;
+  uint32_t count = 0;
+  uint32_t value = 0;
+
+  size_t TypeSize() const { return TIFFFieldTypeSize(type); }
+  // Whether the values live in the value field itself.
+  bool Inline() const { return uint64_t{count} * TypeSize() <= 4; }
+};
+
+// One IFD: its entries sorted by tag, looked up by binary search, and their
+// values read on demand from the stream the directory came from.
+class TTIFFDirectory {
+ public:
+  // Reads the IFD at base + offset. Entries whose tag repeats keep the first
+  // one. A directory that runs past the end of the stream fails with
+  // EReadError.
+  TTIFFDirectory(TStream& stream, int64_t base, uint32_t offset, bool bigEndian);
+
+  const TTIFFEntry* Find(uint16_t tag) const;
+  const std::vector<TTIFFEntry>& Entries() const { return entries_; }
+  // Offset of the next IFD, 0 for none.
+  uint32_t NextIFD() const { return next_; }
+  bool BigEndian() const { return bigEndian_; }
+
+  // Every value of an integer entry (BYTE, SHORT, LONG and their signed
+  // kinds; RATIONALs give numerator div denominator). Empty when the tag is
+  // missing or of another type. A list larger than the stream can hold
+  // fails with EReadError before anything is allocated.
+  std::vector<uint32_t> Values(uint16_t tag) const;
+  // The first value of an integer entry, or `missing`.
+  uint32_t Value(uint16_t tag, uint32_t missing) const;
+  // The index-th value of a RATIONAL (or integer) entry as a float, or
+  // `missing`.
+  float Float(uint16_t tag, size_t index, float missing) const;
+  // The values' bytes as stored in the file (no byte order applied).
+  std::vector<uint8_t> RawBytes(uint16_t tag) const;
+
+ private:
+  // Reads count values of `size` bytes at the entry's offset into `out`
+  // after checking that the stream holds them.
+  void ReadOut(const TTIFFEntry& entry, std::vector<uint8_t>& out) const;
+
+  TStream& stream_;
+  int64_t base_;
+  bool bigEndian_;
+  uint32_t next_ = 0;
+  std::vector<TTIFFEntry> entries_;
+};
+
+}  // namespace quorvex

@@ -1,0 +1,71 @@
+#pragma once
+
+// Tagged Image File Format: TTIFFGraphic reads the first image of a file
+// into itself, and is the decoder behind the EPS previews.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "picture/reader_graphic.h"
+#include "picture/readers/reader_messages.h"
+
+namespace quorvex {
+
+class TFileFormatList;
+class TStream;
+class TTIFFDirectory;
+
+inline constexpr const char* kTIFFFormatName = "TIF/TIFF";
+inline constexpr const char* kTIFFInvalidFormat = kInvalidImageFormat;
+inline constexpr const char* kTIFFNotSupported = kNotSupportedFor;
+inline constexpr const char* kTIFFCompressionScheme = "The compression scheme is";
+
+// The option bit of TImageProperties that marks a big-endian ("MM") file.
+inline constexpr uint32_t kTIFFBigEndianOption = 1;
+
+// The header facts only TIFF files have, from the last ReadHeaderInfo.
+struct TTIFFProperties {
+  uint16_t compressionTag = 1;
+  uint16_t photometric = 0;
+  bool minIsWhite = false;  // photometric 0: the minimum value is white
+  bool tiled = false;
+  bool reversedBits = false;  // fill order 2: bits of each byte stored in reverse
+  uint16_t planarConfiguration = 1;
+  uint16_t predictor = 0;
+  uint32_t t4Options = 0;
+  std::vector<uint32_t> rowsPerStrip;
+  std::array<float, 3> yCbCrCoefficients{0.299f, 0.587f, 0.114f};
+  std::array<uint16_t, 2> yCbCrSubsampling{2, 2};
+  uint16_t yCbCrPositioning = 1;
+};
+
+class TTIFFGraphic : public TReaderGraphic {
+ public:
+  std::string ClassName() const override { return "TTIFFGraphic"; }
+
+  // More than 8 bytes remain; "II" or "MM", 42 in that byte order, and a
+  // first-IFD offset inside the stream. The position is restored.
+  static bool AcceptsStream(TStream& stream);
+  // Reads the header at the current position (the base of every offset)
+  // and the imageIndex-th IFD; usable when the version is 42 and width and
+  // height are not 0. The position is restored.
+  bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
+  // Reads the first image from the current position. Tiled images load as
+  // an empty bitmap.
+  void ReadFromStream(TStream& stream) override;
+
+  const TTIFFProperties& TIFFProperties() const { return tiff_; }
+
+ private:
+  void FillProperties(const TTIFFDirectory& directory);
+  void SetUpColors(const TTIFFDirectory& directory);
+
+  TTIFFProperties tiff_;
+};
+
+// Registers tiff, tif and fax.
+void RegisterTIFFFormats(TFileFormatList& list);
+
+}  // namespace quorvex
