@@ -9,11 +9,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "picture/bitmap.h"
 
 namespace quorvex::bench {
 
@@ -231,6 +234,25 @@ int RunBesidePillow(int argc, char** argv, const std::string& folderName, const 
   benchmark::Shutdown();
   std::filesystem::remove_all(folder);
   return 0;
+}
+
+// Whether a peer's bottom-up copy of the storage holds our pixel bytes,
+// each within `tolerance`; row padding is nobody's business. Says where
+// they part on stderr.
+inline bool SameStorage(const TBitmap& ours, const std::vector<uint8_t>& theirs, int tolerance,
+                        const char* name, const char* peer) {
+  const uint64_t stride = ours.Stride();
+  if (theirs.size() != stride * static_cast<uint64_t>(ours.ImageHeight())) return false;
+  const uint8_t* storage = ours.RowAddress(ours.ImageHeight() - 1);
+  const size_t pixelBytes = (size_t{ours.BitsPerPixel()} * ours.ImageWidth() + 7) / 8;
+  for (size_t i = 0; i < theirs.size(); ++i) {
+    if (i % stride >= pixelBytes) continue;
+    if (std::abs(int{storage[i]} - int{theirs[i]}) > tolerance) {
+      std::fprintf(stderr, "%s: byte %zu is %d, %s has %d\n", name, i, storage[i], peer, theirs[i]);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace quorvex::bench

@@ -182,19 +182,7 @@ bool SameResults(const BenchFile& f) {
   png.LoadFile(PathOf(f));
   std::vector<uint8_t> theirs;
   DecodeWithLibpng(PathOf(f), &theirs);
-  const uint8_t* ours = png.RowAddress(png.ImageHeight() - 1);
-  if (theirs.size() != png.Stride() * static_cast<uint64_t>(png.ImageHeight())) return false;
-  const int tolerance = f.depth == 16 ? 1 : 0;
-  // Row padding is nobody's business.
-  const size_t pixelBytes = (size_t{png.BitsPerPixel()} * png.ImageWidth() + 7) / 8;
-  for (size_t i = 0; i < theirs.size(); ++i) {
-    if (i % png.Stride() >= pixelBytes) continue;
-    if (std::abs(int{ours[i]} - int{theirs[i]}) > tolerance) {
-      std::fprintf(stderr, "%s: byte %zu is %d, libpng has %d\n", f.name, i, ours[i], theirs[i]);
-      return false;
-    }
-  }
-  return true;
+  return quorvex::bench::SameStorage(png, theirs, f.depth == 16 ? 1 : 0, f.name, "libpng");
 }
 
 }  // namespace

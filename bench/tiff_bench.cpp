@@ -131,17 +131,7 @@ bool SameResults(const BenchFile& f) {
   tiff.LoadFile(PathOf(f));
   std::vector<uint8_t> theirs;
   DecodeWithLibtiff(PathOf(f), &theirs);
-  if (theirs.size() != tiff.Stride() * static_cast<uint64_t>(tiff.ImageHeight())) return false;
-  const uint8_t* ours = tiff.RowAddress(tiff.ImageHeight() - 1);
-  const size_t pixelBytes = size_t{kWidth} * 3;
-  for (size_t i = 0; i < theirs.size(); ++i) {
-    if (i % tiff.Stride() >= pixelBytes) continue;  // row padding
-    if (ours[i] != theirs[i]) {
-      std::fprintf(stderr, "%s: byte %zu is %d, libtiff has %d\n", f.name, i, ours[i], theirs[i]);
-      return false;
-    }
-  }
-  return true;
+  return quorvex::bench::SameStorage(tiff, theirs, 0, f.name, "libtiff");
 }
 
 }  // namespace
