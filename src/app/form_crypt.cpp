@@ -108,8 +108,8 @@ TFormCrypt::TFormCrypt(TServices services, QWidget* parent)
   setWindowTitle(kMainCaption);
   setWindowIcon(QuorvexIcon());
   activityLog_ = std::make_unique<TActivityLog>();
-  pictureWriter_ = [](const TGraphic& graphic, const std::string& path) {
-    SaveFileAtomically(graphic, path);
+  pictureWriter_ = [](const TGraphic& graphic, const std::string& path, TExistingFile existing) {
+    SaveFileAtomically(graphic, path, existing);
   };
   BuildWindow();
   activityLog_->SetView(RichEdit1);

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/services.h"
+#include "core/batch_step.h"
+#include "picture/safe_file_writer.h"
 
 class QAction;
 class QCheckBox;
@@ -27,6 +29,7 @@ class TAboutBox;
 class TActivityLog;
 class TGraphic;
 class TBitmap;
+class TBatchRun;
 class TDirectoryForm;
 class TDirectoryOutline;
 class TDriveComboBox;
@@ -70,7 +73,7 @@ class TFormCrypt : public QMainWindow {
   // The activity log shown in RichEdit1.
   TActivityLog& ActivityLog() { return *activityLog_; }
   // Writes every output picture; tests put a failing writer here.
-  using TPictureWriter = std::function<void(const TGraphic&, const std::string&)>;
+  using TPictureWriter = std::function<void(const TGraphic&, const std::string&, TExistingFile)>;
   void SetPictureWriter(TPictureWriter writer) { pictureWriter_ = std::move(writer); }
 
   // Controls, named as the window's design names them.
@@ -212,10 +215,12 @@ class TFormCrypt : public QMainWindow {
   void Connect();
   void SetLogPanelHeight(int height);
   void ClearPanes();
-  void EncryptStep();
   void DecryptStep();
   void BatchRun(bool encrypt);
-  void BatchFileStep(bool encrypt, int position);
+  // Asks once whether files already in the destination may be replaced;
+  // false when the run is cancelled.
+  bool AllowReplacing(TBatchRun& run);
+  TBatchOutcome BatchFileStep(TBatchRun& run, bool encrypt, int position);
   void WritePicture(const TGraphic& graphic, const QString& path);
 
   TServices services_;

@@ -130,6 +130,13 @@ void TFormCrypt::Action1Click() {
 }
 
 bool TFormCrypt::EditNumericKeyPress(QKeyEvent* event) {
+  // The usual editing shortcuts type nothing; what they paste is checked
+  // by the field itself.
+  for (const QKeySequence::StandardKey shortcut :
+       {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
+        QKeySequence::Undo, QKeySequence::Redo}) {
+    if (event->matches(shortcut)) return true;
+  }
   // Editing and moving keys produce no character and pass.
   switch (event->key()) {
     case Qt::Key_Backspace:

@@ -1,6 +1,4 @@
 // The window's work: the single-image operations and the batch runs.
-#include <unistd.h>
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +11,7 @@
 #include "app/file_list_box.h"
 #include "app/form_crypt.h"
 #include "app/image.h"
+#include "core/batch_step.h"
 #include "core/output_names.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
@@ -40,16 +39,6 @@ QString FileNamePart(const QString& path) {
 
 }  // namespace
 
-void TFormCrypt::EncryptStep() {
-  // The new bitmap is the window's at once, finished or not.
-  EncryptedBitmap = std::make_unique<TBitmap>();
-  EncryptTransform(SourceOf(WorkingBitmap), EditSeedEncrypt->text().toStdString(),
-                   *EncryptedBitmap);
-  ImageEncrypted->SetGraphic(*EncryptedBitmap);
-  ButtonDecrypt->setEnabled(true);
-  ButtonSave->setEnabled(true);
-}
-
 void TFormCrypt::DecryptStep() {
   TBitmap decrypted;
   DecryptTransform(SourceOf(WorkingBitmap), EditSeedDecrypt->text().toStdString(), decrypted);
@@ -58,12 +47,14 @@ void TFormCrypt::DecryptStep() {
 }
 
 void TFormCrypt::ButtonDecryptClick() {
+  // A code the transform would replace by its fallback seed is refused.
+  CheckCode(EditSeedDecrypt->text().toStdString());
   DecryptStep();
   ButtonSave->setEnabled(true);
 }
 
 void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
-  pictureWriter_(graphic, path.toStdString());
+  pictureWriter_(graphic, path.toStdString(), TExistingFile::Replace);
 }
 
 void TFormCrypt::ButtonSaveClick() {
@@ -118,9 +109,20 @@ void TFormCrypt::BatchRun(bool encrypt) {
   QString errorWord = "without";
   const QString what = encrypt ? "encryption" : "decryption";
   const QString code = (encrypt ? EditSeedEncrypt : EditSeedDecrypt)->text();
+  // Files made with a code the transforms cannot use could not be restored
+  // by typing it again.
+  CheckCode(code.toStdString());
   const QString question = " \n You are about to initiate " + what + " process.   \n Your " + what +
                            " code is set to " + code + ".  \n\n Do you want to proceed?";
   if (!services_.dialogs->Confirm(this, question)) return;
+
+  const TBatchMode mode = EncryptAndSave->isChecked()     ? TBatchMode::Save
+                          : EncryptAndDelete->isChecked() ? TBatchMode::Delete
+                                                          : TBatchMode::TestOnly;
+  TBatchRun run(encrypt, mode, DirLabel->text().toStdString());
+  run.SetWriter(pictureWriter_);
+  if (mode != TBatchMode::TestOnly && !AllowReplacing(run)) return;
+
   if (!encrypt) ButtonSave->setEnabled(false);
   FlatGauge1->SetProgress(0);
   SavePictureDialogFolder = QString::fromStdString(DirectoryOutline1->Directory());
@@ -135,9 +137,9 @@ void TFormCrypt::BatchRun(bool encrypt) {
   log.Add(QString(" BATCH IMAGE %1 STARTED ON ").arg(encrypt ? "ENCRYPTION" : "DECRYPTION") +
           LogDate() + " at " + LogTime());
   const char* modeLine =
-      EncryptAndSave->isChecked() ? (encrypt ? " Encryption Mode: Encrypt and Save Original"
-                                             : " Decryption Mode: Decrypt and Save")
-      : EncryptAndDelete->isChecked()
+      mode == TBatchMode::Save ? (encrypt ? " Encryption Mode: Encrypt and Save Original"
+                                          : " Decryption Mode: Decrypt and Save")
+      : mode == TBatchMode::Delete
           ? (encrypt ? " Encryption Mode: Encrypt and Delete Original"
                      : " Decryption Mode: Decrypt and Delete Original")
           : (encrypt ? " Encryption Mode: Test Only" : " Decryption Mode: Test Only");
@@ -151,18 +153,23 @@ void TFormCrypt::BatchRun(bool encrypt) {
     if (!FileListBox1->IsSelected(p)) continue;
     if (StopLabel->text() != "0") continue;
     FileListBox1->setCurrentRow(p, QItemSelectionModel::NoUpdate);
+    QString failure;
+    QString name = ImageName->text();
     try {
-      BatchFileStep(encrypt, p);
+      const TBatchOutcome outcome = BatchFileStep(run, encrypt, p);
+      failure = QString::fromStdString(outcome.error);
+      name = FileNamePart(QString::fromStdString(outcome.source));
     } catch (const std::exception& error) {
-      errorWord = "with";
-      log.SetColor(log_colors::kRed);
-      log.Add(" ERROR (" + QString::fromStdString(error.what()) + ") while processing " +
-              ImageName->text());
-      ButtonDecrypt->setEnabled(false);
-      EditSeedEncrypt->setEnabled(false);
-      EditSeedDecrypt->setEnabled(false);
-      if (!encrypt) ButtonSave->setEnabled(false);
+      failure = QString::fromStdString(error.what());
     }
+    if (failure.isEmpty()) continue;
+    errorWord = "with";
+    log.SetColor(log_colors::kRed);
+    log.Add(" ERROR (" + failure + ") while processing " + name);
+    ButtonDecrypt->setEnabled(false);
+    EditSeedEncrypt->setEnabled(false);
+    EditSeedDecrypt->setEnabled(false);
+    if (!encrypt) ButtonSave->setEnabled(false);
   }
 
   if (!EncryptOnly->isChecked()) FileListBox1->ReRead();
@@ -194,46 +201,87 @@ void TFormCrypt::BatchRun(bool encrypt) {
   Led1->SetLit(false);
 }
 
-void TFormCrypt::BatchFileStep(bool encrypt, int position) {
-  FileListBox1DblClick();
-  ButtonDecrypt->setEnabled(true);
-  EditSeedEncrypt->setEnabled(true);
-  EditSeedDecrypt->setEnabled(true);
-  services_.pause->ProcessMessages();
-  services_.pause->Sleep(kStepPause);
-  if (encrypt) {
-    EncryptStep();
-  } else {
-    DecryptStep();
+bool TFormCrypt::AllowReplacing(TBatchRun& run) {
+  std::vector<std::string> sources;
+  for (int p = 0; p < FileListBox1->ItemCount(); ++p) {
+    if (FileListBox1->IsSelected(p)) sources.push_back(FileListBox1->ItemName(p).toStdString());
   }
-  services_.pause->ProcessMessages();
+  const size_t existing = run.ExistingOutputs(sources).size();
+  if (existing == 0) return true;
+  const QString question =
+      QString::number(existing) + " files already exist in the destination folder. Replace them?";
+  switch (services_.dialogs->AskYesNoCancel(this, question)) {
+    case TDialogs::TAnswer::Yes:
+      run.SetReplaceExisting(true);
+      return true;
+    case TDialogs::TAnswer::No:
+      return true;
+    case TDialogs::TAnswer::Cancel:
+      break;
+  }
+  return false;
+}
 
-  const bool deleting = EncryptAndDelete->isChecked();
-  if (EncryptAndSave->isChecked() || deleting) {
+TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int position) {
+  // Taken once: a click during the pauses below moves the list's current
+  // file, never the one this step loads, names and deletes.
+  const std::string source = FileListBox1->CurrentFile();
+  ImageName->setText(FileNamePart(QString::fromStdString(source)));
+  const bool writing = !EncryptOnly->isChecked();
+  if (EncryptAndDelete->isChecked()) originalfile->setText(QString::fromStdString(source));
+
+  std::unique_ptr<TBitmap> decrypted;
+  TBatchHooks hooks;
+  hooks.loaded = [&] {
+    ImageOriginal->ShowDrawn(*WorkingBitmap);
+    ClearPanes();
+    ButtonSave->setEnabled(false);
+    ButtonDecrypt->setEnabled(true);
+    EditSeedEncrypt->setEnabled(true);
+    EditSeedDecrypt->setEnabled(true);
+    services_.pause->ProcessMessages();
     services_.pause->Sleep(kStepPause);
-    const std::string name = ImageName->text().toStdString();
-    const QString output =
-        QString::fromStdString(encrypt ? EncryptedOutputName(name) : DecryptedOutputName(name));
-    if (deleting) originalfile->setText(QString::fromStdString(FileListBox1->CurrentFile()));
+  };
+  // Read as each transform starts: a code typed during a run applies to the
+  // files after it.
+  hooks.code = [&] { return (encrypt ? EditSeedEncrypt : EditSeedDecrypt)->text().toStdString(); };
+  hooks.transformed = [&] {
+    if (encrypt) {
+      ImageEncrypted->SetGraphic(*EncryptedBitmap);
+      ButtonDecrypt->setEnabled(true);
+      ButtonSave->setEnabled(true);
+    } else {
+      ImageDecrypted->SetGraphic(*decrypted);
+      EditSeedDecrypt->setEnabled(true);
+    }
+    services_.pause->ProcessMessages();
+    if (writing) services_.pause->Sleep(kStepPause);
+  };
+  hooks.saved = [&](const std::string& outputName) {
+    const QString output = QString::fromStdString(outputName);
     TActivityLog& log = ActivityLog();
     log.SetColor(encrypt ? log_colors::kNavy : log_colors::kGreen);
     log.SetStyle(false, true);
     log.Add(" Image saved as:  " + output);
     SavePictureDialogFileName = output;
-    const TGraphic* result = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
-    // The writer renames a complete file into place or raises, so the source
-    // goes only once its output exists in full.
-    WritePicture(*result, DirLabel->text() + "/" + output);
-    if (deleting) ::unlink(originalfile->text().toLocal8Bit().constData());
-    services_.pause->ProcessMessages();
+  };
+  const TBatchOutcome outcome = run.Step(
+      source, {ImageOriginal->Picture(), WorkingBitmap, encrypt ? EncryptedBitmap : decrypted},
+      hooks);
+  if (writing && outcome.written) services_.pause->ProcessMessages();
+  // An output that was written counts, even when its source could not be
+  // deleted.
+  if (outcome.written || !outcome.Failed()) {
+    FlatGauge1->SetProgress(std::min(FlatGauge1->Progress() + 1, FlatGauge1->MaxValue()));
   }
+  if (outcome.Failed()) return outcome;
 
   FileListBox1->viewport()->update();
-  FlatGauge1->SetProgress(std::min(FlatGauge1->Progress() + 1, FlatGauge1->MaxValue()));
   if (position + 1 < FileListBox1->ItemCount()) {
     FileListBox1->setCurrentRow(position + 1, QItemSelectionModel::NoUpdate);
   }
   if (!encrypt && EncryptOnly->isChecked()) ButtonSave->setEnabled(true);
+  return outcome;
 }
 
 }  // namespace quorvex

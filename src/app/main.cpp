@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <csignal>
 
 #include "app/application.h"
 #include "app/services.h"
@@ -7,6 +8,9 @@
 #include "widgets/glyphs.h"
 
 int main(int argc, char** argv) {
+  // Past the file size limit a write fails for its file instead of the
+  // signal ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   application.setApplicationName(quorvex::kApplicationTitle);
   quorvex::ApplyFlatStyle(application);

@@ -23,6 +23,18 @@ class TPlatformDialogs : public TDialogs {
     return QMessageBox::question(owner, kApplicationTitle, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::Yes) == QMessageBox::Yes;
   }
+  TAnswer AskYesNoCancel(QWidget* owner, const QString& text) override {
+    switch (QMessageBox::question(owner, kApplicationTitle, text,
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                  QMessageBox::No)) {
+      case QMessageBox::Yes:
+        return TAnswer::Yes;
+      case QMessageBox::No:
+        return TAnswer::No;
+      default:
+        return TAnswer::Cancel;
+    }
+  }
   void Inform(QWidget* owner, const QString& text) override {
     QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok, owner);
     box.exec();

@@ -17,6 +17,9 @@ class TDialogs {
   virtual ~TDialogs() = default;
   // A confirmation: question icon, buttons Yes and No. True for Yes.
   virtual bool Confirm(QWidget* owner, const QString& text) = 0;
+  enum class TAnswer { Yes, No, Cancel };
+  // A question with buttons Yes, No and Cancel; closing the box cancels.
+  virtual TAnswer AskYesNoCancel(QWidget* owner, const QString& text) = 0;
   // A plain message box with OK, captioned with the application title.
   virtual void Inform(QWidget* owner, const QString& text) = 0;
   // The application's error box, captioned with the application title.

@@ -1,18 +1,16 @@
 #include "cli/cli.h"
 
-#include <unistd.h>
-
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <system_error>
 
-#include "picture/safe_file_writer.h"
-#include "core/output_names.h"
-#include "core/transform.h"
+#include "core/batch_step.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
 #include "picture/picture_loader.h"
 #include "picture/platform/platform_graphics.h"
+#include "picture/safe_file_writer.h"
 
 namespace quorvex {
 
@@ -22,21 +20,21 @@ constexpr const char* kUsage =
     "usage:\n"
     "  quorvex-cli info FILE...\n"
     "  quorvex-cli decode FILE OUT.bmp\n"
-    "  quorvex-cli encrypt [--code TEXT] [--mode test|save|delete] [--dest DIR] FILE...\n"
-    "  quorvex-cli decrypt [--code TEXT] [--mode test|save|delete] [--dest DIR] FILE...\n";
-
-enum class RunMode { Test, Save, Delete };
+    "  quorvex-cli encrypt [--code TEXT] [--mode test|save|delete] [--dest DIR]\n"
+    "                      [--overwrite] FILE...\n"
+    "  quorvex-cli decrypt [--code TEXT] [--mode test|save|delete] [--dest DIR]\n"
+    "                      [--overwrite] FILE...\n";
 
 struct RunOptions {
   std::string code = "614052";
-  RunMode mode = RunMode::Save;
+  TBatchMode mode = TBatchMode::Save;
   std::string dest = ".";
+  bool overwrite = false;
   std::vector<std::string> files;
 };
 
 // The picture as the program loads it; returns the class that read it.
 std::string LoadWorkingBitmap(const std::string& path, TBitmap& working) {
-  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
   TPicture picture;
   std::unique_ptr<TBitmap> slot;
   LoadPicture(path, picture, slot);
@@ -85,32 +83,32 @@ int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream&
 }
 
 int Run(bool encrypt, const RunOptions& options, std::ostream& out, std::ostream& err) {
-  return ForEachFile(options.files, err, [&](const std::string& file) {
-    TBitmap working;
-    LoadWorkingBitmap(file, working);
-    TBitmap result;
-    if (encrypt) {
-      EncryptTransform(working, options.code, result);
-    } else {
-      DecryptTransform(working, options.code, result);
+  TBatchRun run(encrypt, options.mode, options.dest, options.code);
+  run.SetReplaceExisting(options.overwrite);
+  TBatchHooks hooks;
+  hooks.saved = [&](const std::string& name) { out << " Image saved as:  " << name << "\n"; };
+  int status = 0;
+  for (const auto& file : options.files) {
+    TPicture picture;
+    std::unique_ptr<TBitmap> working;
+    std::unique_ptr<TBitmap> result;
+    const TBatchOutcome outcome = run.Step(file, {picture, working, result}, hooks);
+    if (outcome.Failed()) {
+      ReportFailure(err, outcome.error, file);
+      status = 1;
     }
-    if (options.mode == RunMode::Test) return;
-    const std::string name =
-        encrypt ? EncryptedOutputName(FileName(file)) : DecryptedOutputName(FileName(file));
-    const std::string target = options.dest + "/" + name;
-    out << " Image saved as:  " << name << "\n";
-    SaveFileAtomically(result, target);
-    if (options.mode == RunMode::Delete) {
-      // Never delete the only copy: the output must be another file.
-      std::error_code ec;
-      if (!std::filesystem::equivalent(file, target, ec) && !ec) ::unlink(file.c_str());
-    }
-  });
+  }
+  return status;
 }
 
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Past the file size limit a write fails for its file instead of the
+  // signal ending the run.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Icons and metafiles are drawn by the platform library this program links.
+  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
   if (args.empty()) return Usage(err, "no command");
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -141,14 +139,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       } else if (arg == "--dest") {
         options.dest = value;
       } else if (value == "test") {
-        options.mode = RunMode::Test;
+        options.mode = TBatchMode::TestOnly;
       } else if (value == "save") {
-        options.mode = RunMode::Save;
+        options.mode = TBatchMode::Save;
       } else if (value == "delete") {
-        options.mode = RunMode::Delete;
+        options.mode = TBatchMode::Delete;
       } else {
         return Usage(err, "unknown mode " + value);
       }
+    } else if (arg == "--overwrite") {
+      options.overwrite = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
       return Usage(err, "unknown option " + arg);
     } else {
@@ -161,6 +161,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
   }
   if (options.files.empty()) return Usage(err, command + " needs at least one file");
+  // Checked before any file is touched: the transforms would take their
+  // fallback seed instead, and the files could not be restored by this code.
+  try {
+    CheckCode(options.code);
+  } catch (const EConvertError& error) {
+    err << "quorvex-cli: " << error.what() << "\n";
+    return 2;
+  }
   return Run(command == "encrypt", options, out, err);
 }
 

@@ -7,7 +7,7 @@
 namespace quorvex {
 
 // quorvex-cli: 0 when every file succeeded, 1 when any failed, 2 for a
-// usage error.
+// usage error or a code that does not convert.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace quorvex

@@ -1,44 +1,215 @@
 #include "picture/safe_file_writer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 
-#include "picture/exceptions.h"
 #include "picture/graphic.h"
 #include "picture/stream.h"
 
 namespace quorvex {
 
-void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write) {
-  const std::filesystem::path target(path);
-  std::string temp =
-      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw EFCreateError(FormatMessage("Cannot create file %s", path.c_str()));
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  try {
-    {
-      TFileStream stream(temp, TFileStream::Mode::Create);
-      write(stream);
-      stream.Flush();
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-      throw EFCreateError(FormatMessage("Cannot create file %s", path.c_str()));
-    }
-  } catch (...) {
-    std::remove(temp.c_str());
-    throw;
-  }
+namespace {
+
+[[noreturn]] void CannotCreate(const std::string& path) {
+  throw EFCreateError(FormatMessage("Cannot create file %s", path.c_str()));
 }
 
-void SaveFileAtomically(const TGraphic& graphic, const std::string& path) {
-  WriteFileAtomically(path, [&](TStream& stream) { graphic.WriteToStream(stream); });
+[[noreturn]] void AlreadyThere(const std::string& path) {
+  throw EFileExists(FormatMessage("File %s already exists", path.c_str()));
+}
+
+// Flushing is not possible on some file systems; that is no failure.
+bool Synced(int fd) {
+  return ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+// A short hidden name, so that targets of any allowed length can be written.
+std::string TemporaryName() {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name = ".qvx";
+  for (int i = 0; i < 10; ++i) name += kLetters[random() % (sizeof(kLetters) - 1)];
+  return name;
+}
+
+// Linking a nameless file by its descriptor goes through /proc.
+bool CanLinkDescriptors() {
+  static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+  return available;
+}
+
+class TDescriptor {
+ public:
+  explicit TDescriptor(int fd) : fd_(fd) {}
+  ~TDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Writes through a descriptor that stays its owner's.
+class TDescriptorStream : public TStream {
+ public:
+  explicit TDescriptorStream(int fd) : fd_(fd) {}
+  int64_t Size() const override { return size_; }
+  int64_t Position() const override { return position_; }
+  int64_t Seek(int64_t position) override {
+    position_ = std::max<int64_t>(position, 0);
+    return position_;
+  }
+  size_t Read(void* buffer, size_t count) override {
+    size_t done = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < count) {
+      const ssize_t n = ::pread(fd_, out + done, count - done, position_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw EReadError(kStreamReadError);
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+      position_ += n;
+    }
+    return done;
+  }
+  // A full disk or the file size limit ends the write short.
+  size_t Write(const void* buffer, size_t count) override {
+    size_t done = 0;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    while (done < count) {
+      const ssize_t n = ::pwrite(fd_, in + done, count - done, position_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+      position_ += n;
+    }
+    size_ = std::max(size_, position_);
+    return done;
+  }
+
+ private:
+  int fd_;
+  int64_t position_ = 0;
+  int64_t size_ = 0;
+};
+
+// The new file while it is written: nameless where the file system allows
+// it, so that nothing partial survives a killed process; elsewhere under a
+// short hidden name that is removed on failure.
+class TPendingFile {
+ public:
+  TPendingFile(int folder, const std::string& path) : folder_(folder) {
+    if (CanLinkDescriptors()) {
+      fd_ = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    }
+    for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+      temporary_ = TemporaryName();
+      fd_ = ::openat(folder, temporary_.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+      temporary_.clear();
+      CannotCreate(path);
+    }
+  }
+  ~TPendingFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) ::unlinkat(folder_, temporary_.c_str(), 0);
+  }
+  TPendingFile(const TPendingFile&) = delete;
+  TPendingFile& operator=(const TPendingFile&) = delete;
+
+  int Fd() const { return fd_; }
+
+  // Gives the complete file its name.
+  void Publish(const std::string& name, TExistingFile existing, const std::string& path) {
+    if (temporary_.empty()) {
+      if (existing == TExistingFile::Keep) {
+        LinkNamelessAs(name, path);
+        return;
+      }
+      LinkNamelessUnderTemporaryName(path);
+    } else if (existing == TExistingFile::Keep) {
+      // A second name beside the temporary one, refused when taken.
+      if (::linkat(folder_, temporary_.c_str(), folder_, name.c_str(), 0) == 0) return;
+      if (errno == EEXIST) AlreadyThere(path);
+      if (::renameat2(folder_, temporary_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE) == 0) {
+        temporary_.clear();
+        return;
+      }
+      if (errno == EEXIST) AlreadyThere(path);
+      CannotCreate(path);
+    }
+    if (::renameat(folder_, temporary_.c_str(), folder_, name.c_str()) != 0) CannotCreate(path);
+    temporary_.clear();
+  }
+
+ private:
+  bool LinkNameless(const std::string& as) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    return ::linkat(AT_FDCWD, self.c_str(), folder_, as.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  }
+
+  void LinkNamelessAs(const std::string& name, const std::string& path) {
+    if (LinkNameless(name)) return;
+    if (errno == EEXIST) AlreadyThere(path);
+    CannotCreate(path);
+  }
+
+  // Only a rename replaces, so the file takes a temporary name first.
+  void LinkNamelessUnderTemporaryName(const std::string& path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string candidate = TemporaryName();
+      if (LinkNameless(candidate)) {
+        temporary_ = candidate;
+        return;
+      }
+      if (errno != EEXIST) break;
+    }
+    CannotCreate(path);
+  }
+
+  int folder_;
+  int fd_ = -1;
+  std::string temporary_;
+};
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
+                         TExistingFile existing) {
+  const std::filesystem::path target(path);
+  const std::string name = target.filename().string();
+  const std::string folderPath = target.has_parent_path() ? target.parent_path().string() : ".";
+  if (name.empty() || name == "." || name == "..") CannotCreate(path);
+  const TDescriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() < 0) CannotCreate(path);
+
+  TPendingFile file(folder.Get(), path);
+  {
+    TDescriptorStream stream(file.Fd());
+    write(stream);
+  }
+  if (!Synced(file.Fd())) throw EWriteError(kStreamWriteError);
+  file.Publish(name, existing, path);
+  // The new name is durable only once the folder is.
+  if (!Synced(folder.Get())) throw EWriteError(kStreamWriteError);
+}
+
+void SaveFileAtomically(const TGraphic& graphic, const std::string& path, TExistingFile existing) {
+  WriteFileAtomically(
+      path, [&](TStream& stream) { graphic.WriteToStream(stream); }, existing);
 }
 
 }  // namespace quorvex

@@ -3,17 +3,33 @@
 #include <functional>
 #include <string>
 
+#include "picture/exceptions.h"
+
 namespace quorvex {
 
 class TGraphic;
 class TStream;
 
-// Writes the graphic as a file without ever leaving a partial one: the data
-// goes to a temporary file beside the target, which is renamed over the
-// target only once complete. Failures raise EFCreateError or EWriteError.
-void SaveFileAtomically(const TGraphic& graphic, const std::string& path);
+// What a write does when its target is already there.
+enum class TExistingFile { Replace, Keep };
 
-// The same for any content: `write` fills the temporary file's stream.
-void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write);
+// Raised when a write that must keep an existing file finds one in place.
+class EFileExists : public EFCreateError {
+ public:
+  explicit EFileExists(const std::string& message) : EFCreateError(message) {}
+};
+
+// Writes the graphic as a file without ever leaving a partial one: the data
+// goes to a file that has no name until it is complete and on disk, then
+// takes the target's name, and the folder is flushed too. A target that is
+// a symbolic link is replaced, never followed. Permissions follow the
+// process's umask. Failures raise EFCreateError or EWriteError, and
+// EFileExists when the target exists and is to be kept.
+void SaveFileAtomically(const TGraphic& graphic, const std::string& path,
+                        TExistingFile existing = TExistingFile::Replace);
+
+// The same for any content: `write` fills the new file's stream.
+void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
+                         TExistingFile existing = TExistingFile::Replace);
 
 }  // namespace quorvex

@@ -322,6 +322,29 @@ TEST_F(FormCryptTest, CodeFieldsKeepOnlyTypedDigits) {
   }
 }
 
+TEST_F(FormCryptTest, CodeFieldsTakeTheEditingShortcuts) {
+  for (QLineEdit* code : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+    SCOPED_TRACE(code->objectName().toStdString());
+    code->setEchoMode(QLineEdit::Normal);  // hidden text cannot be copied
+    code->setText("2345");
+    code->setFocus();
+    QTest::keyClick(code, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(code->selectedText(), "2345");
+    QTest::keyClick(code, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "2345");
+    QTest::keyClick(code, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(code->text(), "");
+    QTest::keyClick(code, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(code->text(), "2345");
+    QTest::keyClick(code, Qt::Key_End);
+    QTest::keyClick(code, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(code->text(), "23452345");
+    // Typed letters are still refused.
+    QTest::keyClicks(code, "q7");
+    EXPECT_EQ(code->text(), "234523457");
+  }
+}
+
 TEST_F(FormCryptTest, RevealCodesTogglesBothFields) {
   form->RevealCodes1->trigger();
   EXPECT_TRUE(form->RevealCodes1->isChecked());

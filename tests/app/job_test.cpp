@@ -362,8 +362,9 @@ TEST_F(JobTest, SingleDecryptAndSaveOnTheDecryptPage) {
   EXPECT_TRUE(Items(form->FileListBox1).contains("Ecr_a.bmp")) << "the list was read again";
 
   // A failed write: the heading only, the error in the box.
-  form->SetPictureWriter(
-      [](const TGraphic&, const std::string&) { throw EWriteError("Stream write error"); });
+  form->SetPictureWriter([](const TGraphic&, const std::string&, TExistingFile) {
+    throw EWriteError("Stream write error");
+  });
   const size_t before = form->ActivityLog().Lines().size();
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "again.bmp"));
   form->ButtonSave->click();
@@ -404,15 +405,131 @@ TEST_F(JobTest, ACodeTypedDuringARunAppliesToLaterFiles) {
   }
 }
 
-TEST_F(JobTest, ExistingOutputIsReplaced) {
+// The step deletes the file it loaded, whatever the list shows by then.
+TEST_F(JobTest, AClickOnAnotherFileDuringADeleteRunDeletesOnlyTheEncryptedOne) {
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
-  folder.File("Ecr_a.bmp", "old content");
+  folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
+  const auto aBytes = test::ReadFileBytes(folder / "a.bmp");
+  const auto bStorage = LoadedStorage(folder / "b.bmp");
   Open();
-  form->EncryptAndSave->setChecked(true);
-  Select({"a.bmp"});
+  form->EncryptAndDelete->setChecked(true);
+  Select({"b.bmp"});
+  bool clicked = false;
+  services.pause.onProcessMessages = [&] {
+    if (clicked) return;
+    clicked = true;
+    test::ClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("a.bmp"));
+  };
   Run(form->Ebutton);
-  EXPECT_EQ(RunLines()[7].text, " Encryption completed without errors.");
-  EXPECT_EQ(LoadedStorage(folder / "Ecr_a.bmp"), test::StorageBytes(*form->EncryptedBitmap));
+  ASSERT_TRUE(clicked);
+  EXPECT_EQ(FolderFiles(folder.Path()), (std::set<std::string>{"a.bmp", "Ecr_b.bmp"}));
+  EXPECT_EQ(test::ReadFileBytes(folder / "a.bmp"), aBytes);
+  TPicture picture;
+  std::unique_ptr<TBitmap> written;
+  LoadPictureFile(folder / "Ecr_b.bmp", picture, written);
+  TBitmap decrypted;
+  DecryptTransform(*written, "614052", decrypted);
+  EXPECT_EQ(test::StorageBytes(decrypted), bStorage);
+  ExpectLine(RunLines()[3], " Image saved as:  Ecr_b\\.bmp", kNavy, true);
+}
+
+// A code the transforms cannot use stops a run, and a single decryption,
+// before anything is written or deleted.
+TEST_F(JobTest, CodesThatDoNotConvertAreRefusedBeforeAnyFile) {
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
+  Open();
+  form->EncryptAndDelete->setChecked(true);
+  Select({"a.bmp"});
+  for (const QString code : {"", "99999999999"}) {
+    services.dialogs.errors.clear();
+    form->EditSeedEncrypt->setText(code);
+    Run(form->Ebutton);
+    EXPECT_EQ(services.dialogs.errors,
+              std::vector<QString>{"'" + code + "' is not a valid integer value."});
+    EXPECT_EQ(RunLines().size(), 0u);
+    EXPECT_EQ(FolderFiles(folder.Path()), std::set<std::string>{"a.bmp"});
+  }
+  // A code emptied while the run pauses fails that file and keeps it.
+  form->EditSeedEncrypt->setText("614052");
+  services.pause.onProcessMessages = [this] { form->EditSeedEncrypt->clear(); };
+  Run(form->Ebutton);
+  ExpectLine(RunLines()[3], " ERROR \\('' is not a valid integer value\\) while processing a\\.bmp",
+             kRed, false);
+  EXPECT_EQ(FolderFiles(folder.Path()), std::set<std::string>{"a.bmp"});
+  services.pause.onProcessMessages = nullptr;
+
+  form->Decrypt1Click();
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_a.bmp");
+  form->FileListBox1->ReRead();
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
+  form->EditSeedDecrypt->setText("4294967296");
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  EXPECT_EQ(services.dialogs.errors.back(), "'4294967296' is not a valid integer value.");
+  EXPECT_EQ(form->ImageDecrypted->Graphic(), nullptr);
+}
+
+// Files already in the destination are replaced only when the user says so,
+// asked once per run; sources whose outputs are kept stay.
+TEST_F(JobTest, ExistingOutputsAreReplacedOnlyWhenTheUserSaysSo) {
+  using TAnswer = TDialogs::TAnswer;
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  struct Case {
+    TAnswer answer;
+    bool replaced;
+    size_t logLines;  // 0: the run never started
+  };
+  for (const Case& c : {Case{TAnswer::Yes, true, 11}, Case{TAnswer::No, false, 11},
+                        Case{TAnswer::Cancel, false, 0}}) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    test::TTempFolder local;
+    local.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
+    local.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
+    local.Copy("bmp/bmpsuite/g/pal4.bmp", "c.bmp");
+    test::WriteFileBytes(local / "Ecr_a.bmp", old);
+    test::WriteFileBytes(local / "Ecr_b.bmp", old);
+    services.dialogs.questions.clear();
+    services.dialogs.questionAnswers = {c.answer};
+    const TWindows caseWindows = CreateWindows(services.Services());
+    form = caseWindows.FormCrypt.get();
+    form->show();
+    form->EncryptAndDelete->setChecked(true);
+    Select({"a.bmp", "b.bmp", "c.bmp"});
+    Run(form->Ebutton);
+    ASSERT_EQ(
+        services.dialogs.questions,
+        std::vector<QString>{"2 files already exist in the destination folder. Replace them?"});
+    const auto lines = RunLines();
+    ASSERT_EQ(lines.size(), c.logLines);
+    const std::set<std::string> files = FolderFiles(local.Path());
+    if (c.answer == TAnswer::Cancel) {
+      EXPECT_EQ(files,
+                (std::set<std::string>{"a.bmp", "b.bmp", "c.bmp", "Ecr_a.bmp", "Ecr_b.bmp"}));
+      EXPECT_EQ(test::ReadFileBytes(local / "Ecr_a.bmp"), old);
+      continue;
+    }
+    if (c.replaced) {
+      EXPECT_EQ(files, (std::set<std::string>{"Ecr_a.bmp", "Ecr_b.bmp", "Ecr_c.bmp"}));
+      EXPECT_NE(test::ReadFileBytes(local / "Ecr_a.bmp"), old);
+      ExpectLine(lines[9], " Encryption completed without errors\\.", kNavy, true);
+    } else {
+      EXPECT_EQ(files,
+                (std::set<std::string>{"a.bmp", "b.bmp", "Ecr_a.bmp", "Ecr_b.bmp", "Ecr_c.bmp"}));
+      EXPECT_EQ(test::ReadFileBytes(local / "Ecr_a.bmp"), old);
+      EXPECT_EQ(test::ReadFileBytes(local / "Ecr_b.bmp"), old);
+      ExpectLine(lines[3],
+                 " ERROR \\(Ecr_a\\.bmp already exists in the destination folder\\) while "
+                 "processing a\\.bmp",
+                 kRed, false);
+      ExpectLine(lines[4],
+                 " ERROR \\(Ecr_b\\.bmp already exists in the destination folder\\) while "
+                 "processing b\\.bmp",
+                 kRed, false);
+      ExpectLine(lines[5], " Image saved as:  Ecr_c\\.bmp", kNavy, true);
+      ExpectLine(lines[7], " Total image count encrypted: 1", kNavy, true);
+      ExpectLine(lines[9], " Encryption completed with errors\\.", kNavy, true);
+    }
+  }
 }
 
 // A failed write logs the error, keeps the source, leaves no partial file
@@ -439,7 +556,7 @@ TEST_F(JobTest, WriteFaultsKeepTheSource) {
        "Cannot create file .+"},
       {"disk full",
        [](JobTest& t) {
-         t.form->SetPictureWriter([](const TGraphic&, const std::string& path) {
+         t.form->SetPictureWriter([](const TGraphic&, const std::string& path, TExistingFile) {
            // The disk fills after the first bytes of the temporary file.
            WriteFileAtomically(path, [](TStream& stream) {
              stream.WriteBuffer("BM", 2);
@@ -463,12 +580,13 @@ TEST_F(JobTest, WriteFaultsKeepTheSource) {
     c.arrange(*this);
     Run(form->Ebutton);
     const auto lines = RunLines();
-    ASSERT_EQ(lines.size(), 12u);
-    ExpectLine(lines[4], " ERROR \\(" + QString(c.message) + "\\) while processing a\\.bmp", kRed,
-               true);
-    ExpectLine(lines[6], " ERROR \\(.+\\) while processing b\\.bmp", kRed, true);
-    ExpectLine(lines[8], " Total image count encrypted: 0", kNavy, true);
-    ExpectLine(lines[10], " Encryption completed with errors\\.", kNavy, true);
+    // No file is reported saved.
+    ASSERT_EQ(lines.size(), 10u);
+    ExpectLine(lines[3], " ERROR \\(" + QString(c.message) + "\\) while processing a\\.bmp", kRed,
+               false);
+    ExpectLine(lines[4], " ERROR \\(.+\\) while processing b\\.bmp", kRed, false);
+    ExpectLine(lines[6], " Total image count encrypted: 0", kNavy, false);
+    ExpectLine(lines[8], " Encryption completed with errors\\.", kNavy, false);
     EXPECT_EQ(FolderFiles(local.Path()), (std::set<std::string>{"a.bmp", "b.bmp"}));
     EXPECT_FALSE(form->EditSeedEncrypt->isEnabled());
   }

@@ -32,6 +32,16 @@ class TScriptedDialogs : public TDialogs {
     answers.pop_front();
     return answer;
   }
+  // Three-way questions take the queued answers (Cancel when none is queued).
+  std::vector<QString> questions;
+  std::deque<TAnswer> questionAnswers;
+  TAnswer AskYesNoCancel(QWidget*, const QString& text) override {
+    questions.push_back(text);
+    if (questionAnswers.empty()) return TAnswer::Cancel;
+    const TAnswer answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
+  }
   void Inform(QWidget*, const QString& text) override { informations.push_back(text); }
   void ShowError(QWidget*, const QString& text) override { errors.push_back(text); }
   int ExecModal(QDialog& dialog) override {

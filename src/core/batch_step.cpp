@@ -1,0 +1,134 @@
+#include "core/batch_step.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "core/output_names.h"
+#include "core/parse_integer.h"
+#include "core/transform.h"
+#include "picture/bitmap.h"
+#include "picture/exceptions.h"
+#include "picture/picture.h"
+#include "picture/picture_loader.h"
+
+namespace quorvex {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FileName(const std::string& path) {
+  return fs::path(path).filename().string();
+}
+
+// A link or any other entry counts: a run never replaces what it did not make.
+bool Occupied(const fs::path& path) {
+  std::error_code error;
+  return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
+}
+
+}  // namespace
+
+void CheckCode(const std::string& code) {
+  parseInteger(code);
+}
+
+TBatchRun::TBatchRun(bool encrypt, TBatchMode mode, std::string destination, std::string code)
+    : encrypt_(encrypt),
+      mode_(mode),
+      destination_(destination.empty() ? "." : std::move(destination)),
+      code_(std::move(code)),
+      writer_([](const TGraphic& graphic, const std::string& path, TExistingFile existing) {
+        SaveFileAtomically(graphic, path, existing);
+      }) {}
+
+std::string TBatchRun::OutputNameOf(const std::string& source) const {
+  const std::string name = FileName(source);
+  return encrypt_ ? EncryptedOutputName(name) : DecryptedOutputName(name);
+}
+
+std::vector<std::string> TBatchRun::ExistingOutputs(const std::vector<std::string>& sources) const {
+  std::vector<std::string> existing;
+  std::set<std::string> seen;
+  for (const std::string& source : sources) {
+    const std::string name = OutputNameOf(source);
+    if (seen.insert(name).second && Occupied(fs::path(destination_) / name)) {
+      existing.push_back(name);
+    }
+  }
+  return existing;
+}
+
+void TBatchRun::CheckTarget(const std::string& outputName) const {
+  const auto earlier = written_.find(outputName);
+  if (earlier != written_.end()) {
+    throw EFileExists(FormatMessage("%s was already written from %s in this run",
+                                    outputName.c_str(), FileName(earlier->second).c_str()));
+  }
+  if (!replaceExisting_ && Occupied(fs::path(destination_) / outputName)) {
+    throw EFileExists(
+        FormatMessage("%s already exists in the destination folder", outputName.c_str()));
+  }
+}
+
+TBatchOutcome TBatchRun::Step(const std::string& source, TBatchPictures pictures,
+                              const TBatchHooks& hooks) {
+  TBatchOutcome outcome;
+  outcome.source = source;
+  try {
+    // Refused targets fail before any work is done for them.
+    if (mode_ != TBatchMode::TestOnly) {
+      outcome.outputName = OutputNameOf(source);
+      CheckTarget(outcome.outputName);
+    }
+    LoadPicture(source, pictures.picture, pictures.working);
+    if (hooks.loaded) hooks.loaded();
+    const std::string code = hooks.code ? hooks.code() : code_;
+    CheckCode(code);
+    static const TBitmap empty;
+    const TBitmap& working = pictures.working ? *pictures.working : empty;
+    pictures.result = std::make_unique<TBitmap>();
+    if (encrypt_) {
+      EncryptTransform(working, code, *pictures.result);
+    } else {
+      DecryptTransform(working, code, *pictures.result);
+    }
+    if (hooks.transformed) hooks.transformed();
+    if (mode_ != TBatchMode::TestOnly) Store(*pictures.result, outcome, hooks);
+  } catch (const std::exception& error) {
+    outcome.error = error.what();
+  }
+  return outcome;
+}
+
+TBatchOutcome TBatchRun::Step(const std::string& source) {
+  TPicture picture;
+  std::unique_ptr<TBitmap> working;
+  std::unique_ptr<TBitmap> result;
+  return Step(source, {picture, working, result});
+}
+
+void TBatchRun::Store(const TBitmap& result, TBatchOutcome& outcome, const TBatchHooks& hooks) {
+  const std::string target = (fs::path(destination_) / outcome.outputName).string();
+  writer_(result, target, replaceExisting_ ? TExistingFile::Replace : TExistingFile::Keep);
+  written_[outcome.outputName] = outcome.source;
+  outcome.written = true;
+  if (hooks.saved) hooks.saved(outcome.outputName);
+  if (mode_ != TBatchMode::Delete) return;
+
+  // Never delete the only copy: the output must be another file.
+  std::error_code same;
+  if (fs::equivalent(outcome.source, target, same) && !same) return;
+  if (::unlink(outcome.source.c_str()) != 0) {
+    throw Exception(
+        FormatMessage("Cannot delete file %s: %s", outcome.source.c_str(), std::strerror(errno)));
+  }
+  outcome.deleted = true;
+}
+
+}  // namespace quorvex

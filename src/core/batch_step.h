@@ -1,0 +1,89 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "picture/safe_file_writer.h"
+
+namespace quorvex {
+
+class TBitmap;
+class TGraphic;
+class TPicture;
+
+enum class TBatchMode { TestOnly, Save, Delete };
+
+// What became of one source in a run.
+struct TBatchOutcome {
+  std::string source;      // the path that was loaded, named and deleted
+  std::string outputName;  // the output's file name; empty in test runs
+  bool written = false;    // the output is complete, in place and on disk
+  bool deleted = false;    // the source is gone
+  std::string error;       // why the file failed; empty when it did not
+
+  bool Failed() const { return !error.empty(); }
+};
+
+// Where a step puts what it loads and makes; the caller owns them, so that
+// a window can show them.
+struct TBatchPictures {
+  TPicture& picture;
+  std::unique_ptr<TBitmap>& working;
+  std::unique_ptr<TBitmap>& result;
+};
+
+// The front end's part between a step's phases; any may be empty. An
+// exception a hook raises fails the file like any other.
+struct TBatchHooks {
+  std::function<void()> loaded;
+  // The code for this file, read as its transform starts.
+  std::function<std::string()> code;
+  std::function<void()> transformed;
+  // The output is written; the source has not been deleted yet.
+  std::function<void(const std::string& outputName)> saved;
+};
+
+// One encryption or decryption run over a list of sources into one folder.
+// A file fails, and its source is kept, when its output would replace one
+// written earlier in the run, or a file that was there before unless
+// replacing is allowed; and in delete mode a source goes only once its
+// output is on disk.
+class TBatchRun {
+ public:
+  using TWriter = std::function<void(const TGraphic&, const std::string&, TExistingFile)>;
+
+  TBatchRun(bool encrypt, TBatchMode mode, std::string destination, std::string code = "");
+
+  void SetReplaceExisting(bool replace) { replaceExisting_ = replace; }
+  void SetWriter(TWriter writer) { writer_ = std::move(writer); }
+
+  std::string OutputNameOf(const std::string& source) const;
+  // The distinct output names of these sources already in the destination.
+  std::vector<std::string> ExistingOutputs(const std::vector<std::string>& sources) const;
+
+  TBatchOutcome Step(const std::string& source, TBatchPictures pictures,
+                     const TBatchHooks& hooks = {});
+  // The same with pictures of its own, for front ends that show none.
+  TBatchOutcome Step(const std::string& source);
+
+ private:
+  void CheckTarget(const std::string& outputName) const;
+  void Store(const TBitmap& result, TBatchOutcome& outcome, const TBatchHooks& hooks);
+
+  bool encrypt_;
+  TBatchMode mode_;
+  std::string destination_;
+  std::string code_;
+  bool replaceExisting_ = false;
+  TWriter writer_;
+  std::map<std::string, std::string> written_;  // output name: its source
+};
+
+// Raises EConvertError "'%s' is not a valid integer value" for a code the
+// transforms would replace by their fallback seed.
+void CheckCode(const std::string& code);
+
+}  // namespace quorvex
