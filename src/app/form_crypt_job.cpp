@@ -227,8 +227,9 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   // file, never the one this step loads, names and deletes.
   const std::string source = FileListBox1->CurrentFile();
   ImageName->setText(FileNamePart(QString::fromStdString(source)));
-  const bool writing = !EncryptOnly->isChecked();
-  if (EncryptAndDelete->isChecked()) originalfile->setText(QString::fromStdString(source));
+  // The mode is the run's, whatever is clicked while it pauses.
+  const bool writing = run.Mode() != TBatchMode::TestOnly;
+  if (run.Mode() == TBatchMode::Delete) originalfile->setText(QString::fromStdString(source));
 
   std::unique_ptr<TBitmap> decrypted;
   TBatchHooks hooks;
@@ -280,7 +281,7 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   if (position + 1 < FileListBox1->ItemCount()) {
     FileListBox1->setCurrentRow(position + 1, QItemSelectionModel::NoUpdate);
   }
-  if (!encrypt && EncryptOnly->isChecked()) ButtonSave->setEnabled(true);
+  if (!encrypt && !writing) ButtonSave->setEnabled(true);
   return outcome;
 }
 

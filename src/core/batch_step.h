@@ -57,6 +57,7 @@ class TBatchRun {
 
   TBatchRun(bool encrypt, TBatchMode mode, std::string destination, std::string code = "");
 
+  TBatchMode Mode() const { return mode_; }
   void SetReplaceExisting(bool replace) { replaceExisting_ = replace; }
   void SetWriter(TWriter writer) { writer_ = std::move(writer); }
 
