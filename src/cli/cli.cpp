@@ -6,13 +6,13 @@
 #include <functional>
 #include <system_error>
 
-#include "picture/safe_file_writer.h"
 #include "core/output_names.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
 #include "picture/picture_loader.h"
 #include "picture/platform/platform_graphics.h"
+#include "picture/safe_file_writer.h"
 
 namespace quorvex {
 
@@ -124,6 +124,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return ForEachFile({rest[0]}, err, [&](const std::string& file) {
       TBitmap working;
       LoadWorkingBitmap(file, working);
+      RequirePicture(working);
       SaveFileAtomically(working, rest[1]);
     });
   }
