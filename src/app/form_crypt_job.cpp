@@ -1,6 +1,7 @@
 // The window's work: the single-image operations and the batch runs.
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -66,6 +67,12 @@ void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
   pictureWriter_(graphic, path.toStdString());
 }
 
+namespace {
+QString ReplaceQuestion(const QString& path) {
+  return QString("%1 already exists.\nDo you want to replace it?").arg(FileNamePart(path));
+}
+}  // namespace
+
 void TFormCrypt::ButtonSaveClick() {
   const int page = Tab->TabIndex();
   if (page != kEncryptPage && page != kDecryptPage) return;
@@ -86,6 +93,9 @@ void TFormCrypt::ButtonSaveClick() {
   options.picturePreview = true;
   const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
   if (!chosen) return;
+  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
+    return;
+  }
   SavePictureDialogFileName = *chosen;
 
   TActivityLog& log = ActivityLog();

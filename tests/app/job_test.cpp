@@ -381,6 +381,43 @@ TEST_F(JobTest, SingleDecryptAndSaveOnTheDecryptPage) {
   EXPECT_FALSE(form->ButtonSave->isEnabled());
 }
 
+TEST_F(JobTest, SaveAsksBeforeReplacingAFile) {
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_a.bmp");
+  const std::string restored = "the only restored copy";
+  folder.File("a.bmp", restored);
+  Open();
+  form->Decrypt1Click();
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  const size_t logged = form->ActivityLog().Lines().size();
+
+  // No keeps the file and logs nothing.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "a.bmp"));
+  services.dialogs.answers.push_back(false);
+  form->ButtonSave->click();
+  ASSERT_EQ(services.dialogs.confirmations.size(), 1u);
+  EXPECT_EQ(services.dialogs.confirmations[0], "a.bmp already exists.\nDo you want to replace it?");
+  EXPECT_EQ(test::ReadFileBytes(folder / "a.bmp"),
+            std::vector<uint8_t>(restored.begin(), restored.end()));
+  EXPECT_EQ(form->ActivityLog().Lines().size(), logged);
+
+  // Yes replaces it with the pane's picture.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "a.bmp"));
+  services.dialogs.answers.push_back(true);
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.confirmations.size(), 2u);
+  TBitmap expected;
+  DecryptTransform(*form->WorkingBitmap, "614052", expected);
+  EXPECT_EQ(LoadedStorage(folder / "a.bmp"), test::StorageBytes(expected));
+
+  // A new name needs no question.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "new.bmp"));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.confirmations.size(), 2u);
+  EXPECT_TRUE(std::filesystem::exists(folder / "new.bmp"));
+}
+
 TEST_F(JobTest, ACodeTypedDuringARunAppliesToLaterFiles) {
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
