@@ -568,5 +568,46 @@ TEST_F(JobTest, PrintsTheWholeLogToPdf) {
   EXPECT_GT(pages, 1u) << "the log spans pages";
 }
 
+TEST_F(JobTest, WithoutAPrinterPrintOpensThePrintDialogAndUsesItsChoice) {
+  Open();
+  QPrinter& printer = form->Printer();
+  // What a machine without a default printer gives.
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName("");
+  const auto pickPdf = [&](const std::string& name) {
+    services.dialogs.printerChoice = [path = folder / name](QPrinter& chosen) {
+      chosen.setOutputFormat(QPrinter::PdfFormat);
+      chosen.setOutputFileName(QString::fromStdString(path));
+      return true;
+    };
+  };
+
+  // Cancelled: nothing printed, no error.
+  form->FSB_Print->click();
+  EXPECT_EQ(services.dialogs.printerSetups, 1);
+  EXPECT_TRUE(services.dialogs.errors.empty());
+
+  pickPdf("first.pdf");
+  form->FSB_Print->click();
+  EXPECT_EQ(services.dialogs.printerSetups, 2);
+  EXPECT_TRUE(std::filesystem::exists(folder / "first.pdf"));
+  EXPECT_TRUE(services.dialogs.errors.empty());
+
+  // Printing again, from the menu too, uses that choice without asking.
+  std::filesystem::remove(folder / "first.pdf");
+  form->PrintLog1->trigger();
+  EXPECT_EQ(services.dialogs.printerSetups, 2);
+  EXPECT_TRUE(std::filesystem::exists(folder / "first.pdf"));
+
+  // Printer Setup changes the printer Print uses.
+  pickPdf("second.pdf");
+  form->PrinterSetup1->trigger();
+  EXPECT_EQ(services.dialogs.printerSetups, 3);
+  form->FSB_Print->click();
+  EXPECT_EQ(services.dialogs.printerSetups, 3);
+  EXPECT_TRUE(std::filesystem::exists(folder / "second.pdf"));
+  EXPECT_TRUE(services.dialogs.errors.empty());
+}
+
 }  // namespace
 }  // namespace quorvex
