@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
 #include <QStorageInfo>
 #include <algorithm>
 #include <cerrno>
@@ -125,6 +126,19 @@ void SetCurrentDirectoryPath(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void EnsureCurrentDirectory() {
+  try {
+    GetCurrentDirectoryPath();
+    return;
+  } catch (const EInOutError&) {
+  }
+  try {
+    SetCurrentDirectoryPath(QDir::homePath().toStdString());
+  } catch (const EInOutError&) {
+    SetCurrentDirectoryPath("/");
+  }
 }
 
 std::vector<TDrive> MountedDrives() {

@@ -32,6 +32,9 @@ std::string GetCurrentDirectoryPath();
 // raises EInOutError on failure. Remembers the folder for its drive.
 void SetCurrentDirectoryPath(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// A process started in a folder that has since been removed has no current
+// directory; the home folder (the root without one) becomes current.
+void EnsureCurrentDirectory();
 
 // Drives are the mounted volumes; a drive is named by its mount point.
 enum class DriveKind { Fixed, Removable, Network, Optical };

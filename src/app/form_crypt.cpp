@@ -446,6 +446,8 @@ void TFormCrypt::Connect() {
 void TFormCrypt::SetLogPanelHeight(int height) {
   HelpPanel->setGeometry(1, Tab->HeaderHeight(), Tab->width() - 2, height);
   HelpPanel->raise();
+  // Zero high, its buttons would still take Tab and Space unseen.
+  HelpPanel->setVisible(height > 0);
 }
 
 void TFormCrypt::ClearPanes() {

@@ -7,6 +7,7 @@
 #include "app/about_box.h"
 #include "app/current_directory.h"
 #include "app/directory_form.h"
+#include "app/directory_list_box.h"
 #include "app/directory_outline.h"
 #include "app/drive_combo_box.h"
 #include "app/file_list_box.h"
@@ -27,7 +28,9 @@ void TFormCrypt::DestinationDirectory1Click() {
   if (!directoryForm_) return;
   if (services_.dialogs->ExecModal(*directoryForm_) != QDialog::Accepted) return;
   setWindowTitle(kCustomDestinationCaption);
-  DirLabel->setText(QString::fromStdString(GetCurrentDirectoryPath()));
+  // The folder the dialog shows: browsing elsewhere may have moved the
+  // process's current folder since.
+  DirLabel->setText(QString::fromStdString(directoryForm_->DirectoryListBox1->Directory()));
 }
 
 void TFormCrypt::FlatSpeedButton2Click() {

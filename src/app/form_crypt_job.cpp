@@ -1,4 +1,5 @@
 // The window's work: the single-image operations and the batch runs.
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +58,12 @@ void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
   pictureWriter_(graphic, path.toStdString(), TExistingFile::Replace);
 }
 
+namespace {
+QString ReplaceQuestion(const QString& path) {
+  return QString("%1 already exists.\nDo you want to replace it?").arg(FileNamePart(path));
+}
+}  // namespace
+
 void TFormCrypt::ButtonSaveClick() {
   const int page = Tab->TabIndex();
   if (page != kEncryptPage && page != kDecryptPage) return;
@@ -77,6 +84,9 @@ void TFormCrypt::ButtonSaveClick() {
   options.picturePreview = true;
   const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
   if (!chosen) return;
+  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
+    return;
+  }
   SavePictureDialogFileName = *chosen;
 
   TActivityLog& log = ActivityLog();

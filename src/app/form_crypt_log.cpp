@@ -23,7 +23,12 @@ class EPrinter : public Exception {
 namespace {
 constexpr const char* kClearQuestion =
     " \n     You are about to clear this activity log.          \n     Do you want to proceed?    ";
+
+bool HasPrintTarget(const QPrinter& printer) {
+  if (printer.outputFormat() == QPrinter::PdfFormat) return !printer.outputFileName().isEmpty();
+  return !printer.printerName().isEmpty();
 }
+}  // namespace
 
 void TFormCrypt::FlatSpeedButton4Click() {
   if (!services_.dialogs->Confirm(this, kClearQuestion)) return;
@@ -48,11 +53,10 @@ void TFormCrypt::FlatSpeedButton3Click() {
 
 void TFormCrypt::FSB_PrintClick() {
   QPrinter& printer = Printer();
-  const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
-  if ((toFile && printer.outputFileName().isEmpty()) ||
-      (!toFile && printer.printerName().isEmpty())) {
-    throw EPrinter("There is no default printer currently selected");
-  }
+  // Without a default printer the user picks one (or a PDF file) first;
+  // cancelling that prints nothing.
+  if (!HasPrintTarget(printer) && !services_.dialogs->PrinterSetup(this, printer)) return;
+  if (!HasPrintTarget(printer)) throw EPrinter("There is no default printer currently selected");
   printer.setDocName("Quorvex Log File");
   printer.setFullPage(false);
   // A copy keeps the page layout from touching the control's own document.

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPageSetupDialog>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QThread>
@@ -53,8 +53,13 @@ class TPlatformDialogs : public TDialogs {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().front();
   }
+  // The system's print dialog: every printer, printing to a PDF file, and
+  // the page set-up behind its options.
   bool PrinterSetup(QWidget* owner, QPrinter& printer) override {
-    QPageSetupDialog dialog(&printer, owner);
+    QPrintDialog dialog(&printer, owner);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
     return dialog.exec() == QDialog::Accepted;
   }
   std::optional<QString> ChooseFolder(QWidget* owner, const QString& caption,

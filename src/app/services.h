@@ -38,7 +38,8 @@ class TDialogs {
   };
   // The chosen path, or nothing when cancelled.
   virtual std::optional<QString> SaveFileName(QWidget* owner, const SaveOptions& options) = 0;
-  // The printer set-up dialog; true when confirmed.
+  // The system's print dialog, where the user picks the printer (or a PDF
+  // file) that printing then uses; true when confirmed.
   virtual bool PrinterSetup(QWidget* owner, QPrinter& printer) = 0;
   // The folder chooser; the chosen folder, or nothing when cancelled.
   virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& caption,

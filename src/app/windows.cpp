@@ -1,11 +1,13 @@
 #include "app/windows.h"
 
 #include "app/application.h"
+#include "app/current_directory.h"
 #include "app/directory_outline.h"
 
 namespace quorvex {
 
 TWindows CreateWindows(TServices services) {
+  EnsureCurrentDirectory();
   TWindows windows;
   windows.FormCrypt = std::make_unique<TFormCrypt>(services);
   windows.AboutBox = std::make_unique<TAboutBox>(*services.shell);

@@ -122,6 +122,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return ForEachFile({rest[0]}, err, [&](const std::string& file) {
       TBitmap working;
       LoadWorkingBitmap(file, working);
+      RequirePicture(working);
       SaveFileAtomically(working, rest[1]);
     });
   }

@@ -33,6 +33,7 @@ bool ValidBitCount(uint16_t bits) {
 }  // namespace
 
 void TBitmap::ReadFromStream(TStream& stream) {
+  const int64_t base = stream.Position();
   const int64_t n = stream.Remaining();
   if (n <= 0) {
     ReplaceImage(std::make_shared<TBitmapImage>());
@@ -42,6 +43,8 @@ void TBitmap::ReadFromStream(TStream& stream) {
   uint8_t fileHeader[kFileHeaderSize];
   stream.ReadBuffer(fileHeader, sizeof fileHeader);
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') throw EInvalidGraphic(kBitmapNotValid);
+  const int64_t dataOffset = int64_t{fileHeader[10]} | (int64_t{fileHeader[11]} << 8) |
+                             (int64_t{fileHeader[12]} << 16) | (int64_t{fileHeader[13]} << 24);
 
   const uint32_t headerSize = stream.ReadU32LE();
   auto image = std::make_shared<TBitmapImage>();
@@ -91,12 +94,21 @@ void TBitmap::ReadFromStream(TStream& stream) {
     }
   }
 
+  // The pixels start at the file header's data offset when it points past
+  // the headers and into the file; other offsets are ignored and the pixels
+  // follow the colour table, as in every file this program writes.
+  const int64_t headersEnd = stream.Position() - base;
+  const bool offsetUsable = dataOffset >= headersEnd && dataOffset < n;
+
   // Colour table; entries past the 256 the table can hold are skipped.
   uint64_t colors = image->colorsUsed;
   if (colors == 0 && (image->bitCount == 1 || image->bitCount == 4 || image->bitCount == 8)) {
     colors = uint64_t{1} << image->bitCount;
   }
   const uint64_t entrySize = core ? 3 : 4;
+  // An OS/2 header has no colour count: a shorter table shows in the offset.
+  if (core && offsetUsable)
+    colors = std::min<uint64_t>(colors, uint64_t(dataOffset - headersEnd) / 3);
   if (colors * entrySize > static_cast<uint64_t>(stream.Remaining())) {
     throw EReadError(kStreamReadError);
   }
@@ -108,6 +120,10 @@ void TBitmap::ReadFromStream(TStream& stream) {
   for (uint64_t i = 0; i < kept; ++i) {
     const uint8_t* e = table.data() + i * entrySize;
     image->colorTable.push_back(uint32_t{e[0]} | (uint32_t{e[1]} << 8) | (uint32_t{e[2]} << 16));
+  }
+  if (offsetUsable && dataOffset > stream.Position() - base) {
+    stream.Seek(base + dataOffset);
+    remaining = n - dataOffset;
   }
 
   // Storage from the header: the checks the platform would make.

@@ -33,6 +33,10 @@ void TGraphic::LoadFile(const std::string& path) {
   ReadFromStream(stream);
 }
 
+std::string TGraphic::NotValidMessage() const {
+  return kBitmapNotValid;
+}
+
 void TGraphic::SaveFile(const std::string& path) const {
   TFileStream stream(path, TFileStream::Mode::Create);
   WriteToStream(stream);

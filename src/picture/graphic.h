@@ -57,6 +57,8 @@ class TGraphic : public TPersistent {
   virtual void LoadFile(const std::string& path);
   virtual void SaveFile(const std::string& path) const;
   virtual void ReadFromStream(TStream& stream) = 0;
+  // The format's own message for a file that yields no picture.
+  virtual std::string NotValidMessage() const;
   virtual void WriteToStream(TStream& stream) const = 0;
   // Paints the whole graphic into rect of the canvas, stretched to it and
   // clipped to the canvas's bitmap. The base paints nothing.

@@ -5,7 +5,9 @@ namespace quorvex {
 namespace {
 
 [[noreturn]] void JumpToGuard(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<TJPEGErrorManager*>(cinfo->err)->jump, 1);
+  auto* errors = reinterpret_cast<TJPEGErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, errors->message);
+  std::longjmp(errors->jump, 1);
 }
 
 void Silent(j_common_ptr) {}

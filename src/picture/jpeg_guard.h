@@ -18,6 +18,9 @@ struct TJPEGErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   bool endOfInput = false;  // set by handlers that stop at a premature end
+  // libjpeg's own text for the error that ended the last guarded step
+  // ("Premature end of JPEG file"), formatted before the jump.
+  char message[JMSG_LENGTH_MAX] = {};
 };
 
 // Installs the jumping error_exit on `errors` and returns libjpeg's error

@@ -47,13 +47,12 @@ class Decompressor {
   Decompressor(const Decompressor&) = delete;
   Decompressor& operator=(const Decompressor&) = delete;
 
-  // Runs step; a libjpeg error in it becomes EJPEG with libjpeg's message
-  // number.
+  // Runs step; a libjpeg error in it becomes EJPEG with libjpeg's message.
   void Guard(Step step, void* context) {
     if (!Run(step, context)) {
-      const int code = errors_.pub.msg_code;
+      const std::string message = errors_.message;
       Destroy();
-      throw EJPEG(FormatMessage("JPEG error #%d", code));
+      throw EJPEG(message);
     }
   }
 

@@ -39,7 +39,8 @@ enum class TJPEGColorSpace { Unknown, Grayscale, RGB, YCbCr, CMYK, YCCK };
 
 // A JPEG picture: the compressed file kept in memory, the header read when
 // loading, the pixels decoded the first time they are needed (drawing,
-// copying onto a bitmap). libjpeg's errors raise EJPEG "JPEG error #%d".
+// copying onto a bitmap). libjpeg's errors raise EJPEG with libjpeg's own
+// message text ("Not a JPEG file: starts with 0x%02x 0x%02x").
 class TJPEGImage : public TGraphic {
  public:
   TJPEGImage();

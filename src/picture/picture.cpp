@@ -111,15 +111,21 @@ std::unique_ptr<TGraphic> TPicture::NewGraphicFor(const std::string& fileName) c
   return graphicClass->Create();
 }
 
+void RequirePicture(const TGraphic& graphic) {
+  if (graphic.IsEmpty()) throw EInvalidGraphic(graphic.NotValidMessage());
+}
+
 void TPicture::LoadFromFile(const std::string& fileName) {
   auto graphic = NewGraphicFor(fileName);
   graphic->LoadFile(fileName);
+  RequirePicture(*graphic);
   graphic_ = std::move(graphic);
 }
 
 void TPicture::LoadFromStream(TStream& stream, const std::string& fileName) {
   auto graphic = NewGraphicFor(fileName);
   graphic->ReadFromStream(stream);
+  RequirePicture(*graphic);
   graphic_ = std::move(graphic);
 }
 

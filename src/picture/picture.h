@@ -55,6 +55,10 @@ class TPictureFormats {
 // records, then the JPEG wrapper's.
 TPictureFormats& PictureFormats();
 
+// Raises the graphic's own EInvalidGraphic message when it holds no picture:
+// a load that yields nothing is a failure, never an empty success.
+void RequirePicture(const TGraphic& graphic);
+
 // Holds one graphic, loaded by extension or set as a copy of another.
 class TPicture {
  public:
@@ -66,7 +70,8 @@ class TPicture {
   TPicture& operator=(const TPicture&) = delete;
 
   // Loads by the extension of the file name; the current graphic is
-  // replaced only once the new one has loaded. Unknown extensions fail with
+  // replaced only once the new one has loaded, and a load that yields an
+  // empty graphic fails (RequirePicture). Unknown extensions fail with
   // EInvalidGraphic "Unknown picture file extension (.%s)".
   void LoadFromFile(const std::string& fileName);
   // The same from a stream; the file name gives only the extension.

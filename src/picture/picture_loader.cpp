@@ -59,6 +59,7 @@ void Load(const std::string& fileName, const uint8_t* data, size_t size, bool fr
     } else {
       graphic->LoadFile(fileName);
     }
+    RequirePicture(*graphic);
     picture.SetGraphic(graphic.get());
     working.TakeFrom(picture.Graphic());
     return;

@@ -1,6 +1,8 @@
 #include "picture/reader_graphic.h"
 
 #include "picture/color_manager.h"
+#include "picture/exceptions.h"
+#include "picture/readers/reader_messages.h"
 
 namespace quorvex {
 
@@ -25,6 +27,10 @@ bool TReaderGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   properties_ = TImageProperties{};
   properties_.fileGamma = 1.0f;
   return false;
+}
+
+std::string TReaderGraphic::NotValidMessage() const {
+  return FormatMessage(kInvalidImageFormat, FormatName().c_str());
 }
 
 TColorManager& TReaderGraphic::ColorManager() {

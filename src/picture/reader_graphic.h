@@ -36,6 +36,11 @@ class TReaderGraphic : public TBitmap {
   const TImageProperties& ImageProperties() const { return properties_; }
   TColorManager& ColorManager();
 
+  // The name the reader's messages give its format ("PCX", "TIF/TIFF").
+  virtual std::string FormatName() const = 0;
+  // "Cannot load image. Invalid or unexpected %s image format."
+  std::string NotValidMessage() const override;
+
  protected:
   TImageProperties properties_;
 

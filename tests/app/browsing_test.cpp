@@ -326,6 +326,46 @@ TEST(CurrentDirectory, InOutErrorMessages) {
   EXPECT_EQ(GetCurrentDirectoryPath(), folder.Path()) << "a failed change leaves it";
 }
 
+// Sets an environment variable for the lifetime of the object.
+class TEnvironment {
+ public:
+  TEnvironment(const char* name, const std::string& value)
+      : name_(name), saved_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name)) {
+    qputenv(name, QByteArray::fromStdString(value));
+  }
+  ~TEnvironment() {
+    if (had_) {
+      qputenv(name_, saved_);
+    } else {
+      qunsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  QByteArray saved_;
+  bool had_;
+};
+
+TEST(StartUp, InAFolderThatWasDeletedTheWindowStartsInTheHomeFolder) {
+  TTempFolder folder;
+  folder.Folder("home");
+  folder.Folder("gone");
+  const TEnvironment home("HOME", folder / "home");
+  SetCurrentDirectoryPath(folder / "gone");
+  std::filesystem::remove(folder / "gone");
+  ASSERT_THROW(GetCurrentDirectoryPath(), EInOutError);
+
+  test::TScriptedServices services;
+  TWindows windows = CreateWindows(services.Services());
+  windows.FormCrypt->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(windows.FormCrypt.get()));
+  EXPECT_EQ(GetCurrentDirectoryPath(), folder / "home");
+  EXPECT_EQ(windows.FormCrypt->DirLabel->text().toStdString(), folder / "home");
+  EXPECT_EQ(windows.FormCrypt->FileListBox1->Directory(), folder / "home");
+  EXPECT_TRUE(services.dialogs.errors.empty());
+}
+
 TEST(DirectoryListBox, ShowsThePathThenSubfoldersWithDotFolders) {
   TTempFolder folder;
   for (const char* name :
@@ -413,7 +453,7 @@ TEST_F(DestinationTest, BrowsingMovesTheCurrentDirectoryButNotTheDestination) {
   EXPECT_EQ(form->DirLabel->text().toStdString(), folder.Path());
 }
 
-TEST_F(DestinationTest, SetDirectoryTakesTheCurrentDirectoryEvenIfTheDialogShowsAnother) {
+TEST_F(DestinationTest, SetDirectoryTakesTheFolderTheDialogShowsNotTheCurrentOne) {
   BrowseTo("shots");
   // The dialog still shows the folder of the start; nothing opened in it.
   services.dialogs.modalScripts.push_back([&](QDialog& dialog) {
@@ -426,7 +466,8 @@ TEST_F(DestinationTest, SetDirectoryTakesTheCurrentDirectoryEvenIfTheDialogShows
   ASSERT_EQ(services.dialogs.modalShown.size(), 1u);
   EXPECT_EQ(services.dialogs.modalShown[0], windows.DirectoryForm.get());
   EXPECT_EQ(form->windowTitle(), "  Quorvex   DD: <Custom set>");
-  EXPECT_EQ(form->DirLabel->text().toStdString(), folder / "shots");
+  EXPECT_EQ(form->DirLabel->text().toStdString(), folder.Path());
+  EXPECT_EQ(GetCurrentDirectoryPath(), folder / "shots") << "browsing is left where it was";
 }
 
 TEST_F(DestinationTest, OpeningEntriesThenSetDirectoryTakesTheDialogsFolder) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
@@ -13,7 +14,9 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeWidgetItem>
+#include <set>
 
 #include "app/application.h"
 #include "app/directory_outline.h"
@@ -263,6 +266,39 @@ TEST_F(FormCryptTest, LogPageCoversThePageAndLeavesItsControlsAlone) {
   }
   form->Encrypt1->trigger();
   EXPECT_EQ(form->HelpPanel->height(), 0);
+}
+
+// Tab from the page tabs round the window; every control that took focus.
+std::set<QWidget*> TabChain(TFormCrypt* form) {
+  form->activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(form));
+  form->Tab->Bar()->setFocus();
+  std::set<QWidget*> reached;
+  for (int i = 0; i < 100 && QApplication::focusWidget(); ++i) {
+    reached.insert(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  return reached;
+}
+
+TEST_F(FormCryptTest, OnlyTheLogPageReachesItsControlsWithTheKeyboard) {
+  Load("photo.bmp");
+  const std::vector<QWidget*> logControls = {form->FlatSpeedButton4, form->FlatSpeedButton3,
+                                             form->FSB_Print, form->RichEdit1};
+  for (QAction* page : {form->Encrypt1, form->Decrypt1}) {
+    SCOPED_TRACE(page->objectName().toStdString());
+    page->trigger();
+    const std::set<QWidget*> reached = TabChain(form);
+    EXPECT_TRUE(reached.count(form->FileListBox1)) << "the walk went round the window";
+    for (QWidget* control : logControls) {
+      EXPECT_FALSE(reached.count(control)) << control->objectName().toStdString();
+    }
+  }
+  form->ActivityLog1->trigger();
+  const std::set<QWidget*> reached = TabChain(form);
+  for (QWidget* control : logControls) {
+    EXPECT_TRUE(reached.count(control)) << control->objectName().toStdString();
+  }
 }
 
 TEST_F(FormCryptTest, SelectionEnablesRunButtonsAndDeselectingLeavesThem) {

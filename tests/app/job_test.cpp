@@ -382,6 +382,43 @@ TEST_F(JobTest, SingleDecryptAndSaveOnTheDecryptPage) {
   EXPECT_FALSE(form->ButtonSave->isEnabled());
 }
 
+TEST_F(JobTest, SaveAsksBeforeReplacingAFile) {
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_a.bmp");
+  const std::string restored = "the only restored copy";
+  folder.File("a.bmp", restored);
+  Open();
+  form->Decrypt1Click();
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  const size_t logged = form->ActivityLog().Lines().size();
+
+  // No keeps the file and logs nothing.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "a.bmp"));
+  services.dialogs.answers.push_back(false);
+  form->ButtonSave->click();
+  ASSERT_EQ(services.dialogs.confirmations.size(), 1u);
+  EXPECT_EQ(services.dialogs.confirmations[0], "a.bmp already exists.\nDo you want to replace it?");
+  EXPECT_EQ(test::ReadFileBytes(folder / "a.bmp"),
+            std::vector<uint8_t>(restored.begin(), restored.end()));
+  EXPECT_EQ(form->ActivityLog().Lines().size(), logged);
+
+  // Yes replaces it with the pane's picture.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "a.bmp"));
+  services.dialogs.answers.push_back(true);
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.confirmations.size(), 2u);
+  TBitmap expected;
+  DecryptTransform(*form->WorkingBitmap, "614052", expected);
+  EXPECT_EQ(LoadedStorage(folder / "a.bmp"), test::StorageBytes(expected));
+
+  // A new name needs no question.
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "new.bmp"));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.confirmations.size(), 2u);
+  EXPECT_TRUE(std::filesystem::exists(folder / "new.bmp"));
+}
+
 TEST_F(JobTest, ACodeTypedDuringARunAppliesToLaterFiles) {
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
@@ -647,6 +684,47 @@ TEST_F(JobTest, PrintsTheWholeLogToPdf) {
     ++pages;
   }
   EXPECT_GT(pages, 1u) << "the log spans pages";
+}
+
+TEST_F(JobTest, WithoutAPrinterPrintOpensThePrintDialogAndUsesItsChoice) {
+  Open();
+  QPrinter& printer = form->Printer();
+  // What a machine without a default printer gives.
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName("");
+  const auto pickPdf = [&](const std::string& name) {
+    services.dialogs.printerChoice = [path = folder / name](QPrinter& chosen) {
+      chosen.setOutputFormat(QPrinter::PdfFormat);
+      chosen.setOutputFileName(QString::fromStdString(path));
+      return true;
+    };
+  };
+
+  // Cancelled: nothing printed, no error.
+  form->FSB_Print->click();
+  EXPECT_EQ(services.dialogs.printerSetups, 1);
+  EXPECT_TRUE(services.dialogs.errors.empty());
+
+  pickPdf("first.pdf");
+  form->FSB_Print->click();
+  EXPECT_EQ(services.dialogs.printerSetups, 2);
+  EXPECT_TRUE(std::filesystem::exists(folder / "first.pdf"));
+  EXPECT_TRUE(services.dialogs.errors.empty());
+
+  // Printing again, from the menu too, uses that choice without asking.
+  std::filesystem::remove(folder / "first.pdf");
+  form->PrintLog1->trigger();
+  EXPECT_EQ(services.dialogs.printerSetups, 2);
+  EXPECT_TRUE(std::filesystem::exists(folder / "first.pdf"));
+
+  // Printer Setup changes the printer Print uses.
+  pickPdf("second.pdf");
+  form->PrinterSetup1->trigger();
+  EXPECT_EQ(services.dialogs.printerSetups, 3);
+  form->FSB_Print->click();
+  EXPECT_EQ(services.dialogs.printerSetups, 3);
+  EXPECT_TRUE(std::filesystem::exists(folder / "second.pdf"));
+  EXPECT_TRUE(services.dialogs.errors.empty());
 }
 
 }  // namespace

@@ -64,9 +64,11 @@ class TScriptedDialogs : public TDialogs {
     if (answer.isEmpty()) return std::nullopt;
     return answer;
   }
-  bool PrinterSetup(QWidget*, QPrinter&) override {
+  // Picks a printer as the user would; none set, the dialog is cancelled.
+  std::function<bool(QPrinter&)> printerChoice;
+  bool PrinterSetup(QWidget*, QPrinter& printer) override {
     ++printerSetups;
-    return false;
+    return printerChoice ? printerChoice(printer) : false;
   }
   std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override {
     return {};

@@ -252,6 +252,15 @@ TEST_F(Cli, InfoAndDecode) {
   EXPECT_EQ(Storage(Path("copy.bmp")), Storage(Path("b.bmp")));
 }
 
+TEST_F(Cli, DecodeOfAPictureThatLoadsEmptyWritesNothing) {
+  // Tiles are not read yet: the load must fail rather than give a 0-byte file.
+  EXPECT_EQ(Run({"decode", test::TestData("tiff/tiff_tiled_planar_raw.tif"), Path("out.bmp")}), 1);
+  EXPECT_EQ(err_,
+            " ERROR (Cannot load image. Invalid or unexpected TIF/TIFF image format.) while "
+            "processing tiff_tiled_planar_raw.tif\n");
+  EXPECT_FALSE(fs::exists(Path("out.bmp")));
+}
+
 TEST_F(Cli, UsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {},

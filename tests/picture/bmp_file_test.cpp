@@ -319,14 +319,40 @@ TEST(BmpReader, ShortPixelDataLoadsAndTheRestIsZero) {
             (std::vector<uint8_t>{1, 2, 3, 4, 5, 0, 0, 0}));
 }
 
-TEST(BmpReader, PixelDataFollowsTheTableWhateverTheOffsetSays) {
+TEST(BmpReader, PixelDataStartsAtTheOffsetOnlyWhenItLiesInTheFilePastTheHeaders) {
   BmpBuilder b;
-  b.pixels = {9, 8, 7, 0};
+  b.pixels = {9, 8, 7, 0, 6, 5, 4, 0};  // 62 bytes in all; the table ends at 54
+  const std::pair<uint8_t, uint32_t> cases[] = {
+      {0, 0x070809u},    // not set
+      {20, 0x070809u},   // inside the headers
+      {54, 0x070809u},   // where the pixels follow anyway
+      {58, 0x040506u},   // past a gap
+      {62, 0x070809u},   // the end of the file
+      {200, 0x070809u},  // past it
+  };
+  for (const auto& [offset, color] : cases) {
+    auto bytes = b.Bytes();
+    bytes[10] = offset;
+    TBitmap bitmap;
+    Read(bitmap, bytes);
+    EXPECT_EQ(bitmap.PixelColor(0, 0), color) << int{offset};
+  }
+}
+
+TEST(BmpReader, CoreHeaderTableEndsAtTheDataOffset) {
+  BmpBuilder b;
+  b.headerSize = 12;
+  b.bits = 8;
+  b.table = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60};  // two entries, not 256
+  b.pixels = {1, 0, 0, 0};
   auto bytes = b.Bytes();
-  bytes[10] = 200;  // pixel data offset pointing elsewhere
+  bytes[10] = 14 + 12 + 6;
   TBitmap bitmap;
   Read(bitmap, bytes);
-  EXPECT_EQ(bitmap.PixelColor(0, 0), 0x070809u);
+  EXPECT_EQ(bitmap.Layout(), PixelLayout::Bits8);
+  EXPECT_EQ(bitmap.PixelColor(0, 0), 0x605040u);
+  // Without the offset the full table is taken and runs past the file.
+  EXPECT_EQ(ReadFailure(b.Bytes()), "Stream read error");
 }
 
 TEST(BmpReader, ImageSizeBeyondTheStorageReadsNoMoreThanTheStorage) {

@@ -61,6 +61,19 @@ TEST(BmpSuite, GoodFilesLoadWithTheirLayoutAndPillowsPixels) {
   EXPECT_EQ(seen, layouts.size() + runLength.size());
 }
 
+TEST(BmpSuite, DataOffsetsPlaceThePixelsAsPillowDoes) {
+  // A gap between the colour table and the pixels, and an OS/2 table whose
+  // length follows from the offset.
+  for (const char* file : {"q/pal8offs.bmp", "q/pal8os2sp.bmp"}) {
+    SCOPED_TRACE(file);
+    TBitmap bitmap;
+    bitmap.LoadFile(Suite(file));
+    const auto reference = test::ReferencePixels(Suite(file));
+    ASSERT_TRUE(reference.has_value()) << "Pillow could not decode it";
+    EXPECT_EQ(test::ComparePictures(*reference, test::BitmapPixels(bitmap), 0), "");
+  }
+}
+
 TEST(BmpSuite, QuestionableAndBadFilesLoadOrFailWithAKnownMessage) {
   const std::set<std::string> messages = {"Bitmap image is not valid", "Stream read error",
                                           "Out of system resources"};

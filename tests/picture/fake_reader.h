@@ -16,6 +16,7 @@ class TFakeReader : public TReaderGraphic {
   static constexpr char kMagic[9] = {'F', 'A', 'K', 'E', 'P', 'I', 'C', Tag, 0};
 
   std::string ClassName() const override { return std::string("TFakeReader") + Tag; }
+  std::string FormatName() const override { return "fake"; }
 
   static bool AcceptsStream(TStream& stream) {
     ++asked;

@@ -25,6 +25,7 @@ class TIcon : public TGraphic {
 
   TIcon() { transparent_ = true; }
   std::string ClassName() const override { return "TIcon"; }
+  std::string NotValidMessage() const override { return kIconNotValid; }
   void TakeFrom(const TPersistent* source) override;
 
   bool IsEmpty() const override { return bytes_.empty(); }
@@ -84,6 +85,7 @@ class TMetafile : public TGraphic {
 
   TMetafile() { transparent_ = true; }
   std::string ClassName() const override { return "TMetafile"; }
+  std::string NotValidMessage() const override { return kMetafileNotValid; }
   void TakeFrom(const TPersistent* source) override;
 
   bool IsEmpty() const override { return bytes_.empty(); }

@@ -33,6 +33,7 @@ struct TAutodeskHeader {
 class TAutodeskGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TAutodeskGraphic"; }
+  std::string FormatName() const override { return "Autodesk"; }
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

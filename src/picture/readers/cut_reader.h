@@ -39,6 +39,7 @@ TPalette ReadCUTPalette(TStream& stream);
 class TCUTGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TCUTGraphic"; }
+  std::string FormatName() const override { return "Dr. Halo"; }
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

@@ -61,4 +61,8 @@ void RegisterEPSFormats(TFileFormatList& list) {
                  false, ClassOf<TEPSGraphic>());
 }
 
+std::string TEPSGraphic::FormatName() const {
+  return kEPSFormatName;
+}
+
 }  // namespace quorvex

@@ -34,6 +34,7 @@ struct TEPSHeader {
 class TEPSGraphic : public TTIFFGraphic {
  public:
   std::string ClassName() const override { return "TEPSGraphic"; }
+  std::string FormatName() const override;
 
   // More than 30 bytes remain, the magic matches, and a TIFF preview of
   // some length starts after the header. The position is restored.

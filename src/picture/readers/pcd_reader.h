@@ -37,6 +37,7 @@ struct TPCDLayout {
 class TPCDGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TPCDGraphic"; }
+  std::string FormatName() const override { return "PCD"; }
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

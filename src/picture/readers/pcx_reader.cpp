@@ -198,7 +198,7 @@ bool TPCXGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
 void TPCXGraphic::ReadFromStream(TStream& stream) {
   TReaderGraphic::TakeFrom(nullptr);
   const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) return;
+  if (!ReadHeaderInfo(stream, 0)) throw EInvalidGraphic(NotValidMessage());
   stream.Seek(base);
   uint8_t raw[TPCXHeader::kSize];
   stream.ReadBuffer(raw, sizeof raw);

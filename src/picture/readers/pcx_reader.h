@@ -75,6 +75,7 @@ class TPCXRLEDecoder {
 class TPCXGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TPCXGraphic"; }
+  std::string FormatName() const override { return "PCX"; }
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

@@ -19,6 +19,7 @@ class TFileFormatList;
 class TPNGGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TPNGGraphic"; }
+  std::string FormatName() const override { return kPNGFormatName; }
 
   // More than 8 bytes remain and they start with the PNG signature.
   static bool AcceptsStream(TStream& stream);

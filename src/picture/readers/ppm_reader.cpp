@@ -316,4 +316,8 @@ void RegisterPPMFormats(TFileFormatList& list) {
   list.AddFormat("pbm", "", "Portable bitmap images", 8, false, ppm);
 }
 
+std::string TPPMGraphic::FormatName() const {
+  return kFormatName;
+}
+
 }  // namespace quorvex

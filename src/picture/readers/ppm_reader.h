@@ -35,6 +35,7 @@ struct TPPMHeader {
 class TPPMGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TPPMGraphic"; }
+  std::string FormatName() const override;
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

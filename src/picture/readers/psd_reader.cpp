@@ -287,4 +287,8 @@ void RegisterPSDFormats(TFileFormatList& list) {
   list.AddFormat("pdd", "", "Photoshop images", 10, false, psd);
 }
 
+std::string TPSDGraphic::FormatName() const {
+  return kFormatName;
+}
+
 }  // namespace quorvex

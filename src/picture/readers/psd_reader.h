@@ -51,6 +51,7 @@ enum class PSDColorMode : uint16_t {
 class TPSDGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TPSDGraphic"; }
+  std::string FormatName() const override;
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

@@ -750,4 +750,8 @@ void RegisterPSPFormats(TFileFormatList& list) {
                  ClassOf<TPSPGraphic>());
 }
 
+std::string TPSPGraphic::FormatName() const {
+  return kFormatName;
+}
+
 }  // namespace quorvex

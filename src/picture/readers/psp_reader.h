@@ -66,6 +66,7 @@ class TPSPRunLengthDecoder {
 class TPSPGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TPSPGraphic"; }
+  std::string FormatName() const override;
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

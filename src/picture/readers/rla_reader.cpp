@@ -250,4 +250,8 @@ void RegisterRLAFormats(TFileFormatList& list) {
   list.AddFormat("rla", "", "Alias/Wavefront images", 8, false, rla);
 }
 
+std::string TRLAGraphic::FormatName() const {
+  return kFormatName;
+}
+
 }  // namespace quorvex

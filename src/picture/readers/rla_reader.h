@@ -64,6 +64,7 @@ class TRLARunLengthDecoder {
 class TRLAGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TRLAGraphic"; }
+  std::string FormatName() const override;
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

@@ -243,4 +243,8 @@ void RegisterSGIFormats(TFileFormatList& list) {
   list.AddFormat("bw", "", "SGI black/white images", 8, false, sgi);
 }
 
+std::string TSGIGraphic::FormatName() const {
+  return kFormatName;
+}
+
 }  // namespace quorvex

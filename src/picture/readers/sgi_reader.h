@@ -59,6 +59,7 @@ class TSGIRLEDecoder : public TStripDecoder {
 class TSGIGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TSGIGraphic"; }
+  std::string FormatName() const override;
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

@@ -90,6 +90,7 @@ class TTargaRLEDecoder {
 class TTargaGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TTargaGraphic"; }
+  std::string FormatName() const override { return "Targa"; }
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;

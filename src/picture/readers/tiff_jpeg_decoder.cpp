@@ -77,7 +77,7 @@ struct TTIFFJPEGDecoder::TState {
     if (failure) throw EJPEG(failure);
     if (endOfInput) throw EJPEG(kJPEGUnexpectedEnd);
     if (const char* message = MessageFor(code)) throw EJPEG(message);
-    throw EJPEG(FormatMessage("JPEG error #%d", code));
+    throw EJPEG(errors.message);
   }
   // A failure found outside libjpeg, after a header was read.
   [[noreturn]] void Fail(const char* message) {
@@ -105,7 +105,7 @@ TTIFFJPEGDecoder::TTIFFJPEGDecoder(std::vector<uint8_t> tables, uint32_t width, 
     st.created = true;
   };
   if (!RunJPEGGuarded(s.errors, create, s)) {
-    throw EJPEG(FormatMessage("JPEG error #%d", s.errors.pub.msg_code));
+    throw EJPEG(s.errors.message);
   }
 }
 

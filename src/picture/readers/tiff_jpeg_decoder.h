@@ -24,7 +24,7 @@ inline constexpr const char* kJPEGBogusTables = "Bogus JPEG tables field.";
 // blue, green, red (from YCbCr or RGB data as the photometric scheme says),
 // one sample as gray, four as the stored CMYK. The tables, when given, are
 // read before every strip. Failures raise EJPEG with one of the messages
-// above, or "JPEG error #%d" with libjpeg's code for anything else.
+// above, or libjpeg's own message text for anything else.
 class TTIFFJPEGDecoder : public TStripDecoder {
  public:
   TTIFFJPEGDecoder(std::vector<uint8_t> tables, uint32_t width, int samplesPerPixel,

@@ -357,7 +357,8 @@ void TTIFFGraphic::ReadFromStream(TStream& stream) {
   TReaderGraphic::TakeFrom(nullptr);
   const int64_t base = stream.Position();
   if (!ReadHeaderInfo(stream, 0)) FailInvalid();
-  if (tiff_.tiled) return;
+  // Tiles are not read yet; an empty picture must not pass for a loaded one.
+  if (tiff_.tiled) FailInvalid();
 
   uint8_t raw[TTIFFHeader::kSize];
   stream.ReadBuffer(raw, sizeof raw);

@@ -44,6 +44,7 @@ struct TTIFFProperties {
 class TTIFFGraphic : public TReaderGraphic {
  public:
   std::string ClassName() const override { return "TTIFFGraphic"; }
+  std::string FormatName() const override { return kTIFFFormatName; }
 
   // More than 8 bytes remain; "II" or "MM", 42 in that byte order, and a
   // first-IFD offset inside the stream. The position is restored.

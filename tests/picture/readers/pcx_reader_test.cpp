@@ -21,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using test::Concat;
+using test::FailureOf;
 using test::Row;
 
 const auto Load = &test::LoadBytes<TPCXGraphic>;
@@ -182,12 +183,12 @@ TEST(PCXContentTest, AsksTheFirstThreeBytes) {
 
 // ---- loading fixtures -------------------------------------------------
 
-TEST(PCXReader, FirstByte12LoadsAsAnEmptyBitmapWithoutError) {
+TEST(PCXReader, FirstByte12PassesTheContentTestButFailsAsInvalid) {
   const Bytes file = Pcx{.manufacturer = 12, .width = 4, .height = 4, .data = Bytes(16, 1)}.File();
   TMemoryStream stream(file);
   EXPECT_TRUE(TPCXGraphic::AcceptsStream(stream));
-  auto bitmap = Load(file);
-  EXPECT_TRUE(bitmap->IsEmpty());
+  EXPECT_EQ(FailureOf([&] { Load(file); }),
+            "Cannot load image. Invalid or unexpected PCX image format.");
 }
 
 TEST(PCXReader, EightBitPicturesTakeTheTrailingPaletteOrTheGrayRamp) {
@@ -452,12 +453,16 @@ TEST(PCXFiles, MalformedFileFailsWithTheColourFormatMessage) {
   EXPECT_TRUE(working->IsEmpty());
 }
 
-TEST(PCXLoading, FirstByte12GivesAnEmptyWorkingBitmap) {
+TEST(PCXLoading, FirstByte12FailsAndLeavesAnEmptyWorkingBitmap) {
   const Bytes file = Pcx{.manufacturer = 12, .width = 4, .height = 4, .data = Bytes(16, 1)}.File();
   TPicture picture;
   std::unique_ptr<TBitmap> working;
-  LoadPictureFromMemory(file.data(), file.size(), "a.pcx", picture, working);
+  EXPECT_EQ(FailureOf([&] {
+              LoadPictureFromMemory(file.data(), file.size(), "a.pcx", picture, working);
+            }),
+            "Cannot load image. Invalid or unexpected PCX image format.");
   EXPECT_TRUE(working->IsEmpty());
+  EXPECT_EQ(picture.Graphic(), nullptr);
 }
 
 }  // namespace
