@@ -69,8 +69,7 @@ constexpr const char* kDecodeHelp =
     "\n"
     "Loads FILE as the program does and writes the picture to OUT.bmp.\n";
 
-constexpr const char* kRunHelp =
-    " [OPTIONS] FILE|FOLDER...\n"
+constexpr const char* kRunOptions =
     "\n"
     "options:\n"
     "  --code-file FILE     read the code from the first line of FILE\n"
@@ -104,7 +103,7 @@ std::string RunHelp(const std::string& command) {
                                ? "Scrambles each picture into Ecr_NAME.bmp.\n"
                                : "Restores each scrambled picture: Ecr_NAME.bmp becomes NAME.bmp,\n"
                                  "any other name gets the prefix Dcr_.\n";
-  return "usage: quorvex-cli " + command + kRunHelp + "\n" + what;
+  return "usage: quorvex-cli " + command + " [OPTIONS] FILE|FOLDER...\n\n" + what + kRunOptions;
 }
 
 struct RunOptions {
