@@ -19,8 +19,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QUORVEX_HOME_PAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so no link shows them: Qt's display plugins, and the
-# fonts the metafile library draws text with.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-urw-base35")
+# Loaded at run time, so no link shows them: Qt's display plugins, the
+# fonts the metafile library draws text with, and the Arial-metric fonts the
+# window is laid out for (other fonts clip its captions).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-urw-base35, fonts-liberation2")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -46,7 +46,7 @@ for entry in "${expected[@]}"; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libqt6widgets6 libjpeg62-turbo qt6-qpa-plugins; do
+for library in libc6 libqt6widgets6 libjpeg62-turbo qt6-qpa-plugins fonts-liberation2; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
