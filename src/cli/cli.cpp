@@ -3,8 +3,13 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <system_error>
 
+#include "cli/cli_output.h"
+#include "cli/picture_tree.h"
 #include "core/batch_step.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
@@ -12,25 +17,113 @@
 #include "picture/platform/platform_graphics.h"
 #include "picture/safe_file_writer.h"
 
+#ifndef QUORVEX_VERSION
+#error "QUORVEX_VERSION comes from the build"
+#endif
+
 namespace quorvex {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDefaultCode = "614052";
 
 constexpr const char* kUsage =
     "usage:\n"
     "  quorvex-cli info FILE...\n"
     "  quorvex-cli decode FILE OUT.bmp\n"
-    "  quorvex-cli encrypt [--code TEXT] [--mode test|save|delete] [--dest DIR]\n"
-    "                      [--overwrite] FILE...\n"
-    "  quorvex-cli decrypt [--code TEXT] [--mode test|save|delete] [--dest DIR]\n"
-    "                      [--overwrite] FILE...\n";
+    "  quorvex-cli encrypt [OPTIONS] FILE|FOLDER...\n"
+    "  quorvex-cli decrypt [OPTIONS] FILE|FOLDER...\n"
+    "  quorvex-cli [COMMAND] --help\n"
+    "  quorvex-cli --version\n";
+
+constexpr const char* kExitStatuses =
+    "\n"
+    "exit status:\n"
+    "  0  every file succeeded\n"
+    "  1  at least one file failed (each has an error line on standard error)\n"
+    "  2  a usage error, or a code that is missing or not a 32-bit integer;\n"
+    "     no file was touched\n";
+
+constexpr const char* kProgramHelp =
+    "quorvex-cli scrambles pictures so that they cannot be viewed, and restores\n"
+    "them with the same code. Every output is a BMP file.\n"
+    "\n"
+    "commands:\n"
+    "  info     the reader, pixel layout, size and palette of each file\n"
+    "  decode   a file as the program loads it, written as BMP\n"
+    "  encrypt  scramble pictures into Ecr_NAME.bmp\n"
+    "  decrypt  restore scrambled pictures\n"
+    "\n"
+    "Give --help after a command for its options.\n";
+
+constexpr const char* kInfoHelp =
+    "usage: quorvex-cli info FILE...\n"
+    "\n"
+    "Prints, for each file, the class that reads it, the pixel layout, the width\n"
+    "and height and the number of palette entries.\n";
+
+constexpr const char* kDecodeHelp =
+    "usage: quorvex-cli decode FILE OUT.bmp\n"
+    "\n"
+    "Loads FILE as the program does and writes the picture to OUT.bmp.\n";
+
+constexpr const char* kRunOptions =
+    "\n"
+    "options:\n"
+    "  --code-file FILE     read the code from the first line of FILE\n"
+    "  --code TEXT          the code itself; other users of the machine can read\n"
+    "                       it in the process list (ps), prefer the others\n"
+    "  --mode test|save|delete\n"
+    "                       test: write nothing; save (default): write the outputs;\n"
+    "                       delete: also delete each source once its output is\n"
+    "                       safely on disk\n"
+    "  --dest DIR           the folder for the outputs (default: the current one)\n"
+    "  --overwrite          replace files already in the destination\n"
+    "  -r, --recursive      walk the folders given and take every file the program\n"
+    "                       reads, skipping hidden entries and symbolic links;\n"
+    "                       outputs mirror the folders below DIR\n"
+    "  -q, --quiet          print only errors\n"
+    "  --json               print one JSON object per file on standard output:\n"
+    "                       source, output, outcome (tested, saved, moved or\n"
+    "                       failed) and message; bytes of names that are not\n"
+    "                       UTF-8 are written as \\udcXX\n"
+    "  -h, --help           print this help\n"
+    "\n"
+    "The code is a 32-bit integer (decimal, or hexadecimal after $). It is taken\n"
+    "from --code or --code-file, else from the environment variable QUORVEX_CODE,\n"
+    "else asked for without echo when standard input is a terminal (twice when\n"
+    "encrypting); with none of these it is 614052.\n"
+    "\n"
+    "A progress line is shown on standard error when it is a terminal.\n";
+
+std::string RunHelp(const std::string& command) {
+  const std::string what = command == "encrypt"
+                               ? "Scrambles each picture into Ecr_NAME.bmp.\n"
+                               : "Restores each scrambled picture: Ecr_NAME.bmp becomes NAME.bmp,\n"
+                                 "any other name gets the prefix Dcr_.\n";
+  return "usage: quorvex-cli " + command + " [OPTIONS] FILE|FOLDER...\n\n" + what + kRunOptions;
+}
 
 struct RunOptions {
-  std::string code = "614052";
+  std::optional<std::string> code;
+  std::optional<std::string> codeFile;
   TBatchMode mode = TBatchMode::Save;
   std::string dest = ".";
   bool overwrite = false;
-  std::vector<std::string> files;
+  bool recursive = false;
+  bool quiet = false;
+  bool json = false;
+  std::vector<std::string> inputs;
+};
+
+// One source and the folder its output goes to.
+struct WorkItem {
+  std::string source;
+  std::string destination;
+  std::string relativeFolder;  // below the destination; made when needed
+  std::string error;           // set when the argument cannot be worked on
 };
 
 // The picture as the program loads it; returns the class that read it.
@@ -43,7 +136,7 @@ std::string LoadWorkingBitmap(const std::string& path, TBitmap& working) {
 }
 
 std::string FileName(const std::string& path) {
-  return std::filesystem::path(path).filename().string();
+  return fs::path(path).filename().string();
 }
 
 // The log's error line, for one failed file.
@@ -71,6 +164,23 @@ int Usage(std::ostream& err, const std::string& problem) {
   return 2;
 }
 
+int Fatal(std::ostream& err, const std::string& problem) {
+  err << "quorvex-cli: " << problem << "\n";
+  return 2;
+}
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  for (const auto& arg : args) {
+    if (arg == "--") return false;
+    if (IsHelp(arg)) return true;
+  }
+  return false;
+}
+
 int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
   return ForEachFile(files, err, [&](const std::string& file) {
     TBitmap working;
@@ -82,61 +192,23 @@ int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream&
   });
 }
 
-int Run(bool encrypt, const RunOptions& options, std::ostream& out, std::ostream& err) {
-  TBatchRun run(encrypt, options.mode, options.dest, options.code);
-  run.SetReplaceExisting(options.overwrite);
-  TBatchHooks hooks;
-  hooks.saved = [&](const std::string& name) { out << " Image saved as:  " << name << "\n"; };
-  int status = 0;
-  for (const auto& file : options.files) {
-    TPicture picture;
-    std::unique_ptr<TBitmap> working;
-    std::unique_ptr<TBitmap> result;
-    const TBatchOutcome outcome = run.Step(file, {picture, working, result}, hooks);
-    if (outcome.Failed()) {
-      ReportFailure(err, outcome.error, file);
-      status = 1;
+// Parses the options of encrypt and decrypt; returns a usage problem.
+std::optional<std::string> ParseRunOptions(const std::vector<std::string>& args,
+                                           RunOptions& options) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> attached;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      attached = arg.substr(arg.find('=') + 1);
+      arg.erase(arg.find('='));
     }
-  }
-  return status;
-}
-
-}  // namespace
-
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  // Past the file size limit a write fails for its file instead of the
-  // signal ending the run.
-  std::signal(SIGXFSZ, SIG_IGN);
-  // Icons and metafiles are drawn by the platform library this program links.
-  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
-  if (args.empty()) return Usage(err, "no command");
-  const std::string& command = args[0];
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-
-  if (command == "info") {
-    if (rest.empty()) return Usage(err, "info needs at least one file");
-    return Info(rest, out, err);
-  }
-  if (command == "decode") {
-    if (rest.size() != 2) return Usage(err, "decode needs FILE and OUT.bmp");
-    return ForEachFile({rest[0]}, err, [&](const std::string& file) {
-      TBitmap working;
-      LoadWorkingBitmap(file, working);
-      RequirePicture(working);
-      SaveFileAtomically(working, rest[1]);
-    });
-  }
-  if (command != "encrypt" && command != "decrypt") return Usage(err, "unknown command " + command);
-
-  RunOptions options;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    const std::string& arg = rest[i];
-    const bool hasValue = i + 1 < rest.size();
-    if (arg == "--code" || arg == "--mode" || arg == "--dest") {
-      if (!hasValue) return Usage(err, arg + " needs a value");
-      const std::string& value = rest[++i];
+    if (arg == "--code" || arg == "--code-file" || arg == "--mode" || arg == "--dest") {
+      if (!attached && i + 1 >= args.size()) return arg + " needs a value";
+      const std::string value = attached ? *attached : args[++i];
       if (arg == "--code") {
         options.code = value;
+      } else if (arg == "--code-file") {
+        options.codeFile = value;
       } else if (arg == "--dest") {
         options.dest = value;
       } else if (value == "test") {
@@ -146,31 +218,253 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       } else if (value == "delete") {
         options.mode = TBatchMode::Delete;
       } else {
-        return Usage(err, "unknown mode " + value);
+        return "unknown mode " + value;
       }
-    } else if (arg == "--overwrite") {
+      continue;
+    }
+    if (attached) return "unknown option " + args[i];
+    if (arg == "--overwrite") {
       options.overwrite = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
-      return Usage(err, "unknown option " + arg);
+    } else if (arg == "-r" || arg == "--recursive") {
+      options.recursive = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--") {
+      options.inputs.insert(options.inputs.end(), args.begin() + static_cast<ptrdiff_t>(i) + 1,
+                            args.end());
+      break;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option " + arg;
     } else {
-      if (arg == "--") {
-        options.files.insert(options.files.end(), rest.begin() + static_cast<ptrdiff_t>(i) + 1,
-                             rest.end());
-        break;
-      }
-      options.files.push_back(arg);
+      options.inputs.push_back(arg);
     }
   }
-  if (options.files.empty()) return Usage(err, command + " needs at least one file");
+  if (options.code && options.codeFile) return "give either --code or --code-file";
+  return std::nullopt;
+}
+
+// The code from the first source that gives one. Returns a problem when a
+// source fails or the two prompted entries differ.
+std::optional<std::string> ObtainCode(bool encrypt, const RunOptions& options,
+                                      const TCliConsole& console, std::string& code) {
+  if (options.code) {
+    code = *options.code;
+    return std::nullopt;
+  }
+  if (options.codeFile) {
+    try {
+      code = ReadCodeFile(*options.codeFile);
+    } catch (const Exception& e) {
+      return e.what();
+    }
+    return std::nullopt;
+  }
+  if (const auto fromEnvironment = console.environment("QUORVEX_CODE")) {
+    code = *fromEnvironment;
+    return std::nullopt;
+  }
+  if (!console.inputIsTerminal) {
+    code = kDefaultCode;
+    return std::nullopt;
+  }
+  const auto first = console.readHidden("Code: ");
+  if (!first) return "no code was entered";
+  if (encrypt) {
+    const auto second = console.readHidden("Code again: ");
+    if (!second || *second != *first) return "the two codes differ";
+  }
+  code = *first;
+  return std::nullopt;
+}
+
+// The sources the arguments name, each with its output folder.
+std::vector<WorkItem> CollectWork(const RunOptions& options) {
+  std::vector<WorkItem> work;
+  for (const auto& input : options.inputs) {
+    std::error_code error;
+    if (!fs::is_directory(input, error)) {
+      work.push_back({input, options.dest, "", ""});
+      continue;
+    }
+    if (!options.recursive) {
+      work.push_back(
+          {input, options.dest, "", FileName(input) + " is a folder (give -r to walk it)"});
+      continue;
+    }
+    const TPictureTree tree = WalkPictureTree(input);
+    for (const auto& file : tree.files) {
+      const std::string destination =
+          file.relativeFolder.empty() ? options.dest : options.dest + "/" + file.relativeFolder;
+      work.push_back({file.source, destination, file.relativeFolder, ""});
+    }
+    for (const auto& failure : tree.errors) {
+      work.push_back({failure.path, options.dest, "",
+                      "Cannot read folder " + failure.path + ": " + failure.message});
+    }
+  }
+  return work;
+}
+
+// Makes the mirrored sub-folders below an existing destination; a missing
+// destination stays missing, and the write reports it.
+void MakeMirroredFolder(const std::string& dest, const std::string& relative) {
+  std::error_code error;
+  if (relative.empty() || !fs::is_directory(dest, error)) return;
+  fs::create_directories(fs::path(dest) / relative, error);
+}
+
+uint64_t SizeOf(const std::string& path) {
+  std::error_code error;
+  const auto size = fs::file_size(path, error);
+  return error ? 0 : size;
+}
+
+std::string OutcomeName(const TBatchOutcome& outcome, TBatchMode mode) {
+  if (outcome.Failed()) return "failed";
+  if (mode == TBatchMode::TestOnly) return "tested";
+  return outcome.deleted ? "moved" : "saved";
+}
+
+void PrintJson(std::ostream& out, const TBatchOutcome& outcome, const std::string& output,
+               TBatchMode mode) {
+  out << "{\"source\":" << JsonString(outcome.source) << ",\"output\":" << JsonString(output)
+      << ",\"outcome\":" << JsonString(OutcomeName(outcome, mode))
+      << ",\"message\":" << JsonString(outcome.error) << "}\n";
+}
+
+int Run(bool encrypt, const RunOptions& options, const std::string& code, std::ostream& out,
+        std::ostream& err, const TCliConsole& console) {
+  const std::vector<WorkItem> work = CollectWork(options);
+  const bool showProgress = console.errorIsTerminal && !options.quiet;
+  uint64_t totalBytes = 0;
+  if (showProgress) {
+    for (const auto& item : work) totalBytes += SizeOf(item.source);
+  }
+  std::optional<TProgressLine> progress;
+  if (showProgress) progress.emplace(err, work.size(), totalBytes);
+
+  // One run per output folder: each checks its own folder's names.
+  std::map<std::string, std::unique_ptr<TBatchRun>> runs;
+  const auto runFor = [&](const std::string& destination) -> TBatchRun& {
+    auto& run = runs[destination];
+    if (!run) {
+      run = std::make_unique<TBatchRun>(encrypt, options.mode, destination, code);
+      run->SetReplaceExisting(options.overwrite);
+    }
+    return *run;
+  };
+
+  int status = 0;
+  for (const auto& item : work) {
+    if (progress) progress->Draw();
+    const uint64_t bytes = progress ? SizeOf(item.source) : 0;
+    TBatchOutcome outcome;
+    std::string savedLine;
+    if (!item.error.empty()) {
+      outcome.source = item.source;
+      outcome.error = item.error;
+    } else {
+      if (options.mode != TBatchMode::TestOnly)
+        MakeMirroredFolder(options.dest, item.relativeFolder);
+      TBatchHooks hooks;
+      hooks.saved = [&](const std::string& name) {
+        savedLine = " Image saved as:  " + name + "\n";
+      };
+      TPicture picture;
+      std::unique_ptr<TBitmap> working;
+      std::unique_ptr<TBitmap> result;
+      outcome = runFor(item.destination).Step(item.source, {picture, working, result}, hooks);
+    }
+    if (progress) progress->Clear();
+    if (outcome.Failed()) {
+      ReportFailure(err, outcome.error, item.source);
+      status = 1;
+    }
+    if (options.json) {
+      const std::string output =
+          outcome.written ? (fs::path(item.destination) / outcome.outputName).string() : "";
+      PrintJson(out, outcome, output, options.mode);
+    } else if (!options.quiet) {
+      out << savedLine;
+    }
+    out.flush();
+    if (progress) progress->FileDone(bytes);
+  }
+  if (progress) {
+    progress->Draw();
+    progress->Clear();
+  }
+  return status;
+}
+
+int EncryptOrDecrypt(const std::string& command, const std::vector<std::string>& args,
+                     std::ostream& out, std::ostream& err, const TCliConsole& console) {
+  RunOptions options;
+  if (const auto problem = ParseRunOptions(args, options)) return Usage(err, *problem);
+  if (options.inputs.empty()) return Usage(err, command + " needs at least one file");
+  const bool encrypt = command == "encrypt";
+  std::string code;
+  if (const auto problem = ObtainCode(encrypt, options, console, code)) return Fatal(err, *problem);
   // Checked before any file is touched: the transforms would take their
   // fallback seed instead, and the files could not be restored by this code.
   try {
-    CheckCode(options.code);
+    CheckCode(code);
   } catch (const EConvertError& error) {
-    err << "quorvex-cli: " << error.what() << "\n";
-    return 2;
+    return Fatal(err, error.what());
   }
-  return Run(command == "encrypt", options, out, err);
+  return Run(encrypt, options, code, out, err, console);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const TCliConsole& console) {
+  // Past the file size limit a write fails for its file instead of the
+  // signal ending the run.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Icons and metafiles are drawn by the platform library this program links.
+  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
+  if (args.empty()) return Usage(err, "no command");
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+
+  if (IsHelp(command) || command == "help") {
+    out << kUsage << "\n" << kProgramHelp << kExitStatuses;
+    return 0;
+  }
+  if (command == "--version") {
+    out << "quorvex-cli " << QUORVEX_VERSION << "\n";
+    return 0;
+  }
+  if (command == "info") {
+    if (AsksForHelp(rest)) {
+      out << kInfoHelp << kExitStatuses;
+      return 0;
+    }
+    if (rest.empty()) return Usage(err, "info needs at least one file");
+    return Info(rest, out, err);
+  }
+  if (command == "decode") {
+    if (AsksForHelp(rest)) {
+      out << kDecodeHelp << kExitStatuses;
+      return 0;
+    }
+    if (rest.size() != 2) return Usage(err, "decode needs FILE and OUT.bmp");
+    return ForEachFile({rest[0]}, err, [&](const std::string& file) {
+      TBitmap working;
+      LoadWorkingBitmap(file, working);
+      RequirePicture(working);
+      SaveFileAtomically(working, rest[1]);
+    });
+  }
+  if (command != "encrypt" && command != "decrypt") return Usage(err, "unknown command " + command);
+  if (AsksForHelp(rest)) {
+    out << RunHelp(command) << kExitStatuses;
+    return 0;
+  }
+  return EncryptOrDecrypt(command, rest, out, err, console);
 }
 
 }  // namespace quorvex

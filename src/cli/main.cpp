@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return quorvex::RunCli(args, std::cout, std::cerr);
+  return quorvex::RunCli(args, std::cout, std::cerr, quorvex::TCliConsole::Process());
 }

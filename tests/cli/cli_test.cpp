@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
 #include <sstream>
 
 #include "picture/bitmap.h"
@@ -31,9 +37,9 @@ class Cli : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-  int Run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args, const TCliConsole& console = TCliConsole::Detached()) {
     std::ostringstream out, err;
-    const int status = RunCli(args, out, err);
+    const int status = RunCli(args, out, err, console);
     out_ = out.str();
     err_ = err.str();
     return status;
@@ -276,6 +282,389 @@ TEST_F(Cli, UsageErrors) {
     EXPECT_EQ(Run(args), 2);
     EXPECT_NE(err_.find("usage:"), std::string::npos);
   }
+}
+
+TEST_F(Cli, HelpAndVersionGoToStandardOutputAndSucceed) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> mentions;
+  } cases[] = {
+      {{"--help"}, {"usage:", "encrypt", "decrypt", "info", "decode", "exit status:"}},
+      {{"-h"}, {"usage:", "exit status:"}},
+      {{"encrypt", "--help"},
+       {"usage: quorvex-cli encrypt", "--code-file", "QUORVEX_CODE", "(ps)", "--recursive",
+        "--json", "--quiet", "614052", "exit status:"}},
+      {{"decrypt", "--code", "1", "-h", "a.bmp"}, {"usage: quorvex-cli decrypt", "--overwrite"}},
+      {{"info", "-h"}, {"usage: quorvex-cli info"}},
+      {{"decode", "--help"}, {"usage: quorvex-cli decode"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), 0) << c.args[0];
+    EXPECT_EQ(err_, "");
+    for (const auto& mention : c.mentions) {
+      EXPECT_NE(out_.find(mention), std::string::npos) << c.args[0] << " lacks " << mention;
+    }
+  }
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(out_, std::string("quorvex-cli ") + QUORVEX_VERSION + "\n");
+  // After "--" a name is a file, even one spelled like an option.
+  EXPECT_EQ(Run({"encrypt", "--mode", "test", "--", "-h"}), 1);
+  EXPECT_EQ(err_, " ERROR (Cannot open file -h) while processing -h\n");
+}
+
+// A console with a given environment and no terminal.
+TCliConsole ConsoleWithEnvironment(std::map<std::string, std::string> environment) {
+  TCliConsole console = TCliConsole::Detached();
+  console.environment = [environment](const std::string& name) -> std::optional<std::string> {
+    const auto it = environment.find(name);
+    if (it == environment.end()) return std::nullopt;
+    return it->second;
+  };
+  return console;
+}
+
+TEST_F(Cli, EverySourceOfTheCodeGivesTheSameFileAsCode) {
+  test::WriteFileBytes(Path("code.txt"), {'1', '2', '3', '4', '5', '\n', '9', '\n'});
+  test::WriteFileBytes(Path("crlf.txt"), {'1', '2', '3', '4', '5', '\r', '\n'});
+  test::WriteFileBytes(Path("bare.txt"), {'1', '2', '3', '4', '5'});
+  const auto encrypted = [&](std::vector<std::string> codeArgs, const TCliConsole& console) {
+    fs::remove_all(Path("out"));
+    fs::create_directory(Path("out"));
+    std::vector<std::string> args = {"encrypt", "--dest", Path("out")};
+    args.insert(args.end(), codeArgs.begin(), codeArgs.end());
+    args.push_back(Path("a.bmp"));
+    EXPECT_EQ(Run(args, console), 0) << err_;
+    return test::ReadFileBytes(Path("out/Ecr_a.bmp"));
+  };
+  const TCliConsole none = ConsoleWithEnvironment({});
+  const TCliConsole environment = ConsoleWithEnvironment({{"QUORVEX_CODE", "12345"}});
+  const auto expected = encrypted({"--code", "12345"}, none);
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    const TCliConsole& console;
+  } sameCode[] = {
+      {"code file", {"--code-file", Path("code.txt")}, none},
+      {"code file, attached", {"--code-file=" + Path("code.txt")}, none},
+      {"code file with CRLF", {"--code-file", Path("crlf.txt")}, none},
+      {"code file without line end", {"--code-file", Path("bare.txt")}, none},
+      {"environment", {}, environment},
+      {"code file before environment",
+       {"--code-file", Path("code.txt")},
+       ConsoleWithEnvironment({{"QUORVEX_CODE", "7"}})},
+  };
+  for (const auto& c : sameCode) EXPECT_EQ(encrypted(c.args, c.console), expected) << c.what;
+
+  // Without any source and without a terminal, the default code.
+  EXPECT_EQ(encrypted({}, none), encrypted({"--code", "614052"}, none));
+  EXPECT_NE(encrypted({"--code", "7"}, environment), expected);
+
+  // Sources that fail stop the run before any file.
+  test::WriteFileBytes(Path("empty.txt"), {});
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } failing[] = {
+      {{"--code-file", Path("missing.txt")},
+       "quorvex-cli: Cannot read code file " + Path("missing.txt") +
+           ": No such file or directory\n"},
+      {{"--code-file", Path("empty.txt")}, "quorvex-cli: '' is not a valid integer value\n"},
+      {{"--code-file", Path("code.txt"), "--code", "1"}, ""},
+  };
+  for (const auto& c : failing) {
+    fs::remove_all(Path("out"));
+    fs::create_directory(Path("out"));
+    std::vector<std::string> args = {"encrypt", "--dest", Path("out")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(Path("a.bmp"));
+    EXPECT_EQ(Run(args, none), 2) << c.args[1];
+    if (!c.error.empty()) {
+      EXPECT_EQ(err_, c.error);
+    }
+    EXPECT_TRUE(Listing(Path("out")).empty());
+  }
+}
+
+struct TerminalRun {
+  int status = -1;
+  std::string transcript;  // everything the program wrote to the terminal
+};
+
+// Runs the built program with a pseudo-terminal as its standard input,
+// output and error, answering each prompt in turn as it appears.
+TerminalRun RunOnTerminal(const std::vector<std::string>& args,
+                          const std::vector<std::pair<std::string, std::string>>& answers,
+                          const std::map<std::string, std::string>& environment = {}) {
+  int terminal = -1;
+  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child < 0) return {};
+  if (child == 0) {
+    ::unsetenv("QUORVEX_CODE");
+    for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv = {const_cast<char*>(QUORVEX_CLI_PROGRAM)};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(QUORVEX_CLI_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  TerminalRun run;
+  size_t answered = 0;
+  size_t searchFrom = 0;
+  for (;;) {
+    pollfd ready{terminal, POLLIN, 0};
+    if (::poll(&ready, 1, 20000) <= 0) {
+      ::kill(child, SIGKILL);  // waiting for input it will never get
+      break;
+    }
+    char buffer[4096];
+    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;
+    run.transcript.append(buffer, static_cast<size_t>(n));
+    while (answered < answers.size()) {
+      const auto& [prompt, answer] = answers[answered];
+      const size_t at = run.transcript.find(prompt, searchFrom);
+      if (at == std::string::npos) break;
+      searchFrom = at + prompt.size();
+      const std::string line = answer + "\n";
+      EXPECT_EQ(::write(terminal, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+      ++answered;
+    }
+  }
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST_F(Cli, OnATerminalTheCodeIsAskedForWithoutEcho) {
+  fs::create_directory(Path("reference"));
+  ASSERT_EQ(Run({"encrypt", "--code", "24680", "--dest", Path("reference"), Path("a.bmp")}), 0);
+  const auto expected = test::ReadFileBytes(Path("reference/Ecr_a.bmp"));
+
+  fs::create_directory(Path("out"));
+  const TerminalRun twice = RunOnTerminal({"encrypt", "--dest", Path("out"), Path("a.bmp")},
+                                          {{"Code: ", "24680"}, {"Code again: ", "24680"}});
+  EXPECT_EQ(twice.status, 0) << twice.transcript;
+  EXPECT_EQ(twice.transcript.find("24680"), std::string::npos) << twice.transcript;
+  EXPECT_EQ(test::ReadFileBytes(Path("out/Ecr_a.bmp")), expected);
+
+  // Decrypting asks once.
+  const TerminalRun once = RunOnTerminal(
+      {"decrypt", "--dest", Path("out"), Path("reference/Ecr_a.bmp")}, {{"Code: ", "24680"}});
+  EXPECT_EQ(once.status, 0) << once.transcript;
+  EXPECT_EQ(once.transcript.find("Code again"), std::string::npos);
+  EXPECT_EQ(Storage(Path("out/a.bmp")), Storage(Path("a.bmp")));
+
+  // Entries that differ write nothing.
+  fs::remove_all(Path("out"));
+  fs::create_directory(Path("out"));
+  const TerminalRun differ = RunOnTerminal({"encrypt", "--dest", Path("out"), Path("a.bmp")},
+                                           {{"Code: ", "24680"}, {"Code again: ", "24681"}});
+  EXPECT_EQ(differ.status, 2);
+  EXPECT_NE(differ.transcript.find("quorvex-cli: the two codes differ"), std::string::npos);
+  EXPECT_TRUE(Listing(Path("out")).empty());
+
+  // The environment is a source: no prompt.
+  const TerminalRun fromEnvironment = RunOnTerminal(
+      {"encrypt", "--dest", Path("out"), Path("a.bmp")}, {}, {{"QUORVEX_CODE", "24680"}});
+  EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment.transcript;
+  EXPECT_EQ(fromEnvironment.transcript.find("Code"), std::string::npos);
+  EXPECT_EQ(test::ReadFileBytes(Path("out/Ecr_a.bmp")), expected);
+}
+
+TEST_F(Cli, TheProgressLineIsDrawnOnlyOnATerminal) {
+  fs::create_directory(Path("out"));
+  const TerminalRun terminal = RunOnTerminal(
+      {"encrypt", "--code", "5", "--dest", Path("out"), Path("a.bmp"), Path("b.bmp")}, {});
+  EXPECT_EQ(terminal.status, 0) << terminal.transcript;
+  EXPECT_NE(terminal.transcript.find("\r0 of 2 files\x1b[K"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(terminal.transcript,
+                                std::regex("\r2 of 2 files, [0-9.]+ [kMG]?B/s, 0:00 left")))
+      << terminal.transcript;
+  // Each saved line starts on an emptied line.
+  EXPECT_NE(terminal.transcript.find("\r\x1b[K Image saved as:  Ecr_b.bmp"), std::string::npos);
+
+  // --quiet: nothing at all on success.
+  fs::remove_all(Path("out"));
+  fs::create_directory(Path("out"));
+  const TerminalRun quiet = RunOnTerminal(
+      {"encrypt", "-q", "--code", "5", "--dest", Path("out"), Path("a.bmp"), Path("b.bmp")}, {});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.transcript, "");
+
+  // Standard error to a file: the lines only.
+  fs::remove_all(Path("out"));
+  fs::create_directory(Path("out"));
+  const std::string command = std::string(QUORVEX_CLI_PROGRAM) + " encrypt --code 5 --dest " +
+                              Path("out") + " " + Path("a.bmp") + " " + Path("damaged.bmp") + " >" +
+                              Path("out.txt") + " 2>" + Path("err.txt") + " </dev/null";
+  EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1);
+  const auto text = [&](const std::string& name) {
+    const auto bytes = test::ReadFileBytes(Path(name));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(text("out.txt"), " Image saved as:  Ecr_a.bmp\n");
+  EXPECT_EQ(text("err.txt"), " ERROR (Stream read error) while processing damaged.bmp\n");
+}
+
+TEST_F(Cli, RecursiveRunsTakeThePicturesOfTheTreeAndMirrorIt) {
+  // tree/a.bmp, tree/sub/deep/hopper.jpg, tree/sub/scan (a PCX file without
+  // extension), with a text file, hidden entries and links out of the tree.
+  const std::string tree = Path("tree");
+  fs::create_directories(tree + "/sub/deep");
+  fs::create_directories(tree + "/.hidden");
+  fs::create_directories(Path("outside"));
+  fs::copy_file(Path("a.bmp"), tree + "/a.bmp");
+  fs::copy_file(test::TestData("jpeg/hopper.jpg"), tree + "/sub/deep/hopper.jpg");
+  fs::copy_file(test::TestData("pcx/odd_stride.pcx"), tree + "/sub/scan");
+  test::WriteFileBytes(tree + "/sub/notes.txt", {'h', 'i', '\n'});
+  fs::copy_file(Path("b.bmp"), tree + "/.hidden/b.bmp");
+  fs::copy_file(Path("b.bmp"), tree + "/.b.bmp");
+  fs::copy_file(Path("b.bmp"), Path("outside/c.bmp"));
+  fs::create_directory_symlink(Path("outside"), tree + "/sub/out-link");
+  fs::create_symlink(Path("outside/c.bmp"), tree + "/c.bmp");
+  fs::create_directory(Path("out"));
+
+  // Without -r a folder is an error line; the files are still done.
+  EXPECT_EQ(Run({"encrypt", "--dest", Path("out"), tree, Path("a.bmp")}), 1);
+  EXPECT_EQ(err_, " ERROR (tree is a folder (give -r to walk it)) while processing tree\n");
+  EXPECT_EQ(Listing(Path("out")), std::vector<std::string>{"Ecr_a.bmp"});
+  fs::remove(Path("out/Ecr_a.bmp"));
+
+  // A test run makes no folders.
+  EXPECT_EQ(Run({"encrypt", "-r", "--mode", "test", "--dest", Path("out"), tree}), 0) << err_;
+  EXPECT_TRUE(Listing(Path("out")).empty());
+
+  ASSERT_EQ(Run({"encrypt", "--recursive", "--code", "77", "--dest", Path("out"), tree}), 0)
+      << err_;
+  EXPECT_EQ(out_,
+            " Image saved as:  Ecr_a.bmp\n Image saved as:  Ecr_scan.bmp\n"
+            " Image saved as:  Ecr_hopper.bmp\n");
+  std::vector<std::string> written;
+  for (const auto& e : fs::recursive_directory_iterator(Path("out"))) {
+    written.push_back(fs::relative(e.path(), Path("out")).string());
+  }
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"Ecr_a.bmp", "sub", "sub/Ecr_scan.bmp", "sub/deep",
+                                               "sub/deep/Ecr_hopper.bmp"}));
+
+  // Decrypting the mirrored tree, deleting its sources, restores every picture.
+  fs::create_directory(Path("back"));
+  ASSERT_EQ(Run({"decrypt", "-r", "--code", "77", "--mode", "delete", "--dest", Path("back"),
+                 Path("out")}),
+            0)
+      << err_;
+  EXPECT_EQ(Storage(Path("back/a.bmp")), Storage(Path("a.bmp")));
+  EXPECT_EQ(Storage(Path("back/sub/deep/hopper.bmp")),
+            LoadedStorage(tree + "/sub/deep/hopper.jpg"));
+  EXPECT_EQ(Storage(Path("back/sub/scan.bmp")), LoadedStorage(tree + "/sub/scan"));
+  EXPECT_FALSE(fs::exists(Path("out/sub/deep/Ecr_hopper.bmp")));
+  EXPECT_EQ(Listing(Path("outside")), std::vector<std::string>{"c.bmp"});
+}
+
+// Reads one flat JSON object of strings, strictly; \udcXX gives back byte XX.
+std::optional<std::map<std::string, std::string>> ParseJsonObject(const std::string& text) {
+  size_t i = 0;
+  const auto skipSpace = [&] {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  };
+  const auto parseString = [&]() -> std::optional<std::string> {
+    if (i >= text.size() || text[i] != '"') return std::nullopt;
+    std::string value;
+    for (++i; i < text.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(text[i]);
+      if (c == '"') {
+        ++i;
+        return value;
+      }
+      if (c < 0x20) return std::nullopt;
+      if (c != '\\') {
+        value += static_cast<char>(c);
+        continue;
+      }
+      if (++i >= text.size()) return std::nullopt;
+      const std::map<char, char> simple = {{'"', '"'},  {'\\', '\\'}, {'/', '/'},  {'b', '\b'},
+                                           {'f', '\f'}, {'n', '\n'},  {'r', '\r'}, {'t', '\t'}};
+      if (simple.count(text[i])) {
+        value += simple.at(text[i]);
+        continue;
+      }
+      if (text[i] != 'u' || i + 4 >= text.size()) return std::nullopt;
+      const unsigned code = std::stoul(text.substr(i + 1, 4), nullptr, 16);
+      i += 4;
+      if (code >= 0xDC80 && code <= 0xDCFF) {
+        value += static_cast<char>(code - 0xDC00);
+      } else if (code < 0x80) {
+        value += static_cast<char>(code);
+      } else {
+        return std::nullopt;  // the writer never needs other escapes
+      }
+    }
+    return std::nullopt;
+  };
+  std::map<std::string, std::string> object;
+  skipSpace();
+  if (i >= text.size() || text[i++] != '{') return std::nullopt;
+  for (;;) {
+    skipSpace();
+    const auto key = parseString();
+    skipSpace();
+    if (!key || i >= text.size() || text[i++] != ':') return std::nullopt;
+    skipSpace();
+    const auto value = parseString();
+    if (!value) return std::nullopt;
+    object[*key] = *value;
+    skipSpace();
+    if (i >= text.size()) return std::nullopt;
+    if (text[i] == '}') break;
+    if (text[i++] != ',') return std::nullopt;
+  }
+  return ++i == text.size() ? std::optional(object) : std::nullopt;
+}
+
+TEST_F(Cli, JsonGivesOneObjectPerFile) {
+  // A name that is not UTF-8 and holds JSON's own quote and backslash, and
+  // one in UTF-8 that stays as it is.
+  const std::string odd = "odd\xff\"q\\\x01.bmp";
+  const std::string accented = "\xc3\xa9t\xc3\xa9.bmp";
+  fs::copy_file(Path("b.bmp"), Path(odd));
+  fs::copy_file(Path("b.bmp"), Path(accented));
+  fs::create_directory(Path("out"));
+  ASSERT_EQ(Run({"encrypt", "--json", "--mode", "delete", "--dest", Path("out"), Path("a.bmp"),
+                 Path("damaged.bmp"), Path(odd), Path(accented)}),
+            1);
+  const struct {
+    std::string source, output, outcome, message;
+  } expected[] = {
+      {Path("a.bmp"), Path("out/Ecr_a.bmp"), "moved", ""},
+      {Path("damaged.bmp"), "", "failed", "Stream read error"},
+      {Path(odd), Path("out/Ecr_" + odd), "moved", ""},
+      {Path(accented), Path("out/Ecr_" + accented), "moved", ""},
+  };
+  std::istringstream lines(out_);
+  std::string line;
+  for (const auto& e : expected) {
+    ASSERT_TRUE(std::getline(lines, line));
+    const auto object = ParseJsonObject(line);
+    ASSERT_TRUE(object) << line;
+    EXPECT_EQ(*object, (std::map<std::string, std::string>{{"source", e.source},
+                                                           {"output", e.output},
+                                                           {"outcome", e.outcome},
+                                                           {"message", e.message}}));
+    if (!e.output.empty()) {
+      EXPECT_TRUE(fs::exists(e.output)) << e.output;
+    }
+  }
+  EXPECT_FALSE(std::getline(lines, line)) << line;
+  EXPECT_NE(out_.find(accented), std::string::npos);
+  EXPECT_EQ(err_, " ERROR (Stream read error) while processing damaged.bmp\n");
+
+  ASSERT_EQ(Run({"encrypt", "--json", "--mode", "test", Path("b.bmp")}), 0);
+  EXPECT_EQ(
+      ParseJsonObject(out_.substr(0, out_.size() - 1)),
+      (std::map<std::string, std::string>{
+          {"source", Path("b.bmp")}, {"output", ""}, {"outcome", "tested"}, {"message", ""}}));
 }
 
 }  // namespace
