@@ -3,6 +3,7 @@
 // files its format can really hold.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <memory>
 #include <string>
@@ -122,6 +123,46 @@ Bytes AutodeskHeader(uint16_t side) {
   return h;
 }
 
+Bytes PngChunk(const char* type, const Bytes& data) {
+  Bytes out;
+  PutBE(out, static_cast<uint32_t>(data.size()), 4);
+  Bytes typed(type, type + 4);
+  typed.insert(typed.end(), data.begin(), data.end());
+  out.insert(out.end(), typed.begin(), typed.end());
+  PutBE(out, static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))), 4);
+  return out;
+}
+
+// RGB rows of zeros, `rows` of them deflated into one IDAT chunk.
+Bytes Png(uint32_t width, uint32_t height, uint32_t rows) {
+  Bytes ihdr;
+  PutBE(ihdr, width, 4);
+  PutBE(ihdr, height, 4);
+  for (uint8_t b : {8, 2, 0, 0, 0}) ihdr.push_back(b);
+  const Bytes raw(size_t{rows} * (1 + size_t{width} * 3), 0);
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  Bytes packed(packedSize);
+  compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 9);
+  packed.resize(packedSize);
+  return Concat({{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},
+                 PngChunk("IHDR", ihdr),
+                 PngChunk("IDAT", packed),
+                 PngChunk("IEND", {})});
+}
+
+Bytes PsdRgbHeader(uint32_t side, uint16_t compression) {
+  Bytes h = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3};
+  PutBE(h, side, 4);
+  PutBE(h, side, 4);
+  PutBE(h, 8, 2);
+  PutBE(h, 3, 2);
+  PutBE(h, 0, 4);
+  PutBE(h, 0, 4);
+  PutBE(h, 0, 4);
+  PutBE(h, compression, 2);
+  return h;
+}
+
 std::unique_ptr<TBitmap> LoadAs(const std::string& name, const Bytes& file) {
   TPicture picture;
   std::unique_ptr<TBitmap> working;
@@ -153,6 +194,9 @@ TEST(ClaimedSize, BareHeadersOfLargePicturesAreRefused) {
       {"header.cut", Concat({CutHeader(kClaimed, kClaimed), Repeat({5, 0, 0xFF, 7, 0}, 50)}),
        "Stream read error"},
       {"header.cel", Concat({AutodeskHeader(kClaimed), zeros}), "Stream read error"},
+      {"few rows.png", Png(kClaimed, kClaimed, 200), "Stream read error"},
+      {"raw.psd", Concat({PsdRgbHeader(kClaimed, 0), zeros}), "Stream read error"},
+      {"packbits.psd", Concat({PsdRgbHeader(kClaimed, 1), zeros}), "Stream read error"},
   };
   for (const ClaimCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -191,6 +235,8 @@ TEST(ClaimedSize, PicturesAtTheirCodesBestRatioStillLoad) {
       {"raw.sgi", Concat({SgiRawHeader(1024), Bytes(1024 * 1024 * 3, 5)}), 1024, 1024},
       {"raw.cel", Concat({AutodeskHeader(2048), Bytes(2048 * 2048, 1)}), 2048, 2048},
       {"raw.tif", Tiff(1, 1024, 1024, 3, 8, 2, Bytes(1024 * 1024 * 3, 6)), 1024, 1024},
+      // Zeros deflate at nearly the best ratio.
+      {"zeros.png", Png(4096, 1024, 1024), 4096, 1024},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
