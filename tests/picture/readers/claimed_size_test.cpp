@@ -163,6 +163,20 @@ Bytes PsdRgbHeader(uint32_t side, uint16_t compression) {
   return h;
 }
 
+Bytes BmpHeader(int32_t side) {
+  Bytes h = {'B', 'M'};
+  PutLE(h, 54 + 100, 4);
+  PutLE(h, 0, 4);
+  PutLE(h, 54, 4);
+  PutLE(h, 40, 4);
+  PutLE(h, static_cast<uint32_t>(side), 4);
+  PutLE(h, static_cast<uint32_t>(side), 4);
+  PutLE(h, 1, 2);
+  PutLE(h, 24, 2);
+  h.resize(54, 0);
+  return h;
+}
+
 std::unique_ptr<TBitmap> LoadAs(const std::string& name, const Bytes& file) {
   TPicture picture;
   std::unique_ptr<TBitmap> working;
@@ -195,6 +209,7 @@ TEST(ClaimedSize, BareHeadersOfLargePicturesAreRefused) {
        "Stream read error"},
       {"header.cel", Concat({AutodeskHeader(kClaimed), zeros}), "Stream read error"},
       {"few rows.png", Png(kClaimed, kClaimed, 200), "Stream read error"},
+      {"raw.bmp", Concat({BmpHeader(kClaimed), zeros}), "Stream read error"},
       {"raw.psd", Concat({PsdRgbHeader(kClaimed, 0), zeros}), "Stream read error"},
       {"packbits.psd", Concat({PsdRgbHeader(kClaimed, 1), zeros}), "Stream read error"},
   };
@@ -235,6 +250,7 @@ TEST(ClaimedSize, PicturesAtTheirCodesBestRatioStillLoad) {
       {"raw.sgi", Concat({SgiRawHeader(1024), Bytes(1024 * 1024 * 3, 5)}), 1024, 1024},
       {"raw.cel", Concat({AutodeskHeader(2048), Bytes(2048 * 2048, 1)}), 2048, 2048},
       {"raw.tif", Tiff(1, 1024, 1024, 3, 8, 2, Bytes(1024 * 1024 * 3, 6)), 1024, 1024},
+      {"raw.bmp", Concat({BmpHeader(1024), Bytes(1024 * 1024 * 3, 7)}), 1024, 1024},
       // Zeros deflate at nearly the best ratio.
       {"zeros.png", Png(4096, 1024, 1024), 4096, 1024},
   };
