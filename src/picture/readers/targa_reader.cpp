@@ -304,6 +304,11 @@ void TTargaGraphic::ReadFromStream(TStream& stream) {
     RequireDataForClaim(*this, h.width, h.height, rawSize, stream.Remaining(),
                         (most + packet - 1) / packet);
   }
+  // A type without pixel data gives a blank picture, which nothing backs.
+  if (!h.HasPixelData()) {
+    RequireDataForClaim(*this, h.width, h.height, uint64_t{h.width} * h.height * BitsPerPixel() / 8,
+                        0, 1);
+  }
 
   SetImageWidth(h.width);
   SetImageHeight(h.height);

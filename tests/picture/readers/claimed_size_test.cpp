@@ -196,6 +196,8 @@ TEST(ClaimedSize, BareHeadersOfLargePicturesAreRefused) {
       {"run-length.tga", Concat({TargaHeader(10, kClaimed, kClaimed), Repeat({0xFF, 1, 2, 3}, 64)}),
        "Stream read error"},
       {"raw.tga", Concat({TargaHeader(2, kClaimed, kClaimed), zeros}), "Stream read error"},
+      {"no pixel data.tga", Concat({TargaHeader(0, kClaimed, kClaimed), zeros}),
+       "Stream read error"},
       {"run-length.pcx", Concat({PcxHeader(true, kClaimed, kClaimed, 3), Repeat({0xFF, 7}, 200)}),
        "Stream read error"},
       {"raw.pcx", Concat({PcxHeader(false, kClaimed, kClaimed, 3), zeros}), "Stream read error"},
