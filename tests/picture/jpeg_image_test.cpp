@@ -193,15 +193,18 @@ TEST(JpegImage, DrawingStretchesAndClipsLikeAnyGraphic) {
 }
 
 // Each scan walks the whole picture again; thousands of tiny ones would
-// take minutes on a large picture.
+// take minutes on a large picture. A small picture may have 100 scans; a
+// 4096 x 4096 one (262144 blocks) as many as 2^24 blocks allow.
 TEST(JpegImage, ScansPastTheLimitGiveAClearError) {
   const struct {
+    uint32_t side;
     size_t scans;
     bool loads;
-  } cases[] = {{6, true}, {100, true}, {101, false}, {4000, false}};
+  } cases[] = {{64, 6, true},     {64, 100, true},  {64, 101, false},
+               {64, 4000, false}, {4096, 64, true}, {4096, 65, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.scans);
-    const auto bytes = test::ManyScanJpeg(64, c.scans);
+    SCOPED_TRACE(testing::Message() << c.side << " " << c.scans);
+    const auto bytes = test::ManyScanJpeg(c.side, c.scans);
     ASSERT_EQ(test::JpegScans(bytes).size(), c.scans);
     TPicture picture;
     std::unique_ptr<TBitmap> working;
