@@ -5,6 +5,7 @@
 
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -135,6 +136,12 @@ void TBitmap::ReadFromStream(TStream& stream) {
   image->height = height < 0 ? -height : height;
   image->storage = TBitmapImage::Storage::Dib;
   const uint64_t storageSize = image->Stride() * static_cast<uint64_t>(image->height);
+  // The rows must be in the file, but for rows missing at its end: a bare
+  // header cannot claim a large picture. Sizes over the cap keep its error.
+  if (storageSize <= kMaxStorageBytes && storageSize > kShortDataAllowance &&
+      storageSize - kShortDataAllowance > static_cast<uint64_t>(std::max<int64_t>(remaining, 0))) {
+    throw EReadError(kStreamReadError);
+  }
   image->pixels = TPixelStorage(storageSize);
 
   const uint64_t imageSize = sizeImage != 0 ? sizeImage : storageSize;

@@ -12,6 +12,7 @@
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
 #include "picture/jpeg_guard.h"
+#include "picture/jpeg_limits.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
 
@@ -39,6 +40,7 @@ class Decompressor {
           // Working memory is held to the same bound as pixel storage, so a
           // huge progressive file fails instead of allocating gigabytes.
           d.cinfo.mem->max_memory_to_use = static_cast<long>(kMaxStorageBytes);
+          UseJPEGScanLimit(d.cinfo, d.scanLimit_);
           jpeg_mem_src(&d.cinfo, d.data_, static_cast<unsigned long>(d.size_));
         },
         nullptr);
@@ -52,6 +54,7 @@ class Decompressor {
     if (!Run(step, context)) {
       const std::string message = errors_.message;
       Destroy();
+      if (scanLimit_.exceeded) throw EJPEG(kJPEGTooManyScans);
       throw EJPEG(message);
     }
   }
@@ -66,6 +69,7 @@ class Decompressor {
   }
 
   TJPEGErrorManager errors_;
+  TJPEGScanLimit scanLimit_;
   const uint8_t* data_;
   size_t size_;
   bool created_ = false;
@@ -230,6 +234,7 @@ void TJPEGImage::ReadFromStream(TStream& stream) {
 
   Decompressor d(data->bytes.data(), data->bytes.size());
   d.Guard(ReadHeader, nullptr);
+  if (!JPEGDataCanHold(d.cinfo, data->bytes.size())) throw EJPEG(kJPEGDataTooShort);
   data->width = static_cast<int32_t>(d.cinfo.image_width);
   data->height = static_cast<int32_t>(d.cinfo.image_height);
   data->colorSpace = ColorSpaceOf(d.cinfo.jpeg_color_space);

@@ -91,9 +91,11 @@ size_t TMemoryStream::Write(const void* buffer, size_t count) {
 
 TFileStream::TFileStream(const std::string& path, Mode mode) {
   if (mode == Mode::OpenRead) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer; anything but a
+    // regular file (FIFO, device, directory) could block or never end.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
       ::close(fd_);
       fd_ = -1;
     }

@@ -62,7 +62,8 @@ class TMemoryStream : public TStream {
 class TFileStream : public TStream {
  public:
   enum class Mode { OpenRead, Create };
-  // OpenRead fails with EFOpenError "Cannot open file %s", Create with
+  // OpenRead opens regular files only and fails with EFOpenError
+  // "Cannot open file %s" otherwise; Create fails with
   // EFCreateError "Cannot create file %s".
   TFileStream(const std::string& path, Mode mode);
   ~TFileStream() override;

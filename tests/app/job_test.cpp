@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QLabel>
@@ -191,6 +192,33 @@ TEST_F(JobTest, EncryptionRunWithDamagedSecondFile) {
   ExpectLine(after[13], " Decrypted file name:  single\\.bmp", QColor(128, 0, 0), true);
   ExpectLine(after[14], " Image saved successfuly\\.", QColor(128, 0, 0), true);
   EXPECT_EQ(LoadedStorage(folder / "single.bmp"), LoadedStorage(folder / "a.jpg"));
+}
+
+// A FIFO would block the open until a writer came. The list leaves FIFOs
+// out, but a listed file can become one: selected for a run or opened by a
+// double-click, it fails at once and the run goes on.
+TEST_F(JobTest, AFifoAmongTheFilesFailsAtOnce) {
+  folder.Copy("jpeg/hopper.jpg", "b.jpg");
+  folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "c.bmp");
+  Open();
+  ASSERT_TRUE(Items(form->FileListBox1).contains("b.jpg"));
+  std::filesystem::remove(folder / "b.jpg");
+  ASSERT_EQ(::mkfifo((folder / "b.jpg").c_str(), 0600), 0);
+
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("b.jpg"));
+  ASSERT_EQ(services.dialogs.errors.size(), 1u);
+  EXPECT_TRUE(services.dialogs.errors[0].contains("Cannot open file " +
+                                                  QString::fromStdString(folder / "b.jpg")))
+      << services.dialogs.errors[0].toStdString();
+
+  form->EncryptAndSave->setChecked(true);
+  Select({"b.jpg", "c.bmp"});
+  Run(form->Ebutton);
+  const auto lines = RunLines();
+  ASSERT_GE(lines.size(), 5u);
+  ExpectLine(lines[3], " ERROR \\(Cannot open file .*/b\\.jpg\\) while processing b\\.jpg", kRed,
+             false);
+  ExpectLine(lines[4], " Image saved as:  Ecr_c\\.bmp", kNavy, true);
 }
 
 TEST_F(JobTest, NoFileSelectedStillLogsARun) {

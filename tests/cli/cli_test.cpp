@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,6 +105,18 @@ TEST_F(Cli, EachFailureIsReportedKeepsTheSourceAndLeavesNoPartialFile) {
     EXPECT_TRUE(Listing(Path("out")).empty());
     EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"a.bmp", "b.bmp", "damaged.bmp", "out"}));
   }
+}
+
+// A FIFO among the files must neither hang the run nor stop the files after it.
+TEST_F(Cli, AFifoIsReportedAsAFileThatCannotBeOpened) {
+  ASSERT_EQ(::mkfifo(Path("pipe.jpg").c_str(), 0600), 0);
+  EXPECT_EQ(Run({"info", Path("pipe.jpg")}), 1);
+  EXPECT_NE(err_.find("Cannot open file " + Path("pipe.jpg")), std::string::npos) << err_;
+
+  fs::create_directory(Path("out"));
+  EXPECT_EQ(Run({"encrypt", "--dest", Path("out"), Path("pipe.jpg"), Path("a.bmp")}), 1);
+  EXPECT_EQ(err_, " ERROR (Cannot open file " + Path("pipe.jpg") + ") while processing pipe.jpg\n");
+  EXPECT_EQ(Listing(Path("out")), std::vector<std::string>{"Ecr_a.bmp"});
 }
 
 TEST_F(Cli, ModesDecideWhatIsWrittenAndWhatIsDeleted) {

@@ -13,8 +13,10 @@
 #include "picture/bitmap.h"
 #include "picture/canvas.h"
 #include "picture/exceptions.h"
+#include "picture/jpeg_limits.h"
 #include "picture/picture_loader.h"
 #include "picture/stream.h"
+#include "support/jpeg_fixtures.h"
 #include "support/test_support.h"
 
 namespace quorvex {
@@ -186,6 +188,62 @@ TEST(JpegImage, DrawingStretchesAndClipsLikeAnyGraphic) {
   EXPECT_EQ(target.PixelColor(50, 9), 0xFFFFFFu);
   image.DrawInto(target.Surface(), {0, 0, 64, 64});  // stretched: every other pixel
   EXPECT_EQ(target.PixelColor(10, 20), decoded.PixelColor(20, 40));
+}
+
+// Each scan walks the whole picture again; thousands of tiny ones would
+// take minutes on a large picture. A small picture may have 100 scans; a
+// 4096 x 4096 one (262144 blocks) as many as 2^24 blocks allow.
+TEST(JpegImage, ScansPastTheLimitGiveAClearError) {
+  const struct {
+    uint32_t side;
+    size_t scans;
+    bool loads;
+  } cases[] = {{64, 6, true},     {64, 100, true},  {64, 101, false},
+               {64, 4000, false}, {4096, 64, true}, {4096, 65, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.side << " " << c.scans);
+    const auto bytes = test::ManyScanJpeg(c.side, c.scans);
+    ASSERT_EQ(test::JpegScans(bytes).size(), c.scans);
+    TPicture picture;
+    std::unique_ptr<TBitmap> working;
+    try {
+      LoadPictureFromMemory(bytes.data(), bytes.size(), "scans.jpg", picture, working);
+      EXPECT_TRUE(c.loads);
+      EXPECT_EQ(working->PixelColor(5, 5), 0x808080u);
+    } catch (const EJPEG& e) {
+      EXPECT_FALSE(c.loads);
+      EXPECT_EQ(e.Message(), kJPEGTooManyScans);
+    }
+  }
+}
+
+TEST(JpegImage, APictureItsDataCannotHoldIsRefusedAndTheBestPackedOnesLoad) {
+  // A header claiming 16000 x 16000 over one block's worth of data.
+  auto header = test::EncodeUniformGrayJpeg(8, 8, false);
+  for (size_t i = 0; i + 8 < header.size(); ++i) {
+    if (header[i] == 0xFF && header[i + 1] == 0xC0) {
+      for (size_t k : {size_t{5}, size_t{7}}) {
+        header[i + k] = 16000 >> 8;
+        header[i + k + 1] = 16000 & 0xFF;
+      }
+      break;
+    }
+  }
+  try {
+    Read(header);
+    ADD_FAILURE() << "a bare header loaded";
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(e.Message(), kJPEGDataTooShort);
+  }
+
+  // One level all over packs each block into a handful of bits.
+  for (bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive);
+    const auto bytes = test::EncodeUniformGrayJpeg(2048, 2048, progressive);
+    const auto image = Read(bytes);
+    EXPECT_EQ(image->ImageWidth(), 2048);
+    EXPECT_EQ(image->DecodedBitmap().ImageHeight(), 2048);
+  }
 }
 
 TEST(JpegImage, BrokenFilesGiveEjpegOrAPictureNeverACrash) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "picture/exceptions.h"
@@ -43,6 +45,23 @@ TEST(Streams, FileStreamReadsWritesAndNamesTheFileOnFailure) {
     ADD_FAILURE();
   } catch (const EFOpenError& e) {
     EXPECT_EQ(e.Message(), "Cannot open file " + dir);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A FIFO would block the open until a writer came, a device could stream
+// forever: both fail at once as files that cannot be opened.
+TEST(Streams, FileStreamOpensOnlyRegularFiles) {
+  const std::string dir = test::MakeTempDir();
+  const std::string fifo = dir + "/pipe.bmp";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    try {
+      TFileStream stream(path, TFileStream::Mode::OpenRead);
+      ADD_FAILURE() << path;
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message(), "Cannot open file " + path);
+    }
   }
   std::filesystem::remove_all(dir);
 }

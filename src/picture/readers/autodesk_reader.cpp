@@ -4,6 +4,7 @@
 
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
@@ -74,6 +75,8 @@ void TAutodeskGraphic::ReadFromStream(TStream& stream) {
     palette[i] = {scale(triples[3 * i]), scale(triples[3 * i + 1]), scale(triples[3 * i + 2])};
   }
   SetLayout(PixelLayout::Bits8);
+  RequireDataForClaim(*this, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                      uint64_t(width) * uint64_t(height), stream.Remaining(), 1);
   ApplyPalette(std::move(palette));
   SetImageWidth(width);
   SetImageHeight(height);

@@ -7,6 +7,7 @@
 
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
@@ -127,6 +128,10 @@ void TCUTGraphic::ReadFromStream(TStream& stream) {
     throw EInvalidGraphic(FormatMessage(kInvalidImageFormat, "Dr. Halo"));
   }
   SetLayout(PixelLayout::Bits8);
+  // A run of up to 127 pixels takes two bytes.
+  const int64_t left = std::max<int64_t>(stream.Remaining(), 0);
+  RequireDataForClaim(*this, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                      uint64_t(width) * uint64_t(height), left, 64);
   SetImageWidth(width);
   SetImageHeight(height);
   if (!paletteFile_.empty() && IsRegularFile(paletteFile_)) {
@@ -141,7 +146,6 @@ void TCUTGraphic::ReadFromStream(TStream& stream) {
     ApplyPalette(std::move(gray));
   }
 
-  const int64_t left = std::max<int64_t>(stream.Remaining(), 0);
   std::vector<uint8_t> data(static_cast<size_t>(left));
   stream.ReadBuffer(data.data(), data.size());
   size_t at = 0;

@@ -8,6 +8,7 @@
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
@@ -19,6 +20,7 @@ constexpr const char* kInvalidColorFormat = "Invalid color format in %s file.";
 // The trailing palette block of 256-colour files: a 12, then 256 triples.
 constexpr int64_t kPaletteBlockSize = 769;
 constexpr uint8_t kPaletteBlockMark = 12;
+constexpr uint64_t kMaxPCXRunLength = 63;
 
 // The fixed palette of version 3 files.
 const TPalette& FixedPalette16() {
@@ -276,6 +278,12 @@ void TPCXGraphic::ReadFromStream(TStream& stream) {
       ApplyPalette(cm.MakeGrayPalette(false));
     }
   }
+
+  // A run-length byte pair makes at most 63 bytes of a line.
+  RequireDataForClaim(*this, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                      uint64_t{h.LineLength()} * static_cast<uint64_t>(height),
+                      areaEnd - base - int64_t{TPCXHeader::kSize},
+                      h.RunLength() ? (kMaxPCXRunLength + 1) / 2 : 1);
 
   SetImageWidth(width);
   SetImageHeight(height);

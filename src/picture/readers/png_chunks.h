@@ -82,12 +82,13 @@ class TPNGChunkReader {
 
   const uint8_t* Data() const { return data_.get(); }
   size_t DataLength() const { return current_.length; }
+  // Bytes of the stream not yet taken.
+  int64_t Remaining() const;
 
  private:
   static constexpr size_t kBufferSize = size_t{64} << 10;
   // Exactly count bytes, or EReadError.
   void Take(uint8_t* out, size_t count);
-  int64_t Remaining() const;
 
   TStream& stream_;
   TPNGChunkHeader current_;

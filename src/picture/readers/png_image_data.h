@@ -67,6 +67,9 @@ class TPNGImageData {
   size_t NextRow(size_t length, uint8_t* spare, const uint8_t** data);
   // Reads and passes over the IDAT chunks that follow the last row.
   void SkipRemainingChunks();
+  // The file's bytes from the current chunk on: all the image data there
+  // can be.
+  int64_t InputLeft() const { return chunks_.Remaining(); }
 
  private:
   // Large output windows keep zlib in its fast loop.

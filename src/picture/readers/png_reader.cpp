@@ -12,6 +12,7 @@
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/png_image_data.h"
 
 namespace quorvex {
@@ -330,6 +331,11 @@ void TPNGGraphic::DecodeImage(TLoad& load, TPNGImageData& data) {
   // fill, white unless a bKGD chunk says otherwise. The rows overwrite it.
   TCanvas& canvas = Surface();
   canvas.SetBrushColor(load.background.value_or(0xFFFFFF));
+  // Deflate makes at most 1032 bytes of one.
+  const TPNGHeader& h = load.header;
+  RequireDataForClaim(*this, h.width, h.height,
+                      PNGRowLength(h.width, h.bitDepth, load.channels) * h.height, data.InputLeft(),
+                      1032);
   SetImageWidth(static_cast<int32_t>(load.header.width));
   SetImageHeight(static_cast<int32_t>(load.header.height));
   canvas.SetBrushColor(0xFFFFFF);

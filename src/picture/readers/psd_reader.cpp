@@ -9,6 +9,7 @@
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/packbits_decoder.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
@@ -191,6 +192,10 @@ void TPSDGraphic::ReadFromStream(TStream& stream) {
       break;
   }
   SetLayout(cm.TargetLayout());
+  // A PackBits pair makes at most 128 bytes.
+  const uint64_t claimed = (uint64_t(p.width) * bits + 7) / 8 * uint64_t(p.height) * planes;
+  RequireDataForClaim(*this, static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height),
+                      claimed, stream.Remaining(), compressionValue_ == kRawData ? 1 : 64);
   SetImageWidth(p.width);
   SetImageHeight(p.height);
 

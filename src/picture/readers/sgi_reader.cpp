@@ -8,6 +8,7 @@
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
@@ -198,6 +199,13 @@ void TSGIGraphic::ReadFromStream(TStream& stream) {
                                                                : ColorScheme::Indexed);
   SetLayout(cm.TargetLayout());
   if (channels == 1) ApplyPalette(cm.MakeGrayPalette(false));
+  // Run-length rows may share their data, so only uncompressed data has a
+  // floor: all of it.
+  if (!h.RunLength()) {
+    RequireDataForClaim(*this, h.width, h.height,
+                        uint64_t{h.width} * h.height * h.bytesPerChannel * channels,
+                        stream.Remaining(), 1);
+  }
   SetImageWidth(h.width);
   SetImageHeight(h.height);
 

@@ -8,11 +8,14 @@
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/stream.h"
 
 namespace quorvex {
 
 namespace {
+
+constexpr uint64_t kMaxTargaRunLength = 128;
 
 // Feeds a decoder from the stream in large pieces; a refill keeps the bytes
 // the decoder has not used yet.
@@ -293,6 +296,18 @@ void TTargaGraphic::ReadFromStream(TStream& stream) {
   const uint64_t rawSize = uint64_t{h.width} * h.height * h.BytesPerPixel();
   if (h.HasPixelData() && !h.RunLength() && rawSize > static_cast<uint64_t>(stream.Remaining())) {
     throw EReadError(kStreamReadError);
+  }
+  // A run-length packet of 1 + pixel-size bytes makes at most 128 pixels.
+  if (h.HasPixelData() && h.RunLength()) {
+    const uint64_t packet = 1 + uint64_t{h.BytesPerPixel()};
+    const uint64_t most = kMaxTargaRunLength * h.BytesPerPixel();
+    RequireDataForClaim(*this, h.width, h.height, rawSize, stream.Remaining(),
+                        (most + packet - 1) / packet);
+  }
+  // A type without pixel data gives a blank picture, which nothing backs.
+  if (!h.HasPixelData()) {
+    RequireDataForClaim(*this, h.width, h.height, uint64_t{h.width} * h.height * BitsPerPixel() / 8,
+                        0, 1);
   }
 
   SetImageWidth(h.width);

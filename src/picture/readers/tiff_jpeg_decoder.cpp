@@ -12,6 +12,7 @@
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
 #include "picture/jpeg_guard.h"
+#include "picture/jpeg_limits.h"
 
 namespace quorvex {
 
@@ -50,6 +51,7 @@ const char* MessageFor(int code) {
 struct TTIFFJPEGDecoder::TState {
   jpeg_decompress_struct cinfo;
   TJPEGErrorManager errors;
+  TJPEGScanLimit scanLimit;
   bool created = false;
   std::vector<uint8_t> tables;
   uint32_t width = 0;
@@ -73,7 +75,10 @@ struct TTIFFJPEGDecoder::TState {
     const int code = errors.pub.msg_code;
     const bool endOfInput = errors.endOfInput;
     errors.endOfInput = false;
+    const bool tooManyScans = scanLimit.exceeded;
+    scanLimit.exceeded = false;
     jpeg_abort_decompress(&cinfo);
+    if (tooManyScans) throw EJPEG(kJPEGTooManyScans);
     if (failure) throw EJPEG(failure);
     if (endOfInput) throw EJPEG(kJPEGUnexpectedEnd);
     if (const char* message = MessageFor(code)) throw EJPEG(message);
@@ -103,6 +108,7 @@ TTIFFJPEGDecoder::TTIFFJPEGDecoder(std::vector<uint8_t> tables, uint32_t width, 
   const auto create = [](TState& st) {
     jpeg_create_decompress(&st.cinfo);
     st.created = true;
+    UseJPEGScanLimit(st.cinfo, st.scanLimit);
   };
   if (!RunJPEGGuarded(s.errors, create, s)) {
     throw EJPEG(s.errors.message);

@@ -12,6 +12,7 @@
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
 #include "picture/readers/ccitt_decoder.h"
+#include "picture/readers/claimed_size.h"
 #include "picture/readers/lz77_decoder.h"
 #include "picture/readers/packbits_decoder.h"
 #include "picture/readers/thunderscan_decoder.h"
@@ -29,6 +30,45 @@ namespace {
 // reading the rest of the file for each one.
 constexpr uint64_t kMissingByteCountFactor = 2;
 constexpr uint64_t kMissingByteCountSlack = 4096;
+
+// The most bytes of rows one byte of strip data can decode to, from each
+// code's best case: a PackBits pair makes 128 bytes, deflate 1032, a
+// ThunderScan run byte 63 pixels of 4 bits, Huffman-coded JPEG 512 pixels
+// (one bit per block), a fax code of one bit a whole row.
+uint64_t MostDecodedBytesPerByte(CompressionKind kind, uint64_t rowBytes, uint64_t pixelBytes) {
+  switch (kind) {
+    case CompressionKind::NoCompression:
+      return 1;
+    case CompressionKind::PackBits:
+      return 64;
+    case CompressionKind::LZ77:
+      return 1032;
+    case CompressionKind::ThunderScan:
+      return 32;
+    case CompressionKind::JPEG:
+      return 512 * pixelBytes;
+    default:
+      return 8 * rowBytes;  // the fax codes
+  }
+}
+
+// The strip bytes the file really has: each strip from its offset, as far
+// as its byte count (when there is one) and the file's end allow.
+uint64_t StripBytesPresent(const TStream& stream, int64_t base,
+                           const std::vector<uint32_t>& offsets,
+                           const std::vector<uint32_t>& byteCounts) {
+  uint64_t total = 0;
+  for (size_t i = 0; i < offsets.size(); ++i) {
+    const int64_t at = base + int64_t{offsets[i]};
+    if (at >= stream.Size()) continue;
+    uint64_t bytes = static_cast<uint64_t>(stream.Size() - at);
+    if (i < byteCounts.size() && byteCounts[i] != 0) {
+      bytes = std::min<uint64_t>(bytes, byteCounts[i]);
+    }
+    total += bytes;
+  }
+  return total;
+}
 
 CompressionKind KindOf(uint32_t tag) {
   switch (tag) {
@@ -392,8 +432,6 @@ void TTIFFGraphic::ReadFromStream(TStream& stream) {
   SetUpColors(directory);
   const uint32_t width = static_cast<uint32_t>(p.width);
   const uint32_t height = static_cast<uint32_t>(p.height);
-  SetImageWidth(p.width);
-  SetImageHeight(p.height);
 
   TColorManager& cm = ColorManager();
   const bool planar = tiff_.planarConfiguration == 2 && samples > 1;
@@ -412,6 +450,19 @@ void TTIFFGraphic::ReadFromStream(TStream& stream) {
   const uint64_t blocksPerRow = subsampled ? (uint64_t{width} + hSub - 1) / hSub : 0;
   const uint32_t unitRows = subsampled ? vSub : 1;
   const uint64_t unitBytes64 = subsampled ? blocksPerRow * (hSub * vSub + 2) : rowBytes64;
+
+  // The strips must be able to hold the picture before its storage is made,
+  // so a bare header cannot claim a large one.
+  const uint64_t pictureBytes = (uint64_t{height} + unitRows - 1) / unitRows * unitBytes64 * planes;
+  const uint64_t pixelBytes =
+      std::max<uint64_t>((uint64_t(bits) * (planar ? 1 : samples) + 7) / 8, 1);
+  const uint64_t ratio =
+      std::max<uint64_t>(MostDecodedBytesPerByte(kind, rowBytes64, pixelBytes), 1);
+  RequireDataForClaim(*this, width, height, pictureBytes,
+                      static_cast<int64_t>(StripBytesPresent(stream, base, offsets, byteCounts)),
+                      ratio);
+  SetImageWidth(p.width);
+  SetImageHeight(p.height);
 
   std::unique_ptr<TStripDecoder> decoder;
   const bool reversed = tiff_.reversedBits;

@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "picture/exceptions.h"
+#include "picture/jpeg_limits.h"
 #include "picture/readers/lz77_decoder.h"
 #include "picture/readers/tiff_directory.h"
+#include "picture/readers/tiff_jpeg_decoder.h"
 #include "picture/stream.h"
+#include "support/jpeg_fixtures.h"
 #include "tiff_test_files.h"
 
 namespace quorvex {
@@ -84,6 +87,24 @@ TEST(LZ77Decoder, CorruptDataFails) {
   Bytes out(300);
   EXPECT_EQ(decoder.DecodeStrip(coded.data(), coded.size(), out.data(), out.size()), 300u);
   EXPECT_EQ(out, plain);
+}
+
+// JPEG strips share the picture's scan limit; a strip past it fails, the
+// next one decodes afresh.
+TEST(TIFFJPEGDecoder, StripsPastTheScanLimitFail) {
+  TTIFFJPEGDecoder decoder({}, 64, 1, ColorScheme::Gray);
+  std::vector<uint8_t> rows(64 * 64);
+  auto many = test::ManyScanJpeg(64, 4000);
+  try {
+    decoder.DecodeStrip(many.data(), many.size(), rows.data(), rows.size());
+    ADD_FAILURE() << "4000 scans decoded";
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(e.Message(), kJPEGTooManyScans);
+  }
+  auto hundred = test::ManyScanJpeg(64, 100);
+  EXPECT_EQ(decoder.DecodeStrip(hundred.data(), hundred.size(), rows.data(), rows.size()),
+            rows.size());
+  EXPECT_EQ(rows[64 * 63 + 5], 128);
 }
 
 TEST(TIFFDirectory, EntriesAreSortedAndConvertedToHostOrder) {
