@@ -1,10 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -15,12 +24,15 @@
 #include "picture/canvas.h"
 #include "picture/exceptions.h"
 #include "picture/platform/platform_graphics.h"
+#include "picture/platform/qt_raster.h"
 #include "picture/stream.h"
 #include "support/test_support.h"
 
 // Under the leak checker: fontconfig, which Qt's font database uses for
 // text in metafiles, keeps a few allocations for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 namespace quorvex {
 namespace {
@@ -1020,6 +1032,473 @@ TEST(Metafile, KeepsItsFile) {
   EXPECT_THROW(LoadBytes(metafile, Bytes(100, 7)), EInvalidGraphic);
   EXPECT_EQ(metafile.ImageWidth(), 110);
   EXPECT_TRUE(metafile.Enhanced());
+}
+
+// ---- metafiles that try to reach outside themselves ------------------------
+
+// A 24-bit BMP file of one colour (0xRRGGBB).
+Bytes SolidBmp(int32_t width, int32_t height, uint32_t rgb) {
+  const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+  Bytes out = {'B', 'M'};
+  Put32(out, 54 + stride * static_cast<uint32_t>(height));
+  Put32(out, 0);
+  Put32(out, 54);
+  Put32(out, 40);
+  Put32(out, static_cast<uint32_t>(width));
+  Put32(out, static_cast<uint32_t>(height));
+  Put16(out, 1);
+  Put16(out, 24);
+  for (int i = 0; i < 6; ++i) Put32(out, 0);
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      out.push_back(static_cast<uint8_t>(rgb));
+      out.push_back(static_cast<uint8_t>(rgb >> 8));
+      out.push_back(static_cast<uint8_t>(rgb >> 16));
+    }
+    out.resize(out.size() + (stride - static_cast<uint32_t>(width) * 3), 0);
+  }
+  return out;
+}
+
+// Text that closes the text element of the document it is copied into and
+// opens a picture of the whole frame taken from `path`.
+std::string Injection(const std::string& path) {
+  return "</text><image xlink:href=\"" + path +
+         "\" x=\"0\" y=\"0\" width=\"100000\" height=\"100000\"/><text>";
+}
+
+// A 200 x 100 placeable WMF whose one TextOut record writes `text` at
+// (10, 10) in a 20-unit font.
+Bytes WmfWithText(const std::string& text) {
+  WmfRecord font{0x02FB, {-20, 0, 0, 0, 400, 0, 0, 0, 0}};
+  for (char c : std::string("Arial")) font.params.push_back(c);
+  font.params.resize(9 + 16, 0);
+  WmfRecord out{0x0521, {static_cast<int16_t>(text.size())}};
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const uint8_t low = static_cast<uint8_t>(text[i]);
+    const uint8_t high = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
+    out.params.push_back(static_cast<int16_t>(low | (high << 8)));
+  }
+  out.params.push_back(10);
+  out.params.push_back(10);
+  return MakeWmf({MapMode(8), WindowExt(200, 100), font, Select(0), kTransparentBackground, out},
+                 true, 200, 100, 96);
+}
+
+// A 200 x 100 EMF (at 96 dpi) whose one EXTTEXTOUTW record writes `text`
+// at (10, 10).
+Bytes EmfWithText(const std::string& text) {
+  Bytes records;
+  auto record = [&](uint32_t type, std::initializer_list<uint32_t> values) {
+    Put32(records, type);
+    Put32(records, static_cast<uint32_t>(8 + 4 * values.size()));
+    for (uint32_t v : values) Put32(records, v);
+  };
+  const uint32_t count = static_cast<uint32_t>(text.size());
+  const uint32_t stringAt = 76;
+  const uint32_t spacingAt = stringAt + (2 * count + 3) / 4 * 4;
+  Bytes body;
+  for (uint32_t v : {0u, 0u, 199u, 99u, 1u}) Put32(body, v);  // bounds, graphics mode
+  Put32(body, 0x3F800000);                                    // x and y scale 1.0
+  Put32(body, 0x3F800000);
+  for (uint32_t v : {10u, 10u, count, stringAt, 0u, 0u, 0u, 0u, 0u, spacingAt}) Put32(body, v);
+  for (char c : text) Put16(body, static_cast<uint8_t>(c));
+  body.resize(spacingAt - 8, 0);
+  for (uint32_t i = 0; i < count; ++i) Put32(body, 8);
+  Put32(records, 84);
+  Put32(records, static_cast<uint32_t>(8 + body.size()));
+  records.insert(records.end(), body.begin(), body.end());
+  record(14, {0, 16, 20});
+  Bytes out;
+  Put32(out, 1);
+  Put32(out, 108);
+  for (int32_t v : {0, 0, 199, 99, 0, 0, 5292, 2646}) Put32(out, static_cast<uint32_t>(v));
+  Put32(out, 0x464D4520);
+  Put32(out, 0x10000);
+  Put32(out, static_cast<uint32_t>(108 + records.size()));
+  Put32(out, 2);
+  Put16(out, 0);
+  Put16(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  for (uint32_t v : {960u, 960u, 254u, 254u, 0u, 0u, 0u, 254000u, 254000u}) Put32(out, v);
+  out.insert(out.end(), records.begin(), records.end());
+  return out;
+}
+
+struct MetafileMaker {
+  const char* name;
+  Bytes (*withText)(const std::string&);
+};
+const MetafileMaker kTextMetafiles[] = {{"WMF", WmfWithText}, {"EMF", EmfWithText}};
+
+int32_t InkedPixels(const TBitmap& bitmap) {
+  int32_t inked = 0;
+  for (int32_t y = 0; y < bitmap.ImageHeight(); ++y) {
+    for (int32_t x = 0; x < bitmap.ImageWidth(); ++x) inked += bitmap.PixelColor(x, y) != 0xFFFFFF;
+  }
+  return inked;
+}
+
+TEST(MetafileContainment, TextIsTextAndReferencesNothing) {
+  const std::string dir = test::MakeTempDir();
+  const std::string picture = dir + "/picture.bmp";
+  for (const MetafileMaker& maker : kTextMetafiles) {
+    SCOPED_TRACE(maker.name);
+    const Bytes file = maker.withText(Injection(picture));
+    auto drawWith = [&](uint32_t rgb) {
+      test::WriteFileBytes(picture, SolidBmp(8, 8, rgb));
+      TMetafile metafile;
+      LoadBytes(metafile, file);
+      return DrawnOnWhite(metafile);
+    };
+    const auto red = drawWith(0xFF0000);
+    const auto blue = drawWith(0x0000FF);
+    EXPECT_EQ(test::ComparePictures(test::BitmapPixels(*red), test::BitmapPixels(*blue), 0), "");
+    // The text shows as the characters it holds, in the upper left; the
+    // rest of the frame is not covered by any picture.
+    EXPECT_GT(InkedPixels(*red), 100);
+    EXPECT_EQ(red->PixelColor(100, 80), 0xFFFFFFu);
+    EXPECT_EQ(red->PixelColor(190, 95), 0xFFFFFFu);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(MetafileContainment, AFifoItNamesIsNeverOpened) {
+  const std::string dir = test::MakeTempDir();
+  const std::string fifo = dir + "/fifo.png";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const MetafileMaker& maker : kTextMetafiles) {
+    SCOPED_TRACE(maker.name);
+    const Bytes file = maker.withText(Injection(fifo));
+    auto loading = std::async(std::launch::async, [&] {
+      TMetafile metafile;
+      LoadBytes(metafile, file);
+      return InkedPixels(*DrawnOnWhite(metafile));
+    });
+    if (loading.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "loading waits for the FIFO";
+      // A writer lets a reader stuck in the FIFO go (each time it is
+      // opened), so that the test ends.
+      do {
+        const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+      } while (loading.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready);
+    }
+    EXPECT_GT(loading.get(), 100);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(MetafileContainment, TextOfEveryLengthAndByteSurvives) {
+  // Markup characters, bytes of the Windows code page and control bytes all
+  // make a valid document.
+  for (const std::string& text : {std::string("a<b>&\"c'd"), std::string("caf\xE9 \x80 \x9D"),
+                                  std::string("a\x01\x1F b", 5)}) {
+    SCOPED_TRACE(text);
+    TMetafile metafile;
+    LoadBytes(metafile, WmfWithText(text));
+    EXPECT_GT(InkedPixels(*DrawnOnWhite(metafile)), 20);
+  }
+  // Long lines once came out garbled: text far wider than the picture
+  // looks like its first thirty characters, which already fill it.
+  for (const std::string& text : {std::string(600, 'W'), std::string(3000, '&')}) {
+    SCOPED_TRACE(text.substr(0, 1) + " x " + std::to_string(text.size()));
+    TMetafile whole;
+    LoadBytes(whole, WmfWithText(text));
+    TMetafile start;
+    LoadBytes(start, WmfWithText(text.substr(0, 30)));
+    EXPECT_EQ(test::ComparePictures(test::BitmapPixels(*DrawnOnWhite(start)),
+                                    test::BitmapPixels(*DrawnOnWhite(whole)), 0),
+              "");
+  }
+}
+
+std::string Base64(const Bytes& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = uint32_t{bytes[i]} << 16;
+    if (i + 1 < bytes.size()) n |= uint32_t{bytes[i + 1]} << 8;
+    if (i + 2 < bytes.size()) n |= bytes[i + 2];
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+  }
+  return out;
+}
+
+TEST(MetafileContainment, DocumentsKeepOnlyWhatIsInside) {
+  const std::string bmp = Base64(SolidBmp(4, 4, 0xFF0000));
+  const std::string svgInside =
+      Base64(Bytes{'<', 's', 'v', 'g', ' ', 'x', 'm', 'l', 'n', 's', '=', '"', 'h', '"', '/', '>'});
+  auto document = [](const std::string& inner) {
+    return "<svg width=\"10\" height=\"10\">" + inner + "</svg>";
+  };
+  const struct {
+    const char* name;
+    std::string in;
+    bool kept;  // whether the link or reference survives
+    std::string mark;
+  } cases[] = {
+      {"file path", document("<image xlink:href=\"/etc/hostname\"/>"), false, "hostname"},
+      {"file URL", document("<image href=\"file:///tmp/x.png\"/>"), false, "file:"},
+      {"web link", document("<a xlink:href=\"http://example.com/\"><rect/></a>"), false, "http"},
+      {"fragment", document("<use xlink:href=\"#shape\"/>"), false, "#shape"},
+      {"inline BMP", document("<image xlink:href=\"data:image/bmp;base64," + bmp + "\"/>"), true,
+       bmp},
+      {"inline SVG",
+       document("<image xlink:href=\"data:image/svg+xml;base64," + svgInside + "\"/>"), false,
+       svgInside},
+      {"SVG posing as PNG",
+       document("<image xlink:href=\"data:image/png;base64," + svgInside + "\"/>"), false,
+       svgInside},
+      {"second payload",
+       document("<image xlink:href=\"data:image/bmp;base64," + bmp + "base64," + svgInside +
+                "\"/>"),
+       false, svgInside},
+      {"style sheet instruction",
+       "<?xml-stylesheet type=\"text/css\" href=\"/etc/x.css\"?>" + document(""), false, "x.css"},
+      {"external entity",
+       "<!DOCTYPE svg [<!ENTITY e SYSTEM \"/etc/hostname\">]>" + document("<text>&e;</text>"),
+       false, "hostname"},
+      {"paint from a file", document("<rect style=\"fill:url(/etc/p.svg#g)\"/>"), false, "p.svg"},
+      {"paint from the document", document("<rect fill=\"url(#g)\"/>"), true, "url(#g)"},
+      {"escaped text", document("<text>a &lt;b&gt; &amp;</text>"), true, "a &lt;b&gt; &amp;"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto out = platform::ContainedSvg(c.in, 1 << 20);
+    ASSERT_TRUE(out.has_value());
+    EXPECT_EQ(out->find(c.mark) != std::string::npos, c.kept) << *out;
+  }
+  // Not a document at all, and inline pictures of more pixels than allowed.
+  EXPECT_FALSE(platform::ContainedSvg("<svg><text>a</svg>", 1 << 20).has_value());
+  EXPECT_FALSE(platform::ContainedSvg(
+                   document("<image xlink:href=\"data:image/bmp;base64," + bmp + "\"/>"), 15)
+                   .has_value());
+}
+
+// ---- metafiles of large frames and much drawing -------------------------------
+
+// A placeable WMF of width x height pixels (at 96 units an inch) that fills
+// `rectangles` times each of the given boxes in red.
+Bytes WmfFilling(int16_t width, int16_t height, const std::vector<std::array<int16_t, 4>>& boxes,
+                 int repeat = 1) {
+  std::vector<WmfRecord> records = {kNullPen, Select(0), kRedBrush, Select(1)};
+  for (int i = 0; i < repeat; ++i) {
+    for (const auto& b : boxes) records.push_back(Rectangle(b[0], b[1], b[2], b[3]));
+  }
+  return MakeWmf(records, true, width, height, 96);
+}
+
+TEST(MetafileBounds, ALargeFrameIsDrawnOntoTheBitmapItself) {
+  // 18000 x 18000 pixels from a file of about a hundred bytes: 972 MB of
+  // Bits24 storage, under the cap; drawn straight into it.
+  const Bytes file = WmfFilling(18000, 18000, {{0, 0, 9000, 18000}});
+  ASSERT_LT(file.size(), 128u);
+  TMetafile metafile;
+  LoadBytes(metafile, file);
+  ASSERT_EQ(metafile.ImageWidth(), 18000);
+  ASSERT_EQ(metafile.ImageHeight(), 18000);
+  auto drawn = DrawnOnWhite(metafile);
+  for (int32_t y : {0, 9000, 17999}) {
+    EXPECT_EQ(drawn->PixelColor(1, y), 0xFF0000u);
+    EXPECT_EQ(drawn->PixelColor(8990, y), 0xFF0000u);
+    EXPECT_EQ(drawn->PixelColor(9010, y), 0xFFFFFFu);
+    EXPECT_EQ(drawn->PixelColor(17999, y), 0xFFFFFFu);
+  }
+}
+
+TEST(MetafileBounds, FramesPastTheStorageCapAreNotValid) {
+  // 32767 units at 1 an inch: 3.1 million pixels a side.
+  const Bytes wmf = WmfFilling(32767, 100, {{0, 0, 10, 10}});
+  Bytes wmfTall = wmf;
+  wmfTall[14] = 1;  // units per inch
+  wmfTall[15] = 0;
+  // Fix the placeable header's checksum after the change.
+  uint16_t sum = 0;
+  for (size_t i = 0; i < 20; i += 2)
+    sum ^= static_cast<uint16_t>(wmfTall[i] | (wmfTall[i + 1] << 8));
+  wmfTall[20] = static_cast<uint8_t>(sum);
+  wmfTall[21] = static_cast<uint8_t>(sum >> 8);
+  // 20000 x 20000 pixels: 1.2 GB as Bits24.
+  const Bytes emf = MakeEmf({0, 0, 529167, 529167}, {0, 0, 95, 95}, {0, 0, 96, 96});
+  for (const Bytes* file : std::initializer_list<const Bytes*>{&wmfTall, &emf}) {
+    EXPECT_EQ(LoadError<TMetafile>(*file), "Metafile is not valid");
+  }
+  // Just under the cap still loads.
+  EXPECT_EQ(LoadError<TMetafile>(MakeEmf({0, 0, 486000, 486000}, {0, 0, 95, 95}, {0, 0, 96, 96})),
+            "loaded");
+}
+
+TEST(MetafileBounds, DrawingWorkIsBounded) {
+  const int16_t side = 2000;
+  std::vector<std::array<int16_t, 4>> grid;
+  for (int16_t y = 0; y < side; y += 40) {
+    for (int16_t x = 0; x < side; x += 40) grid.push_back({x, y, int16_t(x + 20), int16_t(y + 20)});
+  }
+  std::vector<WmfRecord> diagonals = {{0x02FA, {0, 1, 0, 0, 0}}, Select(0)};
+  for (int i = 0; i < 1000; ++i) {
+    diagonals.push_back({0x0214, {0, static_cast<int16_t>(i)}});                // MoveTo
+    diagonals.push_back({0x0213, {side, static_cast<int16_t>(side - 1 - i)}});  // LineTo
+  }
+  const struct {
+    const char* name;
+    Bytes file;
+    bool drawn;
+  } cases[] = {
+      // The whole frame filled 200 times over: refused early, not after
+      // minutes of painting.
+      {"repeated full-size rectangles", WmfFilling(side, side, {{0, 0, side, side}}, 200), false},
+      // 2500 small squares, and a thousand lines across the picture: what
+      // real drawings do.
+      {"many small shapes", WmfFilling(side, side, grid), true},
+      {"many long lines", MakeWmf(diagonals, true, side, side, 96), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMetafile metafile;
+    LoadBytes(metafile, c.file);
+    if (c.drawn) {
+      EXPECT_GT(InkedPixels(*DrawnOnWhite(metafile)), 10000);
+    } else {
+      try {
+        DrawnOnWhite(metafile);
+        ADD_FAILURE() << "drawn";
+      } catch (const EInvalidGraphic& error) {
+        EXPECT_EQ(error.Message(), "Metafile is not valid");
+      }
+    }
+  }
+}
+
+// A 1000 x 1000 pixel EMF (96 dpi) of the given records.
+Bytes EmfOf(const Bytes& records) {
+  Bytes out;
+  Put32(out, 1);
+  Put32(out, 108);
+  for (int32_t v : {0, 0, 999, 999, 0, 0, 26458, 26458}) Put32(out, static_cast<uint32_t>(v));
+  Put32(out, 0x464D4520);
+  Put32(out, 0x10000);
+  Put32(out, static_cast<uint32_t>(108 + records.size()));
+  Put32(out, 8);
+  Put16(out, 1);
+  Put16(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  for (uint32_t v : {960u, 960u, 254u, 254u, 0u, 0u, 0u, 254000u, 254000u}) Put32(out, v);
+  out.insert(out.end(), records.begin(), records.end());
+  return out;
+}
+
+TEST(MetafileBounds, CurvesFarOffAStretchedPictureAreCharged) {
+  // A closed curve out to 16 million units, stroked and filled, drawn
+  // stretched 400-fold one way: its outline alone is billions of pixels
+  // to walk, although it covers few of the picture's.
+  Bytes records;
+  auto record = [&](uint32_t type, std::initializer_list<int32_t> values) {
+    Put32(records, type);
+    Put32(records, static_cast<uint32_t>(8 + 4 * values.size()));
+    for (int32_t v : values) Put32(records, static_cast<uint32_t>(v));
+  };
+  record(39, {1, 0, 0x0000FF, 0});  // CREATEBRUSHINDIRECT: solid red
+  record(37, {1});                  // SELECTOBJECT
+  record(59, {});                   // BEGINPATH
+  record(27, {900, 500});           // MOVETOEX
+  record(5, {0, 0, 0, 0, 3, 900, 800, 16778250, 0, 3277056, 900});  // POLYBEZIERTO
+  record(61, {});                                                   // CLOSEFIGURE
+  record(60, {});                                                   // ENDPATH
+  record(63, {0, 0, 999, 999});                                     // STROKEANDFILLPATH
+  record(14, {0, 16, 20});                                          // EOF
+  TMetafile metafile;
+  LoadBytes(metafile, EmfOf(records));
+  metafile.SetImageWidth(2);
+  metafile.SetImageHeight(400000);
+  try {
+    DrawnOnWhite(metafile);
+    ADD_FAILURE() << "drawn";
+  } catch (const EInvalidGraphic& error) {
+    EXPECT_EQ(error.Message(), "Metafile is not valid");
+  }
+}
+
+TEST(MetafileBounds, TooManyRecordsAreNotValid) {
+  // Over four million records of SetBkMode before the end.
+  Bytes file = MakeWmf({}, true, 10, 10, 96);
+  Bytes records;
+  for (int i = 0; i < (1 << 22) + 2; ++i) {
+    Put32(records, 4);
+    Put16(records, 0x0102);
+    Put16(records, 1);
+  }
+  file.insert(file.end() - 6, records.begin(), records.end());
+  EXPECT_EQ(LoadError<TMetafile>(file), "Metafile is not valid");
+}
+
+TEST(Metafile, DrawsOntoEveryLayout) {
+  // Bits24 takes the picture into its rows; the others through a raster.
+  const Bytes file = MakeWmf({kNullPen, Select(0), kRedBrush, Select(1), Rectangle(0, 0, 50, 100)},
+                             true, 100, 100, 96);
+  TMetafile metafile;
+  LoadBytes(metafile, file);
+  for (PixelLayout layout :
+       {PixelLayout::Bits24, PixelLayout::Bits32, PixelLayout::Bits16, PixelLayout::Bits15}) {
+    SCOPED_TRACE(PixelLayoutName(layout));
+    TBitmap bitmap;
+    bitmap.SetLayout(layout);
+    bitmap.SetImageWidth(100);
+    bitmap.SetImageHeight(100);
+    bitmap.Surface().DrawGraphic(0, 0, &metafile);
+    ExpectLeftHalfRed(bitmap);
+  }
+}
+
+// In a child process that sees an empty folder where the WMF library
+// keeps its fonts: the message its load of `file` ends with, or "" when
+// such a process cannot be made here.
+std::string LoadWithoutLibraryFonts(const Bytes& file, const std::string& emptyDir) {
+  int channel[2];
+  if (pipe(channel) != 0) return "";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string result;
+    const bool isolated = unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 || unshare(CLONE_NEWNS) == 0;
+    if (isolated && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        mount(emptyDir.c_str(), "/usr/share/fonts/type1/urw-base35", nullptr, MS_BIND, nullptr) ==
+            0) {
+      try {
+        TMetafile metafile;
+        LoadBytes(metafile, file);
+        result = "loaded";
+      } catch (const Exception& error) {
+        result = error.Message();
+      }
+    }
+    if (write(channel[1], result.data(), result.size()) < 0) _exit(1);
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string result;
+  char buffer[256];
+  ssize_t got;
+  while ((got = read(channel[0], buffer, sizeof buffer)) > 0) result.append(buffer, size_t(got));
+  close(channel[0]);
+  if (child > 0) waitpid(child, nullptr, 0);
+  return result;
+}
+
+TEST(WindowsMetafile, MissingLibraryFontsAreNamedNotBlamedOnTheFile) {
+  const std::string dir = test::MakeTempDir();
+  const std::string message = LoadWithoutLibraryFonts(WmfFilling(10, 10, {{0, 0, 5, 5}}), dir);
+  std::filesystem::remove_all(dir);
+  if (message.empty()) GTEST_SKIP() << "no private mount namespace here";
+  EXPECT_NE(message.find("fonts-urw-base35"), std::string::npos) << message;
+  EXPECT_NE(message, "Metafile is not valid");
 }
 
 }  // namespace

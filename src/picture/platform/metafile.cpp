@@ -24,6 +24,36 @@ namespace {
   throw EInvalidGraphic(kMetafileNotValid);
 }
 
+// Far more records than any drawing program writes; the libraries walk
+// all of them several times over.
+constexpr uint64_t kMaxRecords = uint64_t{1} << 22;
+
+// Pictures that metafiles carry, counted together: as many pixels as the
+// largest bitmap a picture may have.
+constexpr uint64_t kMaxPicturePixels = kMaxStorageBytes / 4;
+
+// A drawing may cover its picture this many times over (each shape charged
+// with the area it can reach), plus a fixed amount for small pictures of
+// many shapes; real pictures stay far below, repeated full-size shapes do
+// not.
+constexpr uint64_t kOverdrawAllowed = 16;
+constexpr uint64_t kBaseDrawingBudget = uint64_t{1} << 24;
+
+// Whether a picture of this size fits the storage cap as the Bits24 bitmap
+// that it is drawn onto.
+bool FitsStorage(int64_t width, int64_t height) {
+  return width > 0 && height > 0 &&
+         RowStride(static_cast<uint64_t>(width), 24) * static_cast<uint64_t>(height) <=
+             kMaxStorageBytes;
+}
+
+// The converted document with everything that could reach outside it gone.
+std::vector<uint8_t> Contained(const std::string& svg) {
+  const auto contained = platform::ContainedSvg(svg, kMaxPicturePixels);
+  if (!contained || !platform::SvgIsValid(*contained)) InvalidMetafile();
+  return {contained->begin(), contained->end()};
+}
+
 uint16_t U16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -215,8 +245,8 @@ WmfFacts ParseWmf(const std::vector<uint8_t>& bytes) {
 
   size_t pos = facts.header + kWmfHeaderSize;
   bool drawn = false;
-  for (;;) {
-    if (size - pos < 6) InvalidMetafile();
+  for (uint64_t count = 0;; ++count) {
+    if (size - pos < 6 || count > kMaxRecords) InvalidMetafile();
     const uint64_t words = U32(file + pos);
     const uint16_t function = U16(file + pos + 4);
     if (words < 3 || words * 2 > size - pos) InvalidMetafile();
@@ -405,6 +435,7 @@ Prepared PrepareWmf(const std::vector<uint8_t>& bytes) {
       prepared.width = PixelCount(drawn.right - drawn.left);
       prepared.height = PixelCount(drawn.bottom - drawn.top);
     }
+    if (!FitsStorage(prepared.width, prepared.height)) return std::nullopt;
     // The document's user unit is a pixel of the reported size.
     return platform::SvgLayout{
         {prepared.frame.left, prepared.frame.top, prepared.frame.right, prepared.frame.bottom},
@@ -415,8 +446,13 @@ Prepared PrepareWmf(const std::vector<uint8_t>& bytes) {
       platform::ConvertWmfToSvg(BuildWmf(bytes, facts, facts.prefix, bytes.data() + recordsStart,
                                          facts.recordsEnd - recordsStart, 0),
                                 layout);
-  if (!svg || !platform::SvgIsValid(*svg)) InvalidMetafile();
-  prepared.playable.assign(svg->begin(), svg->end());
+  if (!svg) {
+    if (const auto missing = platform::WmfLibraryProblem()) {
+      throw EInvalidGraphicOperation(*missing);
+    }
+    InvalidMetafile();
+  }
+  prepared.playable = Contained(*svg);
   prepared.frame = {0, 0, static_cast<double>(prepared.width),
                     static_cast<double>(prepared.height)};
   return prepared;
@@ -442,8 +478,8 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
   if (headerSize < kEmfMinHeader || headerSize % 4 != 0 || headerSize > size) InvalidMetafile();
   size_t pos = headerSize;
   size_t end = 0;
-  while (end == 0) {
-    if (size - pos < 8) InvalidMetafile();
+  for (uint64_t count = 0; end == 0; ++count) {
+    if (size - pos < 8 || count > kMaxRecords) InvalidMetafile();
     const uint32_t type = U32(file + pos);
     const uint32_t length = U32(file + pos + 4);
     if (length < 8 || length % 4 != 0 || length > size - pos) InvalidMetafile();
@@ -483,6 +519,7 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
   } else {
     InvalidMetafile();
   }
+  if (!FitsStorage(prepared.width, prepared.height)) InvalidMetafile();
 
   // The converter maps the header's bounds onto its document; bounds around
   // the frame, rounded outwards, keep the frame's exact place known.
@@ -514,12 +551,33 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
       emf2svg(reinterpret_cast<char*>(emf.data()), emf.size(), &svg, &svgLength, &options);
   std::string document = svg && converted ? std::string(svg, svgLength) : std::string();
   std::free(svg);
-  if (document.empty() || !platform::SvgIsValid(document)) InvalidMetafile();
+  if (document.empty()) InvalidMetafile();
 
-  prepared.playable.assign(document.begin(), document.end());
+  prepared.playable = Contained(document);
   // The document's origin is the bounds' corner, its unit a device pixel.
   prepared.frame = {device.left - left, device.top - top, device.right - left, device.bottom - top};
   return prepared;
+}
+
+// Other layouts take the picture through a raster of a few rows at a time.
+platform::RenderOutcome DrawInBands(const std::string& svg, const platform::SvgWindow& window,
+                                    platform::WorkBudget& budget, TCanvas& canvas, int32_t left,
+                                    int32_t top) {
+  constexpr int64_t kBandPixels = int64_t{1} << 20;
+  const int32_t bandRows =
+      static_cast<int32_t>(std::clamp<int64_t>(kBandPixels / window.width, 1, window.height));
+  platform::Raster raster;
+  for (int32_t done = 0; done < window.height; done += bandRows) {
+    platform::SvgWindow band = window;
+    band.offsetY = window.offsetY + done;
+    band.height = std::min(bandRows, window.height - done);
+    const auto outcome = platform::RenderSvg(svg, band, budget, raster);
+    if (outcome != platform::RenderOutcome::Drawn) return outcome;
+    canvas.PaintRaster({left, top + done, left + band.width, top + done + band.height},
+                       raster.bgra.data(), raster.width, raster.height,
+                       static_cast<size_t>(raster.width) * 4);
+  }
+  return platform::RenderOutcome::Drawn;
 }
 
 }  // namespace
@@ -566,10 +624,11 @@ void TMetafile::WriteToStream(TStream& stream) const {
 void TMetafile::DrawInto(TCanvas& canvas, const TRect& rect) const {
   if (IsEmpty() || rect.Width() <= 0 || rect.Height() <= 0) return;
   // Only the part of the rectangle on the bitmap is rendered.
+  TBitmap& target = canvas.Target();
   const int32_t left = std::max(rect.left, 0);
   const int32_t top = std::max(rect.top, 0);
-  const int32_t right = std::min(rect.right, canvas.Target().ImageWidth());
-  const int32_t bottom = std::min(rect.bottom, canvas.Target().ImageHeight());
+  const int32_t right = std::min(rect.right, target.ImageWidth());
+  const int32_t bottom = std::min(rect.bottom, target.ImageHeight());
   if (right <= left || bottom <= top) return;
 
   platform::SvgWindow window;
@@ -583,11 +642,23 @@ void TMetafile::DrawInto(TCanvas& canvas, const TRect& rect) const {
   window.offsetY = top - rect.top;
   window.width = right - left;
   window.height = bottom - top;
-  platform::Raster raster;
+  const uint64_t visible =
+      static_cast<uint64_t>(window.width) * static_cast<uint64_t>(window.height);
+  platform::WorkBudget budget{visible * kOverdrawAllowed + kBaseDrawingBudget};
   const std::string svg(playable_.begin(), playable_.end());
-  if (!platform::RenderSvg(svg, window, raster)) InvalidMetafile();
-  canvas.PaintRaster({left, top, right, bottom}, raster.bgra.data(), raster.width, raster.height,
-                     static_cast<size_t>(raster.width) * 4);
+  platform::RenderOutcome outcome;
+  if (target.Layout() == PixelLayout::Bits24) {
+    // Straight onto the bitmap's own rows: no second copy of the picture.
+    const int32_t height = target.ImageHeight();
+    uint8_t* first = target.RowAddress(0);
+    const ptrdiff_t step =
+        height > 1 ? target.RowAddress(1) - first : static_cast<ptrdiff_t>(target.Stride());
+    outcome = platform::PaintSvg(svg, window, budget, {first, step, target.ImageWidth(), height},
+                                 left, top);
+  } else {
+    outcome = DrawInBands(svg, window, budget, canvas, left, top);
+  }
+  if (outcome != platform::RenderOutcome::Drawn) InvalidMetafile();
 }
 
 }  // namespace quorvex

@@ -96,11 +96,17 @@ class TMetafile : public TGraphic {
   void SetImageWidth(int32_t width) override;
   void SetImageHeight(int32_t height) override;
   // The whole file from the stream's position; EInvalidGraphic "Metafile is
-  // not valid" for anything that is not a complete metafile.
+  // not valid" for anything that is not a complete metafile, and for frames
+  // whose Bits24 bitmap would pass the storage cap. Nothing the file names
+  // outside itself is ever read. EInvalidGraphicOperation names what is
+  // missing when the WMF library cannot work at all.
   void ReadFromStream(TStream& stream) override;
   void WriteToStream(TStream& stream) const override;
   // Plays the picture into rect (only the part inside the canvas is
-  // rendered); areas the picture leaves empty keep what is underneath.
+  // rendered); areas the picture leaves empty keep what is underneath. A
+  // Bits24 canvas is painted in place, others through a few rows at a time.
+  // EInvalidGraphic "Metafile is not valid" when the drawing would cost far
+  // more than covering the rectangle a few times over.
   void DrawInto(TCanvas& canvas, const TRect& rect) const override;
 
   bool Enhanced() const { return enhanced_; }

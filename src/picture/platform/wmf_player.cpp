@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <utility>
 
 namespace quorvex::platform {
@@ -27,8 +29,18 @@ void Normalize(wmfD_Coord& topLeft, wmfD_Coord& bottomRight) {
   if (topLeft.y > bottomRight.y) std::swap(topLeft.y, bottomRight.y);
 }
 
+// What the hooks keep for one library session.
+struct HookState {
+  wmfFunctionReference deviceLayer{};
+  size_t lineCapacity = 0;  // how long a line the library's printing takes
+};
+
+HookState& Hooks(wmfAPI* api) {
+  return *static_cast<HookState*>(api->user_data);
+}
+
 const wmfFunctionReference& DeviceLayer(wmfAPI* api) {
-  return *static_cast<const wmfFunctionReference*>(api->user_data);
+  return Hooks(api).deviceLayer;
 }
 
 // The SVG layer makes every fill half transparent under the transparent
@@ -91,11 +103,96 @@ void RegionHook(wmfAPI* api, wmfPolyRectangle_t* region) {
   (DeviceLayer(api).*slot)(api, region);
 }
 
-void InstallHooks(wmfAPI* api, wmfFunctionReference& original) {
+// The device layer copies text into the document as it comes. Text is
+// bytes of the Windows code page; the document gets characters, with
+// markup characters escaped and bytes that XML cannot carry left out.
+std::string EscapedText(const char* text) {
+  // Windows-1252 for the bytes that Latin-1 leaves to control characters.
+  static const char16_t kHigh[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    const unsigned char c = *p;
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        continue;
+      case '<':
+        out += "&lt;";
+        continue;
+      case '>':
+        out += "&gt;";
+        continue;
+      case '"':
+        out += "&quot;";
+        continue;
+      case '\'':
+        out += "&apos;";
+        continue;
+      default:
+        break;
+    }
+    if (c < 0x20) {
+      if (c == '\t') out += ' ';
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      const char16_t code = c < 0xA0 ? kHigh[c - 0x80] : c;
+      if (code != 0) out += "&#" + std::to_string(code) + ";";
+    }
+  }
+  return out;
+}
+
+// The library's printing reuses its arguments after growing its line
+// buffer, which garbles (or crashes on) the first line that outgrows it;
+// a line of text can. A line as long, printed where it does no harm and
+// with no arguments to reuse, grows the buffer beforehand. The buffer
+// grows in small steps, each a whole new attempt: text is cut to a length
+// that keeps this quick, far wider than any picture.
+constexpr size_t kLongestText = 16384;
+constexpr size_t kRestOfTextLine = 1024;
+
+void MakeRoomForLine(wmfAPI* api, size_t length) {
+  HookState& state = Hooks(api);
+  if (length <= state.lineCapacity) return;
+  wmfStream* scratch = wmf_stream_create(api, nullptr);
+  if (!scratch) return;
+  std::string line(length, 'x');
+  wmf_stream_printf(api, scratch, line.data());
+  char* text = nullptr;
+  unsigned long size = 0;
+  wmf_stream_destroy(api, scratch, &text, &size);
+  state.lineCapacity = length;
+}
+
+// Cuts escaped text to at most `limit` bytes, between characters.
+void CutText(std::string& text, size_t limit) {
+  if (text.size() <= limit) return;
+  size_t cut = limit;
+  const size_t entity = text.rfind('&', cut);
+  if (entity != std::string::npos && text.find(';', entity) >= cut) cut = entity;
+  text.resize(cut);
+}
+
+void TextHook(wmfAPI* api, wmfDrawText_t* text) {
+  if (!text->str) return DeviceLayer(api).draw_text(api, text);
+  std::string escaped = EscapedText(text->str);
+  CutText(escaped, kLongestText);
+  MakeRoomForLine(api, escaped.size() + kRestOfTextLine);
+  char* const original = text->str;
+  text->str = escaped.data();
+  DeviceLayer(api).draw_text(api, text);
+  text->str = original;
+}
+
+void InstallHooks(wmfAPI* api, HookState& state) {
   auto* table = static_cast<wmfFunctionReference*>(api->function_reference);
   if (!table) return;
-  original = *table;
-  api->user_data = &original;
+  state.deviceLayer = *table;
+  api->user_data = &state;
   if (table->draw_pie) table->draw_pie = ArcHook<&wmfFunctionReference::draw_pie>;
   if (table->draw_chord) table->draw_chord = ArcHook<&wmfFunctionReference::draw_chord>;
   if (table->draw_arc) table->draw_arc = ArcHook<&wmfFunctionReference::draw_arc>;
@@ -107,6 +204,7 @@ void InstallHooks(wmfAPI* api, wmfFunctionReference& original) {
   if (table->region_frame) table->region_frame = RegionHook<&wmfFunctionReference::region_frame>;
   if (table->region_paint) table->region_paint = RegionHook<&wmfFunctionReference::region_paint>;
   if (table->region_clip) table->region_clip = RegionHook<&wmfFunctionReference::region_clip>;
+  if (table->draw_text) table->draw_text = TextHook;
 }
 
 // One library session over an in-memory metafile, closed on every path.
@@ -122,7 +220,7 @@ class Session {
       api_ = nullptr;
       return;
     }
-    InstallHooks(api_, deviceLayer_);
+    InstallHooks(api_, hooks_);
     if (bytes_.empty() ||
         wmf_mem_open(api_, bytes_.data(), static_cast<long>(bytes_.size())) != wmf_E_None) {
       Close();
@@ -146,7 +244,7 @@ class Session {
   }
 
   std::vector<uint8_t> bytes_;  // the library reads from this copy
-  wmfFunctionReference deviceLayer_{};
+  HookState hooks_;
   wmfAPI* api_ = nullptr;
   bool opened_ = false;
 };
@@ -199,6 +297,25 @@ std::optional<std::string> ConvertWmfToSvg(
   if (played != wmf_E_None || !text || length == 0) return std::nullopt;
   // The library frees the text with the session.
   return std::string(text, length);
+}
+
+std::optional<std::string> WmfLibraryProblem() {
+  // The smallest metafile there is: a header and the end record.
+  const std::vector<uint8_t> empty = {1, 0, 9, 0, 0, 3, 12, 0, 0, 0, 0, 0,
+                                      3, 0, 0, 0, 0, 0, 3,  0, 0, 0, 0, 0};
+  if (ScanWmf(empty)) return std::nullopt;
+  // The library sets up its fonts before it reads any record, and fails
+  // every file without them.
+  constexpr const char* kFontDirectory = "/usr/share/fonts/type1/urw-base35";
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::path(kFontDirectory) / "NimbusRoman-Regular.t1",
+                               error)) {
+    return std::string(
+               "Windows metafiles cannot be drawn: the fonts of the WMF library are "
+               "missing (") +
+           kFontDirectory + ", package fonts-urw-base35)";
+  }
+  return std::string("Windows metafiles cannot be drawn: the WMF library does not start");
 }
 
 }  // namespace quorvex::platform

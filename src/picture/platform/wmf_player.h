@@ -36,4 +36,8 @@ std::optional<std::string> ConvertWmfToSvg(
     const std::vector<uint8_t>& metafile,
     const std::function<std::optional<SvgLayout>(const DeviceRect& drawn)>& layout);
 
+// What keeps the library from drawing any metafile at all (its fonts not
+// installed, for one), or nullopt when it works.
+std::optional<std::string> WmfLibraryProblem();
+
 }  // namespace quorvex::platform
