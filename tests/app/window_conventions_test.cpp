@@ -22,6 +22,8 @@
 #include <QTreeWidgetItem>
 #include <QUrl>
 
+#include "app/directory_form.h"
+#include "app/directory_list_box.h"
 #include "app/directory_outline.h"
 #include "app/drive_combo_box.h"
 #include "app/filter_combo_box.h"
@@ -221,6 +223,25 @@ TEST_F(WindowConventionsTest, ClippedNamesAndPathsShowWholeInATip) {
     QHelpEvent help(QEvent::ToolTip, at, form->FileListBox1->viewport()->mapToGlobal(at));
     QApplication::sendEvent(form->FileListBox1->viewport(), &help);
     const bool clipped = entry != "photo.bmp";
+    EXPECT_EQ(QToolTip::isVisible(), clipped) << entry.toStdString();
+    if (clipped) {
+      EXPECT_EQ(QToolTip::text(), entry);
+    }
+  }
+  // In the destination dialog's folder list.
+  const std::string longFolder = longName.arg(4).toStdString();
+  folder.Folder(longFolder);
+  TDirectoryListBox* folders = windows.DirectoryForm->DirectoryListBox1;
+  folders->SetDirectory(folder / "kept");  // and back, to list the new folder
+  folders->SetDirectory(folder.Path());
+  for (const QString& entry : {QString("old"), QString::fromStdString(longFolder)}) {
+    HideTip();
+    const QList<QListWidgetItem*> found = folders->findItems(entry, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << entry.toStdString();
+    const QPoint at = folders->visualItemRect(found[0]).center();
+    QHelpEvent help(QEvent::ToolTip, at, folders->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(folders->viewport(), &help);
+    const bool clipped = entry != "old";
     EXPECT_EQ(QToolTip::isVisible(), clipped) << entry.toStdString();
     if (clipped) {
       EXPECT_EQ(QToolTip::text(), entry);
