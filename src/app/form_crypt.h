@@ -185,7 +185,8 @@ class TFormCrypt : public QMainWindow {
   void FB_previewClick();
   void DriveComboBox1Change();
   void DirectoryOutline1Change();
-  // Reads the folder tree and the file list again.
+  // Reads the folder tree and the file list again; not while a run is under
+  // way.
   void Refresh1Click();
   // Ctrl+Tab and Ctrl+Shift+Tab: the next or previous page, round the end.
   void NextPage(int step);

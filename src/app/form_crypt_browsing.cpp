@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QListWidgetItem>
+#include <QPushButton>
 #include <filesystem>
 
 #include "app/about_box.h"
@@ -27,6 +28,8 @@ void TFormCrypt::DirectoryOutline1Change() {
 }
 
 void TFormCrypt::Refresh1Click() {
+  // A run works through the list it started with.
+  if (StopButton->isEnabled()) return;
   const std::string before = DirectoryOutline1->Directory();
   DirectoryOutline1->Refresh();
   // A folder that went away has already brought the list to its parent.

@@ -271,6 +271,15 @@ TEST_F(WindowConventionsTest, RefreshReadsTheTreeAndTheListAgain) {
   EXPECT_EQ(Shown(), top);
   EXPECT_TRUE(Items(form->FileListBox1).contains("added.bmp"));
 
+  // A run under way works through the list it started with.
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "during.bmp");
+  form->StopButton->setEnabled(true);
+  QTest::keyClick(form->FileListBox1, Qt::Key_F5);
+  QEvent during(QEvent::ActivationChange);
+  QApplication::sendEvent(form, &during);
+  EXPECT_FALSE(Items(form->FileListBox1).contains("during.bmp"));
+  form->StopButton->setEnabled(false);
+
   // Returning to the window reads the tree; the folder shown was removed
   // meanwhile, so its parent takes over, in the list as well.
   form->DirectoryOutline1->setCurrentItem(top->child(0)->child(1));  // kept/inner
