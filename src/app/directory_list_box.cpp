@@ -1,14 +1,17 @@
 #include "app/directory_list_box.h"
 
 #include <QDir>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <algorithm>
 
 #include "app/application.h"
 #include "app/current_directory.h"
 #include "app/drive_combo_box.h"
+#include "widgets/clipped_text_tip.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
 
@@ -139,6 +142,20 @@ void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     const int row = this->row(entry);
     Guarded([&] { OpenEntry(row); });
   }
+}
+
+bool TDirectoryListBox::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QListWidget::viewportEvent(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  const QListWidgetItem* entry = itemAt(help->pos());
+  if (!entry) {
+    QToolTip::hideText();
+    return true;
+  }
+  const int textLeft =
+      visualItemRect(entry).left() + entry->data(kIndentRole).toInt() + iconSize().width() + 6;
+  ShowClippedTextTip(help, viewport(), entry->text(), viewport()->width() - textLeft);
+  return true;
 }
 
 }  // namespace quorvex

@@ -30,6 +30,8 @@ class TDirectoryListBox : public QListWidget {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  // Names that do not fit show whole in a tip.
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void Rebuild();

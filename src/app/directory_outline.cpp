@@ -1,13 +1,15 @@
 #include "app/directory_outline.h"
 
-#include <QDir>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QToolTip>
 #include <algorithm>
 #include <vector>
 
 #include "app/application.h"
 #include "app/current_directory.h"
+#include "widgets/clipped_text_tip.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
 
@@ -65,7 +67,7 @@ bool TDirectoryOutline::IsRead(const QTreeWidgetItem* node) {
 
 std::string TDirectoryOutline::NodePath(const QTreeWidgetItem* node) const {
   std::vector<std::string> names;
-  for (; node; node = node->parent()) names.push_back(node->text(0).toStdString());
+  for (; node; node = node->parent()) names.push_back(EncodeFileName(node->text(0)));
   std::string path = names.back();
   for (auto it = names.rbegin() + 1; it != names.rend(); ++it) path = JoinPath(path, *it);
   return path;
@@ -80,10 +82,20 @@ void TDirectoryOutline::SetDrive(const std::string& drive) {
   emit Change();
 }
 
+void TDirectoryOutline::SetDirectory(const std::string& path) {
+  SetCurrentDirectoryPath(path);
+  const std::string current = GetCurrentDirectoryPath();
+  if (current == directory_) return;
+  directory_ = current;
+  drive_ = DriveOf(directory_);
+  Rebuild();
+  emit Change();
+}
+
 void TDirectoryOutline::Rebuild() {
   building_ = true;
   clear();
-  auto* root = new QTreeWidgetItem(QStringList{QString::fromStdString(drive_)});
+  auto* root = new QTreeWidgetItem(QStringList{DecodeFileName(drive_)});
   root->setIcon(0, GlyphIcon(Glyph::FolderClosed));
   root->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   addTopLevelItem(root);
@@ -96,7 +108,7 @@ void TDirectoryOutline::Rebuild() {
     node->setIcon(0, GlyphIcon(Glyph::FolderOpen));
     QTreeWidgetItem* next = nullptr;
     for (int i = 0; i < node->childCount(); ++i) {
-      if (node->child(i)->text(0).toStdString() == name) next = node->child(i);
+      if (EncodeFileName(node->child(i)->text(0)) == name) next = node->child(i);
     }
     if (!next) break;  // a folder the tree does not show, such as a dot folder
     node = next;
@@ -109,19 +121,56 @@ void TDirectoryOutline::Rebuild() {
 void TDirectoryOutline::ReadChildren(QTreeWidgetItem* node) {
   if (IsRead(node)) return;
   node->setData(0, kReadRole, true);
-  const QStringList entries = QDir(QString::fromStdString(NodePath(node)))
-                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
-  std::vector<QByteArray> names;
-  for (const QString& entry : entries) {
-    if (!entry.startsWith('.')) names.push_back(entry.toUtf8());
-  }
+  std::vector<std::string> names = ListEntries(NodePath(node), EntryKind::Folders);
   std::sort(names.begin(), names.end());  // byte order, letter case included
-  for (const QByteArray& name : names) {
-    auto* child = new QTreeWidgetItem(node, QStringList{QString::fromUtf8(name)});
-    child->setIcon(0, GlyphIcon(Glyph::FolderClosed));
-    child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-  }
+  for (const std::string& name : names) node->addChild(NewFolderNode(name));
   node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+QTreeWidgetItem* TDirectoryOutline::NewFolderNode(const std::string& name) {
+  auto* node = new QTreeWidgetItem(QStringList{DecodeFileName(name)});
+  node->setIcon(0, GlyphIcon(Glyph::FolderClosed));
+  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+  return node;
+}
+
+void TDirectoryOutline::Refresh() {
+  std::string shown = directory_;
+  while (!DirectoryExists(shown) && shown != "/") {
+    const size_t slash = shown.find_last_of('/');
+    shown = slash == 0 || slash == std::string::npos ? "/" : shown.substr(0, slash);
+  }
+  building_ = true;
+  if (QTreeWidgetItem* root = topLevelItem(0)) ReReadChildren(root);
+  building_ = false;
+  if (shown == directory_) return;
+  directory_ = shown;
+  drive_ = DriveOf(directory_);
+  SetCurrentDirectoryPath(directory_);
+  Rebuild();
+  emit Change();
+}
+
+void TDirectoryOutline::ReReadChildren(QTreeWidgetItem* node) {
+  if (!IsRead(node)) return;
+  std::vector<std::string> names = ListEntries(NodePath(node), EntryKind::Folders);
+  std::sort(names.begin(), names.end());
+  for (int i = node->childCount() - 1; i >= 0; --i) {
+    if (!std::binary_search(names.begin(), names.end(), EncodeFileName(node->child(i)->text(0)))) {
+      delete node->takeChild(i);
+    }
+  }
+  // Both lists are in byte order: new names go in where they sort.
+  int at = 0;
+  for (const std::string& name : names) {
+    while (at < node->childCount() && EncodeFileName(node->child(at)->text(0)) < name) ++at;
+    if (at < node->childCount() && EncodeFileName(node->child(at)->text(0)) == name) {
+      ReReadChildren(node->child(at));
+    } else {
+      node->insertChild(at, NewFolderNode(name));
+    }
+    ++at;
+  }
 }
 
 void TDirectoryOutline::NodeSelected(QTreeWidgetItem* node) {
@@ -161,6 +210,20 @@ void TDirectoryOutline::keyPressEvent(QKeyEvent* event) {
     }
   }
   QTreeWidget::keyPressEvent(event);
+}
+
+bool TDirectoryOutline::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTreeWidget::viewportEvent(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  const auto* entry = itemAt(help->pos());
+  if (!entry) {
+    QToolTip::hideText();
+    return true;
+  }
+  // The text starts after the icon and the gap beside it.
+  const int textLeft = visualItemRect(entry).left() + iconSize().width() + 6;
+  ShowClippedTextTip(help, viewport(), entry->text(0), viewport()->width() - textLeft);
+  return true;
 }
 
 }  // namespace quorvex

@@ -1,14 +1,16 @@
 #include "app/file_list_box.h"
 
 #include <QApplication>
-#include <QDir>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QToolTip>
 #include <algorithm>
 #include <vector>
 
 #include "app/application.h"
 #include "app/current_directory.h"
+#include "widgets/clipped_text_tip.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
 
@@ -35,6 +37,20 @@ QRegularExpression PatternExpression(const QString& pattern) {
   expression += "$";
   return QRegularExpression(expression, QRegularExpression::CaseInsensitiveOption |
                                             QRegularExpression::DotMatchesEverythingOption);
+}
+
+// The expressions match only well-formed text: the bytes of a name that is
+// not UTF-8 (lone surrogates) take the replacement character there.
+QString MatchableText(const QString& name) {
+  QString text = name;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      ++i;
+    } else if (text[i].isSurrogate()) {
+      text[i] = QChar::ReplacementCharacter;
+    }
+  }
+  return text;
 }
 
 bool IsProgramName(const QString& name) {
@@ -64,7 +80,7 @@ class TBusyCursor {
 }  // namespace
 
 bool MatchesPattern(const QString& pattern, const QString& name) {
-  return PatternExpression(pattern).match(name).hasMatch();
+  return PatternExpression(pattern).match(MatchableText(name)).hasMatch();
 }
 
 TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
@@ -102,15 +118,17 @@ void TFileListBox::ReRead() {
   const QStringList patterns = mask_.split(';');
   std::vector<QRegularExpression> expressions;
   for (const QString& pattern : patterns) expressions.push_back(PatternExpression(pattern));
-  const QStringList names = QDir(QString::fromStdString(directory_))
-                                .entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+  QStringList names;
+  for (const std::string& name : ListEntries(directory_, EntryKind::Files)) {
+    names.push_back(DecodeFileName(name));
+  }
   TBusyCursor busy;
   std::vector<QString> items;
   // Each pattern lists its own matches: a name matching two patterns is
   // listed twice.
   for (const QRegularExpression& expression : expressions) {
     for (const QString& name : names) {
-      if (!expression.match(name).hasMatch()) continue;
+      if (!expression.match(MatchableText(name)).hasMatch()) continue;
       items.push_back(name);
       if (static_cast<int>(items.size()) > kBusyFrom) busy.Show();
     }
@@ -151,12 +169,26 @@ int TFileListBox::SelCount() const {
 std::string TFileListBox::CurrentFile() const {
   const QListWidgetItem* focused = currentItem();
   if (!focused || !focused->isSelected()) return {};
-  return JoinPath(directory_, focused->text().toStdString());
+  return JoinPath(directory_, EncodeFileName(focused->text()));
 }
 
 void TFileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
   QListWidget::mouseDoubleClickEvent(event);
   if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint())) emit DblClick();
+}
+
+bool TFileListBox::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QListWidget::viewportEvent(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  const auto* entry = itemAt(help->pos());
+  if (!entry) {
+    QToolTip::hideText();
+    return true;
+  }
+  // The text starts after the icon and the gap beside it.
+  const int textLeft = visualItemRect(entry).left() + iconSize().width() + 6;
+  ShowClippedTextTip(help, viewport(), entry->text(), viewport()->width() - textLeft);
+  return true;
 }
 
 }  // namespace quorvex

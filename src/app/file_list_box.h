@@ -47,6 +47,8 @@ class TFileListBox : public QListWidget {
   void DblClick();  // double-click on an entry
 
  protected:
+  // Names that do not fit show whole in a tip.
+  bool viewportEvent(QEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:

@@ -5,19 +5,24 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTextEdit>
+#include <QUrl>
 
 #include "app/activity_log.h"
 #include "app/application.h"
@@ -30,6 +35,7 @@
 #include "picture/bitmap.h"
 #include "picture/picture_loader.h"
 #include "picture/safe_file_writer.h"
+#include "widgets/clipped_text_tip.h"
 #include "widgets/flat_gauge.h"
 #include "widgets/flat_style.h"
 #include "widgets/flat_tab_control.h"
@@ -87,6 +93,19 @@ QLineEdit* MakeCodeField(QWidget* parent, const char* name) {
   return edit;
 }
 
+// The local files among dropped items, as the bytes of their paths.
+std::vector<std::string> DroppedFiles(const QMimeData* data) {
+  std::vector<std::string> files;
+  if (!data || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    // Percent-decoded by hand: the bytes of a name that is not UTF-8 stay.
+    const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
+    if (!path.isEmpty()) files.emplace_back(path.constData(), static_cast<size_t>(path.size()));
+  }
+  return files;
+}
+
 QGroupBox* MakeCodeBox(QWidget* parent, const char* name, const QString& title,
                        const QRect& geometry) {
   auto* box = Named(new QGroupBox(title, parent), name);
@@ -115,6 +134,7 @@ TFormCrypt::TFormCrypt(TServices services, QWidget* parent)
   activityLog_->SetView(RichEdit1);
   BuildMenu();
   Connect();
+  setAcceptDrops(true);
   SetErrorBox([this](const QString& text) { services_.dialogs->ShowError(this, text); });
   SetBusyCursor([](bool busy) {
     if (busy) {
@@ -181,6 +201,7 @@ void TFormCrypt::BuildWindow() {
   DestinationCaption->setFont(bold);
   DirLabel = MakeLabel(DestinationRow, "DirLabel", "", QRect(130, 4, 596, 16));
   SetFlatRole(DirLabel, FlatRole::DestinationText);
+  TipWhenClipped(DirLabel);
   originalfile = MakeLabel(DestinationRow, "originalfile", "originalfile", QRect(560, 4, 80, 16));
   originalfile->hide();
   FlatSpeedButton2 = MakeButton(DestinationRow, "FlatSpeedButton2", "----", QRect(736, 3, 34, 19),
@@ -266,6 +287,7 @@ void TFormCrypt::BuildWindow() {
   ImageOriginal = Named(new TImage(Tab), "ImageOriginal");
   ImageOriginal->setGeometry(533, 32, 233, 187);
   ImageName = MakeLabel(Tab, "ImageName", "", QRect(533, 222, 212, 16));
+  TipWhenClipped(ImageName);
   Led1 = Named(new TLed(Tab), "Led1");
   Led1->setGeometry(752, 223, 14, 14);
   ImageEncrypted = Named(new TImage(Tab), "ImageEncrypted");
@@ -339,7 +361,9 @@ void TFormCrypt::BuildWindow() {
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit1->setLineWrapMode(QTextEdit::WidgetWidth);
   RichEdit1->setStyleSheet(
-      "QTextEdit#RichEdit1 { border: 1px solid rgb(77,77,57); background: white; }");
+      QString("QTextEdit#RichEdit1 { border: 1px solid rgb(77,77,57); background: white; }"
+              "QTextEdit#RichEdit1:focus { border: 2px solid %1; }")
+          .arg(flat::kFocusFrame.name()));
   FlatSpeedButton4 = MakeButton(HelpPanel, "FlatSpeedButton4", "Clear", QRect(530, 434, 74, 24),
                                 FlatRole::SpeedButton);
   FlatSpeedButton3 = MakeButton(HelpPanel, "FlatSpeedButton3", "Save", QRect(610, 434, 74, 24),
@@ -377,6 +401,9 @@ void TFormCrypt::BuildMenu() {
   Decrypt1 = item(Page1, "Decrypt1", "Decryption Page");
   N5 = separator(Page1, "N5");
   ActivityLog1 = item(Page1, "ActivityLog1", "Activity Log");
+  N7 = separator(Page1, "N7");
+  Refresh1 = item(Page1, "Refresh1", "Refresh");
+  Refresh1->setShortcut(QKeySequence::Refresh);
 
   Action1 = Named(bar->addMenu("Action"), "Action1");
   EncryptImages1 = item(Action1, "EncryptImages1", "Encrypt Image(s)");
@@ -420,6 +447,13 @@ void TFormCrypt::Connect() {
   on(FB_preview, &QPushButton::clicked, &TFormCrypt::FB_previewClick);
   on(DriveComboBox1, &TDriveComboBox::Change, &TFormCrypt::DriveComboBox1Change);
   on(DirectoryOutline1, &TDirectoryOutline::Change, &TFormCrypt::DirectoryOutline1Change);
+  on(Refresh1, &QAction::triggered, &TFormCrypt::Refresh1Click);
+  for (const auto& [keys, step] :
+       {std::pair{QKeySequence::NextChild, 1}, std::pair{QKeySequence::PreviousChild, -1}}) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this,
+            [this, step = step] { Guarded([&] { NextPage(step); }); });
+  }
   on(DestinationDirectory1, &QAction::triggered, &TFormCrypt::DestinationDirectory1Click);
   on(FlatSpeedButton2, &QPushButton::clicked, &TFormCrypt::FlatSpeedButton2Click);
   on(PrinterSetup1, &QAction::triggered, &TFormCrypt::PrinterSetup1Click);
@@ -471,6 +505,27 @@ void TFormCrypt::closeEvent(QCloseEvent* event) {
   } else {
     event->ignore();
   }
+}
+
+void TFormCrypt::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Back from another program: folders may have come and gone meanwhile.
+  // Not while a run is under way, which reads the list it started with.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && shown_ &&
+      !StopButton->isEnabled()) {
+    Guarded([this] { DirectoryOutline1->Refresh(); });
+  }
+}
+
+void TFormCrypt::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TFormCrypt::dropEvent(QDropEvent* event) {
+  const std::vector<std::string> files = DroppedFiles(event->mimeData());
+  if (files.empty()) return;
+  event->acceptProposedAction();
+  Guarded([&] { OpenFiles(files); });
 }
 
 bool TFormCrypt::eventFilter(QObject* watched, QEvent* event) {

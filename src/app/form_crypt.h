@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/services.h"
 #include "core/batch_step.h"
@@ -141,6 +142,8 @@ class TFormCrypt : public QMainWindow {
   QAction* Decrypt1;
   QAction* N5;
   QAction* ActivityLog1;
+  QAction* N7;
+  QAction* Refresh1;  // F5
   QMenu* Action1;
   QAction* EncryptImages1;
   QAction* DecryptImages1;
@@ -185,6 +188,16 @@ class TFormCrypt : public QMainWindow {
   void FB_previewClick();
   void DriveComboBox1Change();
   void DirectoryOutline1Change();
+  // Reads the folder tree and the file list again; not while a run is under
+  // way.
+  void Refresh1Click();
+  // Ctrl+Tab and Ctrl+Shift+Tab: the next or previous page, round the end.
+  void NextPage(int step);
+  // Shows the folder of the files given (on the command line or dropped on
+  // the window) and selects those of them that the list shows; the focused
+  // one is loaded as a double-click loads it. Paths are bytes; those in
+  // other folders than the first existing file's are left alone.
+  void OpenFiles(const std::vector<std::string>& paths);
   void DestinationDirectory1Click();
   void FlatSpeedButton2Click();
   void PrinterSetup1Click();
@@ -208,6 +221,9 @@ class TFormCrypt : public QMainWindow {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildWindow();

@@ -2,9 +2,12 @@
 // handlers.
 #include <QDialog>
 #include <QLabel>
+#include <QListWidgetItem>
+#include <QPushButton>
 #include <filesystem>
 
 #include "app/about_box.h"
+#include "app/application.h"
 #include "app/current_directory.h"
 #include "app/directory_form.h"
 #include "app/directory_list_box.h"
@@ -13,6 +16,7 @@
 #include "app/file_list_box.h"
 #include "app/form_crypt.h"
 #include "app/links.h"
+#include "widgets/flat_tab_control.h"
 
 namespace quorvex {
 
@@ -22,6 +26,59 @@ void TFormCrypt::DriveComboBox1Change() {
 
 void TFormCrypt::DirectoryOutline1Change() {
   FileListBox1->SetDirectory(DirectoryOutline1->Directory());
+}
+
+void TFormCrypt::Refresh1Click() {
+  // A run works through the list it started with.
+  if (StopButton->isEnabled()) return;
+  const std::string before = DirectoryOutline1->Directory();
+  DirectoryOutline1->Refresh();
+  // A folder that went away has already brought the list to its parent.
+  if (DirectoryOutline1->Directory() == before) FileListBox1->ReRead();
+}
+
+void TFormCrypt::NextPage(int step) {
+  constexpr int kPages = 3;
+  Tab->SetTabIndex((Tab->TabIndex() + step + kPages) % kPages);
+  TabTabChanged();
+}
+
+void TFormCrypt::OpenFiles(const std::vector<std::string>& paths) {
+  namespace fs = std::filesystem;
+  std::string folder;
+  std::vector<QString> names;
+  for (const std::string& given : paths) {
+    std::error_code error;
+    const fs::path path = fs::absolute(given, error);
+    if (error || !fs::is_regular_file(path, error)) continue;
+    const std::string parent = path.parent_path().native();
+    if (folder.empty()) folder = parent;
+    if (parent == folder) names.push_back(DecodeFileName(path.filename().native()));
+  }
+  if (folder.empty()) return;
+  if (Tab->TabIndex() == kLogPage) Encrypt1Click();
+  DirectoryOutline1->SetDirectory(folder);
+  DriveComboBox1->ShowDrive(DirectoryOutline1->Drive());
+  // Read again even when the folder was shown already: the files may be new.
+  if (FileListBox1->Directory() == DirectoryOutline1->Directory()) {
+    FileListBox1->ReRead();
+  } else {
+    FileListBox1->SetDirectory(DirectoryOutline1->Directory());
+  }
+  int focused = -1;
+  for (const QString& name : names) {
+    for (int row = 0; row < FileListBox1->ItemCount(); ++row) {
+      if (FileListBox1->ItemName(row) != name || FileListBox1->IsSelected(row)) continue;
+      FileListBox1->item(row)->setSelected(true);
+      if (focused < 0) focused = row;
+      break;
+    }
+  }
+  if (focused < 0) return;
+  FileListBox1->setCurrentRow(focused, QItemSelectionModel::NoUpdate);
+  FileListBox1->scrollToItem(FileListBox1->item(focused));
+  FileListBox1->setFocus();
+  FileListBox1DblClick();
 }
 
 void TFormCrypt::DestinationDirectory1Click() {

@@ -113,8 +113,7 @@ void TFormCrypt::FileListBox1Change() {
 void TFormCrypt::FileListBox1DblClick() {
   const std::string file = FileListBox1->CurrentFile();
   const size_t slash = file.find_last_of('/');
-  ImageName->setText(
-      QString::fromStdString(slash == std::string::npos ? file : file.substr(slash + 1)));
+  ImageName->setText(DecodeFileName(slash == std::string::npos ? file : file.substr(slash + 1)));
   LoadPictureFile(FileListBox1->CurrentFile(), ImageOriginal->Picture(), WorkingBitmap);
   ImageOriginal->ShowDrawn(*WorkingBitmap);
   ClearPanes();

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "app/activity_log.h"
+#include "app/current_directory.h"
 #include "app/directory_outline.h"
 #include "app/file_list_box.h"
 #include "app/form_crypt.h"
@@ -214,7 +215,7 @@ void TFormCrypt::BatchRun(bool encrypt) {
 bool TFormCrypt::AllowReplacing(TBatchRun& run) {
   std::vector<std::string> sources;
   for (int p = 0; p < FileListBox1->ItemCount(); ++p) {
-    if (FileListBox1->IsSelected(p)) sources.push_back(FileListBox1->ItemName(p).toStdString());
+    if (FileListBox1->IsSelected(p)) sources.push_back(EncodeFileName(FileListBox1->ItemName(p)));
   }
   const size_t existing = run.ExistingOutputs(sources).size();
   if (existing == 0) return true;
@@ -236,7 +237,7 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   // Taken once: a click during the pauses below moves the list's current
   // file, never the one this step loads, names and deletes.
   const std::string source = FileListBox1->CurrentFile();
-  ImageName->setText(FileNamePart(QString::fromStdString(source)));
+  ImageName->setText(FileNamePart(DecodeFileName(source)));
   // The mode is the run's, whatever is clicked while it pauses.
   const bool writing = run.Mode() != TBatchMode::TestOnly;
   if (run.Mode() == TBatchMode::Delete) originalfile->setText(QString::fromStdString(source));

@@ -2,10 +2,10 @@
 
 namespace quorvex {
 
-// The maker's web pages.
-inline constexpr const char* kHomePageAddress = "www.quorvex.example.org";
-inline constexpr const char* kHomePageUrl = "https://www.quorvex.example.org/";
-inline constexpr const char* kSupportUrl = "https://www.quorvex.example.org/support/";
+// The project's web pages, set when the project is configured.
+inline constexpr const char* kHomePageAddress = QUORVEX_HOME_ADDRESS;
+inline constexpr const char* kHomePageUrl = QUORVEX_HOME_PAGE;
+inline constexpr const char* kSupportUrl = QUORVEX_SUPPORT_PAGE;
 
 // Files expected in the program's folder.
 inline constexpr const char* kHelpFileName = "quorvexhelp.html";

@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "app/services.h"
@@ -17,5 +19,8 @@ int main(int argc, char** argv) {
   application.setWindowIcon(quorvex::QuorvexIcon());
   quorvex::TWindows windows = quorvex::CreateWindows(quorvex::PlatformServices());
   windows.FormCrypt->show();
+  // Pictures named on the command line (Qt has taken its own options out).
+  const std::vector<std::string> files(argv + 1, argv + argc);
+  quorvex::Guarded([&] { windows.FormCrypt->OpenFiles(files); });
   return application.exec();
 }

@@ -1,23 +1,35 @@
 // quorvex-screenshots OUTDIR [FOLDER]: shows the windows on the running
 // display, browsing FOLDER, and saves a PNG of each page, of the Action menu,
-// of the destination dialog and of the about box.
+// of the controls with the keyboard focus, of the destination dialog and of
+// the about box.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/application.h"
 #include "app/current_directory.h"
+#include "app/directory_outline.h"
+#include "app/drive_combo_box.h"
 #include "app/file_list_box.h"
+#include "app/filter_combo_box.h"
 #include "app/services.h"
 #include "app/windows.h"
 #include "widgets/flat_style.h"
+#include "widgets/flat_tab_control.h"
 #include "widgets/glyphs.h"
 #include "widgets/screenshot_support.h"
 
@@ -62,6 +74,42 @@ int main(int argc, char** argv) {
   }
   quorvex::SettleForScreenshot();
   ok &= quorvex::SaveScreenshot(form.grab(), out + "/encrypt.png");
+
+  // Each control of the Encrypt page with the keyboard focus, one below the
+  // other, to see that the focus shows on every one.
+  {
+    form.activateWindow();
+    form.Ebutton->setEnabled(true);
+    const QList<QWidget*> controls = {
+        form.Tab->Bar(),   form.DriveComboBox1, form.DirectoryOutline1, form.FilterComboBox1,
+        form.FileListBox1, form.FB_preview,     form.CheckBoxStretch,   form.EditSeedEncrypt,
+        form.EncryptOnly,  form.Ebutton};
+    QList<QPixmap> shots;
+    int width = 0;
+    int height = 0;
+    for (QWidget* control : controls) {
+      control->setFocus(Qt::TabFocusReason);
+      quorvex::SettleForScreenshot();
+      QRect area = control->rect().adjusted(-4, -4, 4, 4);
+      area.setHeight(std::min(area.height(), 60));
+      shots.push_back(form.grab(QRect(control->mapTo(&form, area.topLeft()), area.size())));
+      width = std::max(width, area.width());
+      height += area.height() + 6;
+    }
+    const qreal ratio = form.devicePixelRatioF();
+    QPixmap sheet(QSize(width, height) * ratio);
+    sheet.setDevicePixelRatio(ratio);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    int y = 0;
+    for (const QPixmap& shot : shots) {
+      painter.drawPixmap(0, y, shot);
+      y += static_cast<int>(shot.deviceIndependentSize().height()) + 6;
+    }
+    painter.end();
+    ok &= quorvex::SaveScreenshot(sheet, out + "/focus.png");
+    form.Tab->Bar()->setFocus();
+  }
 
   // The Action menu opened over the Encrypt page.
   form.Action1->popup(

@@ -5,10 +5,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
 #include "widgets/bitmap_image.h"
+#include "widgets/clipped_text_tip.h"
 
 namespace quorvex {
 
@@ -201,6 +204,18 @@ QRect TPreviewForm::CellRect(int index) const {
   const int left = (index % columns) * PitchX();
   const int top = kTopMargin + (index / columns) * PitchY() - ScrollPosition();
   return QRect(left, top, CellWidth(), CellHeight());
+}
+
+bool TPreviewForm::event(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QDialog::event(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  for (size_t i = 0; i < Entries_.size(); ++i) {
+    if (!CellRect(static_cast<int>(i)).contains(help->pos())) continue;
+    ShowClippedTextTip(help, this, QFile::decodeName(Entries_[i]->FileName.c_str()), ThumbWidth);
+    return true;
+  }
+  QToolTip::hideText();
+  return true;
 }
 
 QRect TPreviewForm::ThumbnailRect(int index) const {

@@ -103,6 +103,8 @@ class TPreviewForm : public QDialog {
   QScrollBar* VertScrollBar;
 
  protected:
+  // Names cut short under their thumbnails show whole in a tip.
+  bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "widgets/crisp_frame.h"
 #include "widgets/flat_style.h"
 
 namespace quorvex {
@@ -22,14 +23,12 @@ void TFlatGauge::SetProgress(int value) {
 
 void TFlatGauge::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const QRect frame = rect().adjusted(0, 0, -1, -1);
   painter.fillRect(rect(), flat::kBrowse);
   if (max_ > 0 && progress_ > 0) {
     const int filled = static_cast<int>(static_cast<int64_t>(width() - 2) * progress_ / max_);
     painter.fillRect(QRect(1, 1, filled, height() - 2), flat::kBorder);
   }
-  painter.setPen(flat::kBorder);
-  painter.drawRect(frame);
+  DrawCrispFrame(painter, *this, flat::kBorder);
 }
 
 }  // namespace quorvex

@@ -101,10 +101,10 @@ QString FlatStyleSheet() {
            "QPushButton[quorvexRole=\"run\"]:pressed, QToolButton[quorvexRole=\"run\"]:pressed {"
            " background: %4; }"
            "QPushButton[quorvexRole=\"run\"]:focus, QToolButton[quorvexRole=\"run\"]:focus {"
-           " background: %5; }"
+           " background: %5; border: 2px solid %6; padding: 1px 5px; }"
            "QPushButton[quorvexRole=\"run\"]:disabled, QToolButton[quorvexRole=\"run\"]:disabled {"
            " color: %4; background: %1; border-color: %4; }")
-           .arg(face, border, highlight, shadow, Rgb(flat::kFocusFace));
+           .arg(face, border, highlight, shadow, Rgb(flat::kFocusFace), Rgb(flat::kFocusFrame));
   // Small flat buttons of the destination row, the dialogs and the log page.
   s +=
       QString(
@@ -114,13 +114,15 @@ QString FlatStyleSheet() {
           " background: %3; }"
           "QPushButton[quorvexRole=\"speed\"]:pressed, QToolButton[quorvexRole=\"speed\"]:pressed {"
           " background: %4; }"
-          "QPushButton[quorvexRole=\"speed\"]:focus { background: %5; }"
+          "QPushButton[quorvexRole=\"speed\"]:focus { background: %5; border: 2px solid %6;"
+          " padding: 0px 5px; }"
           "QPushButton[quorvexRole=\"speed\"]:disabled { color: %4; }")
-          .arg(face, border, highlight, shadow, Rgb(flat::kFocusFace));
+          .arg(face, border, highlight, shadow, Rgb(flat::kFocusFace), Rgb(flat::kFocusFrame));
   // The browsing controls.
   s += QString(
            "QComboBox[quorvexRole=\"browse\"] { background: %1; border: 1px solid %2;"
            " padding: 1px 4px; color: black; }"
+           "QComboBox[quorvexRole=\"browse\"]:focus { border: 2px solid %6; padding: 0px 3px; }"
            "QComboBox[quorvexRole=\"browse\"]::drop-down { border-left: 1px solid %2; width: 15px;"
            " background: %3; }"
            "QComboBox[quorvexRole=\"browse\"]::down-arrow { image: url(:/quorvex/down_arrow.png);"
@@ -128,26 +130,31 @@ QString FlatStyleSheet() {
            "QComboBox[quorvexRole=\"browse\"] QAbstractItemView { background: %1;"
            " selection-background-color: %2; selection-color: white; border: 1px solid %2; }"
            "QTreeView[quorvexRole=\"browse\"], QListView[quorvexRole=\"browse\"] { background: %1;"
-           " border: 1px solid %2; selection-background-color: %2; selection-color: white;"
-           " color: black; }"
+           " border: 1px solid %2; padding: 1px; selection-background-color: %2;"
+           " selection-color: white; color: black; }"
+           "QTreeView[quorvexRole=\"browse\"]:focus, QListView[quorvexRole=\"browse\"]:focus {"
+           " border: 2px solid %6; padding: 0px; }"
            "QPushButton[quorvexRole=\"browse\"] { background: %1; border: 1px solid %2;"
            " padding: 2px; color: black; }"
            "QPushButton[quorvexRole=\"browse\"]:hover { background: %4; }"
            "QPushButton[quorvexRole=\"browse\"]:pressed { background: %3; }"
-           "QPushButton[quorvexRole=\"browse\"]:focus { background: %5; }"
+           "QPushButton[quorvexRole=\"browse\"]:focus { background: %5; border: 2px solid %6;"
+           " padding: 1px; }"
            "QPushButton[quorvexRole=\"browse\"]:disabled { color: %3; }")
-           .arg(browse, border, Rgb(flat::kShadow), Rgb(flat::kHighlight), Rgb(flat::kFocusFace));
+           .arg(browse, border, Rgb(flat::kShadow), Rgb(flat::kHighlight), Rgb(flat::kFocusFace),
+                Rgb(flat::kFocusFrame));
   // Code fields and bands.
   s += QString(
            "QLineEdit[quorvexRole=\"field\"] { background: %1; border: 1px solid %2; padding: 1px "
            "3px;"
            " color: black; }"
+           "QLineEdit[quorvexRole=\"field\"]:focus { border: 2px solid %5; padding: 0px 2px; }"
            "QLineEdit[quorvexRole=\"field\"]:disabled { color: %3; }"
            "QFrame[quorvexRole=\"band\"] { background: %1; border: 1px solid %2; }"
            "QLabel[quorvexRole=\"destination\"] { color: %4; background: transparent; border: "
            "none; }"
            "QLabel[quorvexRole=\"instruction\"] { color: %2; background: transparent; }")
-           .arg(field, border, shadow, maroon);
+           .arg(field, border, shadow, maroon, Rgb(flat::kFocusFrame));
   // Group boxes, check boxes and radio buttons, flat.
   s += QString(
            "QGroupBox { border: 1px solid %1; margin-top: 7px; padding-top: 4px; }"
@@ -155,19 +162,24 @@ QString FlatStyleSheet() {
            "QCheckBox::indicator, QRadioButton::indicator { width: 11px; height: 11px;"
            " border: 1px solid %1; background: white; }"
            "QRadioButton::indicator { border-radius: 6px; }"
-           "QCheckBox::indicator:checked { background: %1; padding: 2px; background-clip: content;"
-           " border: 1px solid %1; }"
+           // The mark sits inside the same 13-pixel box, so the caption stays put.
+           "QCheckBox::indicator:checked { width: 7px; height: 7px; background: %1; padding: 2px;"
+           " background-clip: content; border: 1px solid %1; }"
+           "QCheckBox::indicator:focus, QRadioButton::indicator:focus { border-color: %3; }"
+           "QCheckBox:focus, QRadioButton:focus { color: %3; }"
            "QRadioButton::indicator:checked { background: qradialgradient(cx:0.5, cy:0.5,"
            " radius:0.5, fx:0.5, fy:0.5, stop:0 %1, stop:0.45 %1, stop:0.5 white); }"
            "QCheckBox:disabled, QRadioButton:disabled { color: %2; }")
-           .arg(border, shadow);
+           .arg(border, shadow, Rgb(flat::kFocusFrame));
   // The tab strip: dark unselected tabs on the strip's dark border.
   s += QString(
            "QTabBar::tab { background: %1; color: white; border: 1px solid %1;"
            " padding: 3px 14px; margin-right: 1px; }"
            "QTabBar::tab:selected { background: %2; color: black; border-bottom-color: %2; }"
-           "QTabBar::tab:!selected:hover { background: %3; }")
-           .arg(border, Rgb(flat::kWindowFace), Rgb(QColor(107, 107, 85)));
+           "QTabBar::tab:!selected:hover { background: %3; }"
+           "QTabBar::tab:selected:focus { color: %4; text-decoration: underline;"
+           " border-top-color: %4; border-left-color: %4; border-right-color: %4; }")
+           .arg(border, Rgb(flat::kWindowFace), Rgb(QColor(107, 107, 85)), Rgb(flat::kFocusFrame));
   // Hint windows.
   s += QString("QToolTip { background: %1; color: black; border: 1px solid %2; padding: 2px; }")
            .arg(Rgb(flat::kHighlight), border);

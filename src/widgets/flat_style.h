@@ -16,8 +16,11 @@ inline const QColor kBorder{77, 77, 57};
 inline const QColor kHighlight{239, 233, 224};
 inline const QColor kShadow{162, 154, 130};
 inline const QColor kFocusFace{255, 255, 225};  // the platform's tool-tip background
-inline const QColor kBrowse{215, 215, 200};     // drive box, tree, filter, list, preview
-inline const QColor kField{239, 233, 224};      // code fields, destination row, top band
+// The frame of the control that has the keyboard focus: two pixels wide
+// where the others have one, so it shows on every face.
+inline const QColor kFocusFrame{36, 72, 132};
+inline const QColor kBrowse{215, 215, 200};  // drive box, tree, filter, list, preview
+inline const QColor kField{239, 233, 224};   // code fields, destination row, top band
 inline const QColor kMaroon{128, 0, 0};
 inline const QColor kInstruction{77, 77, 57};
 inline const QColor kHintArrow{255, 248, 179};

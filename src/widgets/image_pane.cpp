@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "widgets/crisp_frame.h"
+
 namespace quorvex {
 
 TImagePane::TImagePane(QWidget* parent) : QFrame(parent) {
@@ -43,21 +45,25 @@ QImage TImagePane::Rendered() const {
   return out;
 }
 
-void TImagePane::paintEvent(QPaintEvent* event) {
-  QFrame::paintEvent(event);
-  if (image_.isNull()) return;
+void TImagePane::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  const QRect area = contentsRect();
-  painter.setClipRect(area);
-  if (stretch_) {
-    if (scaled_.size() != area.size()) {
-      scaled_ = QPixmap::fromImage(
-          image_.scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  if (!image_.isNull()) {
+    const QRect area = contentsRect();
+    painter.save();
+    painter.setClipRect(area);
+    if (stretch_) {
+      if (scaled_.size() != area.size()) {
+        scaled_ = QPixmap::fromImage(
+            image_.scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+      }
+      painter.drawPixmap(area.topLeft(), scaled_);
+    } else {
+      painter.drawImage(area.topLeft(), image_);
     }
-    painter.drawPixmap(area.topLeft(), scaled_);
-  } else {
-    painter.drawImage(area.topLeft(), image_);
+    painter.restore();
   }
+  // Last, so that no picture covers it at any scale.
+  DrawCrispFrame(painter, *this, palette().color(QPalette::WindowText));
 }
 
 void TImagePane::mouseDoubleClickEvent(QMouseEvent* event) {

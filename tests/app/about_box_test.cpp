@@ -23,7 +23,8 @@ TEST(AboutBox, LooksAsDesigned) {
   EXPECT_EQ(box.Label3->text(), "Version:    2.2.2");
   EXPECT_EQ(box.Label4->text(), "Build:          A00325");
   EXPECT_EQ(box.Label3->font().pixelSize(), 13);
-  EXPECT_EQ(box.Label5->text(), "For more information visit our site at  www.quorvex.example.org");
+  EXPECT_EQ(box.Label5->text(),
+            QString("For more information visit our site at  ") + QUORVEX_HOME_ADDRESS);
   EXPECT_EQ(box.Label5->cursor().shape(), Qt::PointingHandCursor);
 }
 
@@ -39,7 +40,7 @@ TEST(AboutBox, WebLineOpensTheHomePageAndEverythingElseCloses) {
     const bool stays = target == box.Label5;
     EXPECT_EQ(box.isVisible(), stays) << target->objectName().toStdString();
     if (stays) {
-      EXPECT_EQ(shell.urls, std::vector<QString>{"https://www.quorvex.example.org/"});
+      EXPECT_EQ(shell.urls, std::vector<QString>{QUORVEX_HOME_PAGE});
     }
   }
   EXPECT_EQ(shell.urls.size(), 1u);

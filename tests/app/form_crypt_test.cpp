@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeWidgetItem>
+#include <QUrl>
 #include <set>
 
 #include "app/application.h"
@@ -166,11 +167,11 @@ TEST_F(FormCryptTest, MenuHoldsEveryItemInOrder) {
       {form->File1,
        "File",
        {"Destination Directory", "-", "Printer Setup", "Print Log", "-", "Exit"}},
-      {form->Page1, "Page", {"Encryption Page", "Decryption Page", "-", "Activity Log"}},
+      {form->Page1,
+       "Page",
+       {"Encryption Page", "Decryption Page", "-", "Activity Log", "-", "Refresh"}},
       {form->Action1, "Action", {"Encrypt Image(s)", "Decrypt Image(s)", "-", "Reveal Codes"}},
-      {form->About1,
-       "Help",
-       {"Help", "-", "On-Line Support", "www.quorvex.example.org", "-", "About"}},
+      {form->About1, "Help", {"Help", "-", "On-Line Support", QUORVEX_HOME_ADDRESS, "-", "About"}},
   };
   QList<QAction*> bar = form->menuBar()->actions();
   ASSERT_EQ(bar.size(), 4);
@@ -556,12 +557,22 @@ TEST_F(FormCryptTest, PaneDoubleClickStartsTheViewerWithTheTreePath) {
   EXPECT_EQ(services.shell.programs[1].arguments[0].toStdString(), folder / "my pictures/a b.bmp");
 }
 
-TEST_F(FormCryptTest, WebLinksOpenTheMakersPages) {
+TEST_F(FormCryptTest, WebLinksOpenTheProjectsPages) {
   form->TallowenWebSite1->trigger();
   form->OnLineSupport1->trigger();
-  EXPECT_EQ(services.shell.urls,
-            std::vector<QString>(
-                {"https://www.quorvex.example.org/", "https://www.quorvex.example.org/support/"}));
+  EXPECT_EQ(services.shell.urls, std::vector<QString>({QUORVEX_HOME_PAGE, QUORVEX_SUPPORT_PAGE}));
+  // Real addresses: no reserved example domain, and the menu shows the
+  // address the item opens.
+  for (const QString& url : services.shell.urls) {
+    const QString host = QUrl(url).host();
+    EXPECT_TRUE(QUrl(url).isValid() && !host.isEmpty()) << url.toStdString();
+    for (const char* reserved : {"example.org", "example.com", "example.net", ".example", ".test",
+                                 ".invalid", "localhost"}) {
+      EXPECT_FALSE(host.endsWith(reserved) || host == QString(reserved).mid(1))
+          << url.toStdString();
+    }
+  }
+  EXPECT_TRUE(QString(QUORVEX_HOME_PAGE).endsWith(form->TallowenWebSite1->text()));
 }
 
 TEST_F(FormCryptTest, AboutShowsTheAboutBoxModally) {

@@ -5,10 +5,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <algorithm>
 #include <deque>
 
@@ -191,6 +193,30 @@ TEST_F(PreviewFormTest, LoadsAndSortsByNameIgnoringCase) {
   EXPECT_EQ(thumb.ImageWidth(), 50);
   EXPECT_EQ(thumb.ImageHeight(), 100);
   EXPECT_EQ(thumb.PixelColor(25, 50), 0xFF0000u);
+}
+
+TEST_F(PreviewFormTest, NamesCutShortUnderTheirThumbnailsShowWholeInATip) {
+  TTempFolder folder;
+  const std::string longName = "a holiday picture with a name much wider than its thumbnail.png";
+  for (const std::string& name : {std::string("a.png"), longName}) {
+    WritePicture(folder / name, 20, 20);
+  }
+  Load(folder.Path());
+  ASSERT_EQ(form.Entries().size(), 2u);
+  for (int index : {0, 1}) {
+    const std::string& name = form.Entries()[static_cast<size_t>(index)]->FileName;
+    const QString tip = name == longName ? QString::fromStdString(name) : QString();
+    QToolTip::hideText();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+    const QPoint at = form.CellRect(index).center();
+    QHelpEvent help(QEvent::ToolTip, at, form.mapToGlobal(at));
+    QApplication::sendEvent(&form, &help);
+    EXPECT_EQ(QToolTip::isVisible(), !tip.isEmpty()) << name;
+    if (!tip.isEmpty()) {
+      EXPECT_EQ(QToolTip::text(), tip);
+    }
+  }
+  QToolTip::hideText();
 }
 
 TEST_F(PreviewFormTest, ExtensionAndDirectoryRules) {

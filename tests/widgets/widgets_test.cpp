@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
@@ -8,6 +9,7 @@
 #include "support/test_support.h"
 #include "widgets/bitmap_image.h"
 #include "widgets/flat_gauge.h"
+#include "widgets/flat_style.h"
 #include "widgets/flat_tab_control.h"
 #include "widgets/image_pane.h"
 #include "widgets/led.h"
@@ -87,6 +89,50 @@ TEST(ImagePane, StretchesToFillOrDrawsAtNaturalSize) {
   QSignalSpy clicks(&pane, &TImagePane::DoubleClicked);
   QTest::mouseDClick(&pane, Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(clicks.count(), 1);
+}
+
+// The pane and the gauge rendered at desktop scales, the widget placed at a
+// fractional device position as a window's child is: the frame's outermost
+// device pixels are frame colour on all four sides.
+TEST(CrispFrames, StayWholeAtFractionalScales) {
+  QImage picture(10, 10, QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  TImagePane pane;
+  pane.resize(233, 179);
+  pane.SetImage(picture);
+  TFlatGauge gauge;
+  gauge.resize(350, 6);
+  const struct {
+    QWidget* widget;
+    QColor frame;
+  } widgets[] = {{&pane, Qt::black}, {&gauge, flat::kBorder}};
+  for (const auto& w : widgets) {
+    for (qreal ratio : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+      for (qreal offset : {0.0, 533.0}) {  // 533 * 1.25 lies between pixels
+        const QPointF at(offset, offset);
+        const QRect device(QPoint(std::round(offset * ratio), std::round(offset * ratio)),
+                           QPoint(std::round((offset + w.widget->width()) * ratio) - 1,
+                                  std::round((offset + w.widget->height()) * ratio) - 1));
+        QImage canvas(device.bottomRight().x() + 2, device.bottomRight().y() + 2,
+                      QImage::Format_RGB32);
+        canvas.setDevicePixelRatio(ratio);
+        canvas.fill(Qt::green);
+        QPainter painter(&canvas);
+        painter.translate(at);
+        w.widget->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+        painter.end();
+        const std::string where = std::to_string(ratio) + " at " + std::to_string(offset);
+        for (int x = device.left(); x <= device.right(); x += 7) {
+          ASSERT_EQ(QColor(canvas.pixel(x, device.top())), w.frame) << where << " top " << x;
+          ASSERT_EQ(QColor(canvas.pixel(x, device.bottom())), w.frame) << where << " bottom " << x;
+        }
+        for (int y = device.top(); y <= device.bottom(); y += 3) {
+          ASSERT_EQ(QColor(canvas.pixel(device.left(), y)), w.frame) << where << " left " << y;
+          ASSERT_EQ(QColor(canvas.pixel(device.right(), y)), w.frame) << where << " right " << y;
+        }
+      }
+    }
+  }
 }
 
 TEST(FlatTabControl, OnlyTheMouseChangesTabs) {
