@@ -377,13 +377,17 @@ int Run(bool encrypt, const RunOptions& options, const std::vector<WorkItem>& wo
   if (showProgress) progress.emplace(err, work.size(), totalBytes);
 
   // One run per output folder: each checks its own folder's names.
+  // They share the first one's keys: one derivation for the whole run.
   std::map<std::string, std::unique_ptr<TBatchRun>> runs;
+  const TBatchRun* first = nullptr;
   const auto runFor = [&](const std::string& destination) -> TBatchRun& {
     auto& run = runs[destination];
     if (!run) {
       run = std::make_unique<TBatchRun>(encrypt, options.mode, destination, code);
       run->SetReplaceExisting(options.overwrite);
       run->SetSealing(options.seal);
+      if (first) run->ShareKeysWith(*first);
+      if (!first) first = run.get();
     }
     return *run;
   };

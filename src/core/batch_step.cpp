@@ -125,7 +125,6 @@ TBatchOutcome TBatchRun::Step(const std::string& source) {
 void TBatchRun::SetSealing(bool seal, TSealParameters parameters) {
   seal_ = seal;
   sealParameters_ = parameters;
-  sealers_.clear();
 }
 
 std::string TBatchRun::Code(const TBatchHooks& hooks) const {
@@ -148,7 +147,7 @@ void TBatchRun::SealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
     CheckTarget(outcome.outputName);
   }
   const std::string passphrase = Code(hooks);
-  auto& sealer = sealers_[passphrase];
+  auto& sealer = keys_->sealers[{passphrase, sealParameters_}];
   if (!sealer) sealer = std::make_unique<TSealer>(passphrase, sealParameters_);
   if (mode_ == TBatchMode::TestOnly) {
     sealer->Test(outcome.source);
@@ -161,7 +160,7 @@ void TBatchRun::SealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
 
 void TBatchRun::UnsealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
   const std::string passphrase = Code(hooks);
-  TUnsealer& unsealer = unsealers_.try_emplace(passphrase, passphrase).first->second;
+  TUnsealer& unsealer = keys_->unsealers.try_emplace(passphrase, passphrase).first->second;
   if (mode_ == TBatchMode::TestOnly) {
     unsealer.Verify(outcome.source);
     return;

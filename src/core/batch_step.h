@@ -74,6 +74,10 @@ class TBatchRun {
   // For encrypt runs; the parameters are the Argon2id cost of the key.
   void SetSealing(bool seal, TSealParameters parameters = kSealParameters);
   bool Sealing() const { return seal_; }
+  // Uses the other run's keys from now on, so that runs into several folders
+  // make one run: one salt and one derivation for sealing, one key cache
+  // for unsealing.
+  void ShareKeysWith(const TBatchRun& other) { keys_ = other.keys_; }
 
   std::string OutputNameOf(const std::string& source) const;
   // The distinct output names of these sources already in the destination.
@@ -104,8 +108,11 @@ class TBatchRun {
   std::map<std::string, std::string> written_;  // output name: its source
   bool seal_ = false;
   TSealParameters sealParameters_ = kSealParameters;
-  std::map<std::string, std::unique_ptr<TSealer>> sealers_;  // by passphrase
-  std::map<std::string, TUnsealer> unsealers_;               // by passphrase
+  struct TRunKeys {
+    std::map<std::pair<std::string, TSealParameters>, std::unique_ptr<TSealer>> sealers;
+    std::map<std::string, TUnsealer> unsealers;  // by passphrase
+  };
+  std::shared_ptr<TRunKeys> keys_ = std::make_shared<TRunKeys>();
 };
 
 // Raises EConvertError "'%s' is not a valid integer value" for a code the

@@ -674,18 +674,20 @@ class CheapSealKeys {
  public:
   CheapSealKeys() {
     previous_ =
-        SetKeyDerivation([](const std::string& passphrase, const TSalt& salt, TSealParameters) {
+        SetKeyDerivation([this](const std::string& passphrase, const TSalt& salt, TSealParameters) {
+          ++derivations;
           return DeriveSealKey(passphrase, salt, {1, 8});
         });
   }
   ~CheapSealKeys() { SetKeyDerivation(previous_); }
+  int derivations = 0;
 
  private:
   TKeyDerivation previous_;
 };
 
 TEST_F(Cli, SealedTreesComeBackFileForFile) {
-  const CheapSealKeys keys;
+  CheapSealKeys keys;
   const std::string tree = Path("tree");
   fs::create_directories(tree + "/raw");
   fs::copy_file(Path("a.bmp"), tree + "/a.bmp");
@@ -698,6 +700,7 @@ TEST_F(Cli, SealedTreesComeBackFileForFile) {
   ASSERT_EQ(Run({"encrypt", "--seal", "-r", "--dest", Path("out"), tree}, console), 0) << err_;
   EXPECT_EQ(Listing(Path("out")), (std::vector<std::string>{"Ecr_a.bmp", "Ecr_notes.bmp", "raw"}));
   EXPECT_EQ(Listing(Path("out/raw")), std::vector<std::string>{"Ecr_IMG_1.bmp"});
+  EXPECT_EQ(keys.derivations, 1);  // one run, though two folders
 
   // info needs no passphrase.
   ASSERT_EQ(Run({"info", Path("out/Ecr_notes.bmp")}), 0) << err_;
@@ -710,6 +713,7 @@ TEST_F(Cli, SealedTreesComeBackFileForFile) {
   ASSERT_EQ(
       Run({"decrypt", "-r", "--mode", "delete", "--dest", Path("back"), Path("out")}, console), 0)
       << err_;
+  EXPECT_EQ(keys.derivations, 2);  // and one to unseal
   EXPECT_EQ(out_,
             " Image saved as:  a.bmp\n Image saved as:  notes\n Image saved as:  IMG_1.CR2\n");
   for (const char* name : {"a.bmp", "notes", "raw/IMG_1.CR2"}) {
