@@ -4,6 +4,7 @@
 // bench/seal_vs_cp.sh.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -34,6 +35,25 @@ const std::vector<uint8_t>& Content() {
   return content;
 }
 
+// Reads the content in place and throws the output away: what is timed is the
+// sealing, not a growing buffer.
+class TContentStream : public quorvex::TStream {
+ public:
+  int64_t Size() const override { return static_cast<int64_t>(kBytes); }
+  int64_t Position() const override { return position_; }
+  int64_t Seek(int64_t position) override { return position_ = position; }
+  size_t Read(void* buffer, size_t count) override {
+    count = std::min(count, kBytes - static_cast<size_t>(position_));
+    std::memcpy(buffer, Content().data() + position_, count);
+    position_ += static_cast<int64_t>(count);
+    return count;
+  }
+  size_t Write(const void*, size_t count) override { return count; }
+
+ private:
+  int64_t position_ = 0;
+};
+
 void BM_SealStream(benchmark::State& state) {
   // The key is derived once, before timing starts.
   quorvex::TSealer sealer("a long passphrase", TSealParameters{1, 8});
@@ -43,10 +63,9 @@ void BM_SealStream(benchmark::State& state) {
     sealer.SealTo(warm, {"w", 1, 0, 0644}, out);
   }
   for (auto _ : state) {
-    quorvex::TMemoryStream content(Content());
-    quorvex::TMemoryStream out;
+    TContentStream content;
+    TContentStream out;
     sealer.SealTo(content, {"content.bin", kBytes, 0, 0644}, out);
-    benchmark::DoNotOptimize(out.Bytes().data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
 }
