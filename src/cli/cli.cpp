@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -11,6 +13,7 @@
 #include "cli/cli_output.h"
 #include "cli/picture_tree.h"
 #include "core/batch_step.h"
+#include "core/sealed_file.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
 #include "picture/picture_loader.h"
@@ -53,8 +56,8 @@ constexpr const char* kProgramHelp =
     "commands:\n"
     "  info     the reader, pixel layout, size and palette of each file\n"
     "  decode   a file as the program loads it, written as BMP\n"
-    "  encrypt  scramble pictures into Ecr_NAME.bmp\n"
-    "  decrypt  restore scrambled pictures\n"
+    "  encrypt  scramble pictures into Ecr_NAME.bmp (--seal: encrypt whole files)\n"
+    "  decrypt  restore scrambled pictures and unseal sealed files\n"
     "\n"
     "Give --help after a command for its options.\n";
 
@@ -62,7 +65,8 @@ constexpr const char* kInfoHelp =
     "usage: quorvex-cli info FILE...\n"
     "\n"
     "Prints, for each file, the class that reads it, the pixel layout, the width\n"
-    "and height and the number of palette entries.\n";
+    "and height and the number of palette entries. For a sealed file it says so\n"
+    "and prints its key parameters; no passphrase is needed.\n";
 
 constexpr const char* kDecodeHelp =
     "usage: quorvex-cli decode FILE OUT.bmp\n"
@@ -81,6 +85,10 @@ constexpr const char* kRunOptions =
     "                       safely on disk\n"
     "  --dest DIR           the folder for the outputs (default: the current one)\n"
     "  --overwrite          replace files already in the destination\n"
+    "  --seal               (encrypt) seal whole files instead: any regular file is\n"
+    "                       encrypted with a passphrase of at least 8 characters\n"
+    "                       and restored exactly, name, time and permissions\n"
+    "                       included; a forgotten passphrase cannot be recovered\n"
     "  -r, --recursive      walk the folders given and take every file the program\n"
     "                       reads, skipping hidden entries and symbolic links;\n"
     "                       outputs mirror the folders below DIR\n"
@@ -94,7 +102,9 @@ constexpr const char* kRunOptions =
     "The code is a 32-bit integer (decimal, or hexadecimal after $). It is taken\n"
     "from --code or --code-file, else from the environment variable QUORVEX_CODE,\n"
     "else asked for without echo when standard input is a terminal (twice when\n"
-    "encrypting); with none of these it is 614052.\n"
+    "encrypting); with none of these it is 614052. With --seal it is the\n"
+    "passphrase, from the same sources; decrypt unseals every sealed file it is\n"
+    "given with the code as passphrase, and decrypts every other file as before.\n"
     "\n"
     "A progress line is shown on standard error when it is a terminal.\n";
 
@@ -115,6 +125,7 @@ struct RunOptions {
   bool recursive = false;
   bool quiet = false;
   bool json = false;
+  bool seal = false;
   std::vector<std::string> inputs;
 };
 
@@ -137,6 +148,11 @@ std::string LoadWorkingBitmap(const std::string& path, TBitmap& working) {
 
 std::string FileName(const std::string& path) {
   return fs::path(path).filename().string();
+}
+
+std::string ToLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 // The log's error line, for one failed file.
@@ -181,8 +197,21 @@ bool AsksForHelp(const std::vector<std::string>& args) {
   return false;
 }
 
+std::string SealedInfo(const std::string& file, const TSealHeader& header) {
+  return file + ": sealed file, version " + std::to_string(header.version) +
+         ", Argon2id v1.3 + XChaCha20-Poly1305, opslimit " +
+         std::to_string(header.parameters.opslimit) + ", memlimit " +
+         std::to_string(header.parameters.memlimitKiB) + " KiB, " +
+         std::to_string(header.ciphertextLength) + " bytes sealed, BMP " +
+         std::to_string(header.width) + "x" + std::to_string(header.height);
+}
+
 int Info(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
   return ForEachFile(files, err, [&](const std::string& file) {
+    if (IsSealedFile(file)) {
+      out << SealedInfo(file, ReadSealHeader(file)) << "\n";
+      return;
+    }
     TBitmap working;
     const std::string reader = LoadWorkingBitmap(file, working);
     const auto palette = working.QueryPalette();
@@ -231,6 +260,8 @@ std::optional<std::string> ParseRunOptions(const std::vector<std::string>& args,
       options.quiet = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--seal") {
+      options.seal = true;
     } else if (arg == "--") {
       options.inputs.insert(options.inputs.end(), args.begin() + static_cast<ptrdiff_t>(i) + 1,
                             args.end());
@@ -269,11 +300,12 @@ std::optional<std::string> ObtainCode(bool encrypt, const RunOptions& options,
     code = kDefaultCode;
     return std::nullopt;
   }
-  const auto first = console.readHidden("Code: ");
-  if (!first) return "no code was entered";
+  const std::string word = options.seal ? "Passphrase" : "Code";
+  const auto first = console.readHidden(word + ": ");
+  if (!first) return "no " + ToLower(word) + " was entered";
   if (encrypt) {
-    const auto second = console.readHidden("Code again: ");
-    if (!second || *second != *first) return "the two codes differ";
+    const auto second = console.readHidden(word + " again: ");
+    if (!second || *second != *first) return "the two " + ToLower(word) + "s differ";
   }
   code = *first;
   return std::nullopt;
@@ -293,7 +325,7 @@ std::vector<WorkItem> CollectWork(const RunOptions& options) {
           {input, options.dest, "", FileName(input) + " is a folder (give -r to walk it)"});
       continue;
     }
-    const TPictureTree tree = WalkPictureTree(input);
+    const TPictureTree tree = WalkPictureTree(input, options.seal);
     for (const auto& file : tree.files) {
       const std::string destination =
           file.relativeFolder.empty() ? options.dest : options.dest + "/" + file.relativeFolder;
@@ -334,9 +366,8 @@ void PrintJson(std::ostream& out, const TBatchOutcome& outcome, const std::strin
       << ",\"message\":" << JsonString(outcome.error) << "}\n";
 }
 
-int Run(bool encrypt, const RunOptions& options, const std::string& code, std::ostream& out,
-        std::ostream& err, const TCliConsole& console) {
-  const std::vector<WorkItem> work = CollectWork(options);
+int Run(bool encrypt, const RunOptions& options, const std::vector<WorkItem>& work,
+        const std::string& code, std::ostream& out, std::ostream& err, const TCliConsole& console) {
   const bool showProgress = console.errorIsTerminal && !options.quiet;
   uint64_t totalBytes = 0;
   if (showProgress) {
@@ -346,12 +377,17 @@ int Run(bool encrypt, const RunOptions& options, const std::string& code, std::o
   if (showProgress) progress.emplace(err, work.size(), totalBytes);
 
   // One run per output folder: each checks its own folder's names.
+  // They share the first one's keys: one derivation for the whole run.
   std::map<std::string, std::unique_ptr<TBatchRun>> runs;
+  const TBatchRun* first = nullptr;
   const auto runFor = [&](const std::string& destination) -> TBatchRun& {
     auto& run = runs[destination];
     if (!run) {
       run = std::make_unique<TBatchRun>(encrypt, options.mode, destination, code);
       run->SetReplaceExisting(options.overwrite);
+      run->SetSealing(options.seal);
+      if (first) run->ShareKeysWith(*first);
+      if (!first) first = run.get();
     }
     return *run;
   };
@@ -405,16 +441,24 @@ int EncryptOrDecrypt(const std::string& command, const std::vector<std::string>&
   if (const auto problem = ParseRunOptions(args, options)) return Usage(err, *problem);
   if (options.inputs.empty()) return Usage(err, command + " needs at least one file");
   const bool encrypt = command == "encrypt";
+  if (options.seal && !encrypt) return Usage(err, "--seal is an encrypt option");
   std::string code;
   if (const auto problem = ObtainCode(encrypt, options, console, code)) return Fatal(err, *problem);
+  const std::vector<WorkItem> work = CollectWork(options);
   // Checked before any file is touched: the transforms would take their
   // fallback seed instead, and the files could not be restored by this code.
+  // A passphrase that only unseals needs not be a number.
+  const bool scrambles =
+      !options.seal && (encrypt || std::any_of(work.begin(), work.end(), [](const WorkItem& item) {
+                          return !item.error.empty() || !IsSealedFile(item.source);
+                        }));
   try {
-    CheckCode(code);
-  } catch (const EConvertError& error) {
+    if (options.seal) CheckSealPassphrase(code);
+    if (scrambles) CheckCode(code);
+  } catch (const Exception& error) {
     return Fatal(err, error.what());
   }
-  return Run(encrypt, options, code, out, err, console);
+  return Run(encrypt, options, work, code, out, err, console);
 }
 
 }  // namespace

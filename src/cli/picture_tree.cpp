@@ -29,7 +29,7 @@ bool IsHidden(const fs::path& path) {
   return !name.empty() && name[0] == '.';
 }
 
-void Walk(const fs::path& folder, const std::string& relative, TPictureTree& tree) {
+void Walk(const fs::path& folder, const std::string& relative, bool allFiles, TPictureTree& tree) {
   std::error_code error;
   fs::directory_iterator it(folder, error);
   if (error) {
@@ -50,13 +50,13 @@ void Walk(const fs::path& folder, const std::string& relative, TPictureTree& tre
     if (IsHidden(entry.path()) || entry.is_symlink(error)) continue;
     if (entry.is_directory(error)) {
       folders.push_back(entry);
-    } else if (entry.is_regular_file(error) && IsPictureFile(entry.path().string())) {
+    } else if (entry.is_regular_file(error) && (allFiles || IsPictureFile(entry.path().string()))) {
       tree.files.push_back({entry.path().string(), relative});
     }
   }
   for (const auto& entry : folders) {
     const std::string name = entry.path().filename().string();
-    Walk(entry.path(), relative.empty() ? name : relative + "/" + name, tree);
+    Walk(entry.path(), relative.empty() ? name : relative + "/" + name, allFiles, tree);
   }
 }
 
@@ -71,9 +71,9 @@ bool IsPictureFile(const std::string& path) {
   return HasRegisteredExtension(path);
 }
 
-TPictureTree WalkPictureTree(const std::string& root) {
+TPictureTree WalkPictureTree(const std::string& root, bool allFiles) {
   TPictureTree tree;
-  Walk(fs::path(root), "", tree);
+  Walk(fs::path(root), "", allFiles, tree);
   return tree;
 }
 

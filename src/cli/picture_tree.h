@@ -24,9 +24,10 @@ struct TPictureTree {
   std::vector<TTreeError> errors;
 };
 
-// The picture files below root. Hidden entries (dot names) and symbolic
-// links are skipped: a link can lead out of the tree or back into it, and
-// anything it points to inside the tree is walked anyway.
-TPictureTree WalkPictureTree(const std::string& root);
+// The picture files below root (every regular file when allFiles is set,
+// for sealing). Hidden entries (dot names) and symbolic links are skipped: a
+// link can lead out of the tree or back into it, and anything it points to
+// inside the tree is walked anyway.
+TPictureTree WalkPictureTree(const std::string& root, bool allFiles = false);
 
 }  // namespace quorvex

@@ -56,6 +56,7 @@ std::vector<std::string> TBatchRun::ExistingOutputs(const std::vector<std::strin
   std::vector<std::string> existing;
   std::set<std::string> seen;
   for (const std::string& source : sources) {
+    if (!encrypt_ && IsSealedFile(source)) continue;
     const std::string name = OutputNameOf(source);
     if (seen.insert(name).second && Occupied(fs::path(destination_) / name)) {
       existing.push_back(name);
@@ -81,6 +82,14 @@ TBatchOutcome TBatchRun::Step(const std::string& source, TBatchPictures pictures
   TBatchOutcome outcome;
   outcome.source = source;
   try {
+    if (encrypt_ && seal_) {
+      SealStep(outcome, hooks);
+      return outcome;
+    }
+    if (!encrypt_ && IsSealedFile(source)) {
+      UnsealStep(outcome, hooks);
+      return outcome;
+    }
     // Refused targets fail before any work is done for them.
     if (mode_ != TBatchMode::TestOnly) {
       outcome.outputName = OutputNameOf(source);
@@ -88,7 +97,7 @@ TBatchOutcome TBatchRun::Step(const std::string& source, TBatchPictures pictures
     }
     LoadPicture(source, pictures.picture, pictures.working);
     if (hooks.loaded) hooks.loaded();
-    const std::string code = hooks.code ? hooks.code() : code_;
+    const std::string code = Code(hooks);
     CheckCode(code);
     static const TBitmap empty;
     const TBitmap& working = pictures.working ? *pictures.working : empty;
@@ -113,9 +122,60 @@ TBatchOutcome TBatchRun::Step(const std::string& source) {
   return Step(source, {picture, working, result});
 }
 
+void TBatchRun::SetSealing(bool seal, TSealParameters parameters) {
+  seal_ = seal;
+  sealParameters_ = parameters;
+}
+
+std::string TBatchRun::Code(const TBatchHooks& hooks) const {
+  return hooks.code ? hooks.code() : code_;
+}
+
+TExistingFile TBatchRun::Existing() const {
+  return replaceExisting_ ? TExistingFile::Replace : TExistingFile::Keep;
+}
+
 void TBatchRun::Store(const TBitmap& result, TBatchOutcome& outcome, const TBatchHooks& hooks) {
   const std::string target = (fs::path(destination_) / outcome.outputName).string();
-  writer_(result, target, replaceExisting_ ? TExistingFile::Replace : TExistingFile::Keep);
+  writer_(result, target, Existing());
+  Stored(outcome, hooks, target);
+}
+
+void TBatchRun::SealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
+  if (mode_ != TBatchMode::TestOnly) {
+    outcome.outputName = OutputNameOf(outcome.source);
+    CheckTarget(outcome.outputName);
+  }
+  const std::string passphrase = Code(hooks);
+  auto& sealer = keys_->sealers[{passphrase, sealParameters_}];
+  if (!sealer) sealer = std::make_unique<TSealer>(passphrase, sealParameters_);
+  if (mode_ == TBatchMode::TestOnly) {
+    sealer->Test(outcome.source);
+    return;
+  }
+  const std::string target = (fs::path(destination_) / outcome.outputName).string();
+  sealer->Seal(outcome.source, target, Existing());
+  Stored(outcome, hooks, target);
+}
+
+void TBatchRun::UnsealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
+  const std::string passphrase = Code(hooks);
+  TUnsealer& unsealer = keys_->unsealers.try_emplace(passphrase, passphrase).first->second;
+  if (mode_ == TBatchMode::TestOnly) {
+    unsealer.Verify(outcome.source);
+    return;
+  }
+  const std::string name =
+      unsealer.Unseal(outcome.source, destination_, DecryptedOutputName(FileName(outcome.source)),
+                      Existing(), [&](const std::string& stored) {
+                        outcome.outputName = stored;
+                        CheckTarget(stored);
+                      });
+  Stored(outcome, hooks, (fs::path(destination_) / name).string());
+}
+
+void TBatchRun::Stored(TBatchOutcome& outcome, const TBatchHooks& hooks,
+                       const std::string& target) {
   written_[outcome.outputName] = outcome.source;
   outcome.written = true;
   if (hooks.saved) hooks.saved(outcome.outputName);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/sealed_file.h"
 #include "picture/safe_file_writer.h"
 
 namespace quorvex {
@@ -51,6 +52,16 @@ struct TBatchHooks {
 // written earlier in the run, or a file that was there before unless
 // replacing is allowed; and in delete mode a source goes only once its
 // output is on disk.
+//
+// Sealing: an encrypt run set to seal takes any regular file whole, loads
+// nothing as a picture, and writes it sealed under the same output name;
+// the code is the passphrase (CheckSealPassphrase), and the run derives its
+// key once. A decrypt run unseals every sealed source by itself (see
+// IsSealedFile) into the name stored in it, restoring its modification time
+// and permission bits, and decrypts every other source as before; the run
+// keeps the keys it derived. Sealed steps leave the pictures empty and call
+// only the code and saved hooks; a sealed source's output name is known only
+// once it is opened, so outcome.outputName is set then.
 class TBatchRun {
  public:
   using TWriter = std::function<void(const TGraphic&, const std::string&, TExistingFile)>;
@@ -60,9 +71,17 @@ class TBatchRun {
   TBatchMode Mode() const { return mode_; }
   void SetReplaceExisting(bool replace) { replaceExisting_ = replace; }
   void SetWriter(TWriter writer) { writer_ = std::move(writer); }
+  // For encrypt runs; the parameters are the Argon2id cost of the key.
+  void SetSealing(bool seal, TSealParameters parameters = kSealParameters);
+  bool Sealing() const { return seal_; }
+  // Uses the other run's keys from now on, so that runs into several folders
+  // make one run: one salt and one derivation for sealing, one key cache
+  // for unsealing.
+  void ShareKeysWith(const TBatchRun& other) { keys_ = other.keys_; }
 
   std::string OutputNameOf(const std::string& source) const;
   // The distinct output names of these sources already in the destination.
+  // Sealed sources of a decrypt run are left out: their names are inside.
   std::vector<std::string> ExistingOutputs(const std::vector<std::string>& sources) const;
 
   TBatchOutcome Step(const std::string& source, TBatchPictures pictures,
@@ -73,6 +92,12 @@ class TBatchRun {
  private:
   void CheckTarget(const std::string& outputName) const;
   void Store(const TBitmap& result, TBatchOutcome& outcome, const TBatchHooks& hooks);
+  void SealStep(TBatchOutcome& outcome, const TBatchHooks& hooks);
+  void UnsealStep(TBatchOutcome& outcome, const TBatchHooks& hooks);
+  // What follows a durable write: the record, the hook and the deletion.
+  void Stored(TBatchOutcome& outcome, const TBatchHooks& hooks, const std::string& target);
+  std::string Code(const TBatchHooks& hooks) const;
+  TExistingFile Existing() const;
 
   bool encrypt_;
   TBatchMode mode_;
@@ -81,6 +106,13 @@ class TBatchRun {
   bool replaceExisting_ = false;
   TWriter writer_;
   std::map<std::string, std::string> written_;  // output name: its source
+  bool seal_ = false;
+  TSealParameters sealParameters_ = kSealParameters;
+  struct TRunKeys {
+    std::map<std::pair<std::string, TSealParameters>, std::unique_ptr<TSealer>> sealers;
+    std::map<std::string, TUnsealer> unsealers;  // by passphrase
+  };
+  std::shared_ptr<TRunKeys> keys_ = std::make_shared<TRunKeys>();
 };
 
 // Raises EConvertError "'%s' is not a valid integer value" for a code the

@@ -185,10 +185,22 @@ class TPendingFile {
   std::string temporary_;
 };
 
+// Set bits beyond rwx are never restored: a restored file must not gain
+// privileges its new owner did not give it.
+void ApplyAttributes(int fd, const TFileAttributes& attributes, const std::string& path) {
+  if (attributes.permissions && ::fchmod(fd, *attributes.permissions & 0777) != 0) {
+    CannotCreate(path);
+  }
+  if (attributes.modified) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*attributes.modified), 0}};
+    if (::futimens(fd, times) != 0) CannotCreate(path);
+  }
+}
+
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
-                         TExistingFile existing) {
+                         TExistingFile existing, const TFileAttributes& attributes) {
   const std::filesystem::path target(path);
   const std::string name = target.filename().string();
   const std::string folderPath = target.has_parent_path() ? target.parent_path().string() : ".";
@@ -201,6 +213,7 @@ void WriteFileAtomically(const std::string& path, const std::function<void(TStre
     TDescriptorStream stream(file.Fd());
     write(stream);
   }
+  ApplyAttributes(file.Fd(), attributes, path);
   if (!Synced(file.Fd())) throw EWriteError(kStreamWriteError);
   file.Publish(name, existing, path);
   // The new name is durable only once the folder is.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "picture/exceptions.h"
@@ -28,8 +30,16 @@ class EFileExists : public EFCreateError {
 void SaveFileAtomically(const TGraphic& graphic, const std::string& path,
                         TExistingFile existing = TExistingFile::Replace);
 
+// What a restored file takes over from its original; set before the file
+// is flushed, so that they are as durable as its content.
+struct TFileAttributes {
+  std::optional<uint32_t> permissions;  // the rwx bits for owner, group and others
+  std::optional<int64_t> modified;      // seconds since the epoch
+};
+
 // The same for any content: `write` fills the new file's stream.
 void WriteFileAtomically(const std::string& path, const std::function<void(TStream&)>& write,
-                         TExistingFile existing = TExistingFile::Replace);
+                         TExistingFile existing = TExistingFile::Replace,
+                         const TFileAttributes& attributes = {});
 
 }  // namespace quorvex

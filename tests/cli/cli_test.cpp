@@ -17,6 +17,7 @@
 #include <regex>
 #include <sstream>
 
+#include "core/sealed_file.h"
 #include "picture/bitmap.h"
 #include "picture/picture_loader.h"
 #include "support/test_support.h"
@@ -678,6 +679,117 @@ TEST_F(Cli, JsonGivesOneObjectPerFile) {
       ParseJsonObject(out_.substr(0, out_.size() - 1)),
       (std::map<std::string, std::string>{
           {"source", Path("b.bmp")}, {"output", ""}, {"outcome", "tested"}, {"message", ""}}));
+}
+
+// Cheap real derivations for the in-process runs: the key still depends on
+// passphrase and salt.
+class CheapSealKeys {
+ public:
+  CheapSealKeys() {
+    previous_ =
+        SetKeyDerivation([this](const std::string& passphrase, const TSalt& salt, TSealParameters) {
+          ++derivations;
+          return DeriveSealKey(passphrase, salt, {1, 8});
+        });
+  }
+  ~CheapSealKeys() { SetKeyDerivation(previous_); }
+  int derivations = 0;
+
+ private:
+  TKeyDerivation previous_;
+};
+
+TEST_F(Cli, SealedTreesComeBackFileForFile) {
+  CheapSealKeys keys;
+  const std::string tree = Path("tree");
+  fs::create_directories(tree + "/raw");
+  fs::copy_file(Path("a.bmp"), tree + "/a.bmp");
+  test::WriteFileBytes(tree + "/raw/IMG_1.CR2", {0, 1, 2, 3, 4});
+  test::WriteFileBytes(tree + "/notes", {'n'});
+  const TCliConsole console = ConsoleWithEnvironment({{"QUORVEX_CODE", "a long passphrase"}});
+  for (const char* folder : {"out", "back", "again"}) fs::create_directory(Path(folder));
+
+  // Every regular file is sealed, pictures or not.
+  ASSERT_EQ(Run({"encrypt", "--seal", "-r", "--dest", Path("out"), tree}, console), 0) << err_;
+  EXPECT_EQ(Listing(Path("out")), (std::vector<std::string>{"Ecr_a.bmp", "Ecr_notes.bmp", "raw"}));
+  EXPECT_EQ(Listing(Path("out/raw")), std::vector<std::string>{"Ecr_IMG_1.bmp"});
+  EXPECT_EQ(keys.derivations, 1);  // one run, though two folders
+
+  // info needs no passphrase.
+  ASSERT_EQ(Run({"info", Path("out/Ecr_notes.bmp")}), 0) << err_;
+  EXPECT_NE(out_.find(": sealed file, version 1, Argon2id v1.3 + XChaCha20-Poly1305, opslimit 3, "
+                      "memlimit 262144 KiB, "),
+            std::string::npos)
+      << out_;
+
+  // The passphrase needs not be a number when only sealed files are given.
+  ASSERT_EQ(
+      Run({"decrypt", "-r", "--mode", "delete", "--dest", Path("back"), Path("out")}, console), 0)
+      << err_;
+  EXPECT_EQ(keys.derivations, 2);  // and one to unseal
+  EXPECT_EQ(out_,
+            " Image saved as:  a.bmp\n Image saved as:  notes\n Image saved as:  IMG_1.CR2\n");
+  for (const char* name : {"a.bmp", "notes", "raw/IMG_1.CR2"}) {
+    EXPECT_EQ(test::ReadFileBytes(Path("back/") + name), test::ReadFileBytes(tree + "/" + name))
+        << name;
+  }
+  EXPECT_TRUE(Listing(Path("out/raw")).empty());
+
+  // A wrong passphrase fails each file with the one message.
+  ASSERT_EQ(Run({"encrypt", "--seal", "--dest", Path("out"), tree + "/notes"}, console), 0);
+  EXPECT_EQ(Run({"decrypt", "--code", "another passphrase", "--dest", Path("again"),
+                 Path("out/Ecr_notes.bmp")}),
+            1);
+  EXPECT_EQ(err_,
+            " ERROR (The code does not open this sealed file, or the file is damaged.) while "
+            "processing Ecr_notes.bmp\n");
+  EXPECT_TRUE(Listing(Path("again")).empty());
+}
+
+TEST_F(Cli, SealingRefusesWeakPassphrasesAndStrayOptionsBeforeAnyFile) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"encrypt", "--seal", "--code", "1234567", Path("a.bmp")},
+       2,
+       "quorvex-cli: A passphrase for sealing needs at least 8 characters\n"},
+      {{"encrypt", "--seal", Path("a.bmp")},  // no source at all: the default code
+       2,
+       "quorvex-cli: The default code cannot seal files; choose a passphrase of your own\n"},
+      {{"decrypt", "--seal", "--code", "12345678", Path("a.bmp")}, 2, "quorvex-cli: --seal is an "},
+      // A scrambled picture among the sources needs a number.
+      {{"decrypt", "--code", "not a number", Path("a.bmp")},
+       2,
+       "quorvex-cli: 'not a number' is not a valid integer value\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, {"--mode", "delete", "--dest", Path("out")});
+    EXPECT_EQ(Run(args, ConsoleWithEnvironment({})), c.status) << c.message;
+    EXPECT_EQ(err_.substr(0, c.message.size()), c.message);
+    EXPECT_FALSE(fs::exists(Path("out/Ecr_a.bmp")));
+    EXPECT_TRUE(fs::exists(Path("a.bmp")));
+  }
+}
+
+TEST_F(Cli, OnATerminalTheSealingPassphraseIsAskedForTwice) {
+  fs::create_directory(Path("out"));
+  const TerminalRun differ =
+      RunOnTerminal({"encrypt", "--seal", "--dest", Path("out"), Path("a.bmp")},
+                    {{"Passphrase: ", "a long passphrase"}, {"Passphrase again: ", "a long one"}});
+  EXPECT_EQ(differ.status, 2);
+  EXPECT_NE(differ.transcript.find("quorvex-cli: the two passphrases differ"), std::string::npos)
+      << differ.transcript;
+  EXPECT_TRUE(Listing(Path("out")).empty());
+
+  const TerminalRun twice = RunOnTerminal(
+      {"encrypt", "--seal", "--dest", Path("out"), Path("a.bmp")},
+      {{"Passphrase: ", "a long passphrase"}, {"Passphrase again: ", "a long passphrase"}});
+  EXPECT_EQ(twice.status, 0) << twice.transcript;
+  EXPECT_EQ(twice.transcript.find("a long passphrase"), std::string::npos);
+  EXPECT_TRUE(IsSealedFile(Path("out/Ecr_a.bmp")));
 }
 
 }  // namespace
