@@ -1385,7 +1385,7 @@ Bytes EmfOf(const Bytes& records) {
   Put32(out, 0x10000);
   Put32(out, static_cast<uint32_t>(108 + records.size()));
   Put32(out, 8);
-  Put16(out, 1);
+  Put16(out, 3);  // object handles: 0 and two more
   Put16(out, 0);
   Put32(out, 0);
   Put32(out, 0);
@@ -1423,6 +1423,85 @@ TEST(MetafileBounds, CurvesFarOffAStretchedPictureAreCharged) {
     ADD_FAILURE() << "drawn";
   } catch (const EInvalidGraphic& error) {
     EXPECT_EQ(error.Message(), "Metafile is not valid");
+  }
+}
+
+TEST(MetafileBounds, TallShapesAndLongOutlinesAreCharged) {
+  // The rasterizer walks a shape's whole outline once for every few rows
+  // it covers, and for every few hundred cells of outline: an outlined
+  // ellipse over the 1000-unit frame stretched a few hundred thousand rows
+  // tall, a curve reaching millions of rows off the picture, or a polygon
+  // of long outline costs billions of steps however few pixels it inks.
+  Bytes ellipse;
+  auto record = [](Bytes& records, uint32_t type, std::initializer_list<int32_t> values) {
+    Put32(records, type);
+    Put32(records, static_cast<uint32_t>(8 + 4 * values.size()));
+    for (int32_t v : values) Put32(records, static_cast<uint32_t>(v));
+  };
+  record(ellipse, 39, {1, 0, 0x0000FF, 0});  // CREATEBRUSHINDIRECT: solid red
+  record(ellipse, 37, {1});                  // SELECTOBJECT
+  record(ellipse, 38, {2, 0, 13, 0, 0});     // CREATEPEN: solid black, 13 units wide
+  record(ellipse, 37, {2});                  // SELECTOBJECT
+  record(ellipse, 42, {8, 8, 991, 991});     // ELLIPSE
+  record(ellipse, 14, {0, 16, 20});          // EOF
+  Bytes curve;
+  record(curve, 39, {1, 0, 0x0000FF, 0});
+  record(curve, 37, {1});
+  record(curve, 59, {});          // BEGINPATH
+  record(curve, 27, {990, 500});  // MOVETOEX
+  record(curve, 5,
+         {0, 0, 0, 0, 6, 990, 800, 30000000, 900, 500, 990, 500, -30000000, 10, 800, 990,
+          500});                        // POLYBEZIERTO
+  record(curve, 61, {});                // CLOSEFIGURE
+  record(curve, 60, {});                // ENDPATH
+  record(curve, 63, {0, 0, 999, 999});  // STROKEANDFILLPATH
+  record(curve, 14, {0, 16, 20});
+  // One polygon zigzagging a thousand times over a hundred rows: 16 KB, and
+  // an outline of 200,000 pixels crowded into them.
+  Bytes zigzag;
+  record(zigzag, 39, {1, 0, 0x0000FF, 0});
+  record(zigzag, 37, {1});
+  record(zigzag, 37, {static_cast<int32_t>(0x80000008)});  // the stock null pen
+  {
+    std::vector<int16_t> points = {0, 0};
+    for (int16_t i = 0; i < 999; ++i) points.insert(points.end(), {i, 99, int16_t(i + 1), 0});
+    Put32(zigzag, 86);  // POLYGON16
+    Put32(zigzag, static_cast<uint32_t>(28 + 2 * points.size()));
+    for (int32_t v : {0, 0, 999, 999}) Put32(zigzag, static_cast<uint32_t>(v));
+    Put32(zigzag, static_cast<uint32_t>(points.size() / 2));
+    for (int16_t v : points) Put16(zigzag, static_cast<uint16_t>(v));
+  }
+  record(zigzag, 14, {0, 16, 20});
+  const struct {
+    const char* name;
+    const Bytes& records;
+    int32_t width, height;
+    bool drawn;
+  } cases[] = {
+      {"outlined ellipse, 1 x 342920", ellipse, 1, 342920, false},
+      {"outlined ellipse, 10 x 342920", ellipse, 10, 342920, false},
+      {"curve far off, 130 x 26345", curve, 130, 26345, false},
+      {"zigzag polygon, 1000 x 1000", zigzag, 1000, 1000, false},
+      // A long strip is still a picture.
+      {"outlined ellipse, 200 x 4000", ellipse, 200, 4000, true},
+      {"outlined ellipse, 4000 x 4000", ellipse, 4000, 4000, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMetafile metafile;
+    LoadBytes(metafile, EmfOf(c.records));
+    metafile.SetImageWidth(c.width);
+    metafile.SetImageHeight(c.height);
+    if (c.drawn) {
+      EXPECT_GT(InkedPixels(*DrawnOnWhite(metafile)), c.width * c.height / 2);
+      continue;
+    }
+    try {
+      DrawnOnWhite(metafile);
+      ADD_FAILURE() << "drawn";
+    } catch (const EInvalidGraphic& error) {
+      EXPECT_EQ(error.Message(), "Metafile is not valid");
+    }
   }
 }
 

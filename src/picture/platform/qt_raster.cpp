@@ -146,6 +146,13 @@ bool NamesOnlyFragments(QStringView value) {
 
 // ---- painting within a budget -------------------------------------------------
 
+// Rows a shape's outline is walked once for: the rasterizer's bands are a
+// few dozen rows, and fewer where rows hold many cells.
+constexpr double kRowsPerBand = 16;
+// Cells of outline a band holds before the rasterizer splits it: a long
+// outline is walked once for every such share of it.
+constexpr double kCellsPerBand = 512;
+
 // Passes every drawing on to a painter over the real image, once it has
 // been charged to the budget; when the budget runs out the rest of the
 // picture is skipped.
@@ -291,18 +298,30 @@ class BudgetEngine final : public QPaintEngine {
   // Charges what the shape can cover: its box on the reach when filled,
   // its outline's length times the pen's width when stroked; and the
   // whole outline on the device, off the reach too, which the stroker and
-  // the rasterizer walk all the same.
+  // the rasterizer walk all the same. The rasterizer works down the reach
+  // in bands and walks the whole outline again for each, so a shape over
+  // many rows costs those rows times its outline, however thin the picture,
+  // and a long outline costs about its length squared.
   bool Afford(const QRectF& bounds, double outline, bool fillable) {
     const bool filled = fillable && brush_.style() != Qt::NoBrush;
     const bool stroked = pen_.style() != Qt::NoPen;
-    const double pen =
-        stroked ? std::max(1.0, pen_.isCosmetic() ? pen_.widthF() : pen_.widthF() * Scale()) : 0.0;
+    const double width = pen_.isCosmetic() ? pen_.widthF() : pen_.widthF() * Scale();
+    const double pen = stroked ? std::max(1.0, width) : 0.0;
     const QRectF box = transform_.mapRect(bounds).adjusted(-pen, -pen, pen, pen) & QRectF(reach_);
     const double area = box.isEmpty() ? 0 : box.width() * box.height();
     const double length = outline * Scale();
     double cost = 1 + length;
     if (filled) cost += area;
     if (stroked) cost += std::min(area, length * pen);
+    // Hairlines are traced pixel by pixel; a wider stroke is rasterized as
+    // an outline on both sides of the line.
+    const int passes = (filled ? 1 : 0) + (stroked && width > 1 ? 2 : 0);
+    if (!box.isEmpty()) {
+      // Only cells on the reach are kept, and split the bands.
+      const double walked = length + pen;
+      const double kept = std::min(walked, area);
+      cost += walked * (box.height() / kRowsPerBand + kept / kCellsPerBand) * passes;
+    }
     return Charge(cost);
   }
   bool AffordArea(const QRectF& bounds) {
