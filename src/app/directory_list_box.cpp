@@ -1,12 +1,14 @@
 #include "app/directory_list_box.h"
 
-#include <QDir>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "app/current_directory.h"
@@ -39,6 +41,20 @@ class TIndentDelegate : public QStyledItemDelegate {
   }
 };
 
+// Every subfolder of `folder` by its bytes, links followed.
+std::vector<std::string> SubfolderNames(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code statError;
+    if (fs::is_directory(fs::status(it->path(), statError)) && !statError) {
+      names.push_back(it->path().filename().native());
+    }
+  }
+  return names;
+}
+
 }  // namespace
 
 TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
@@ -66,7 +82,7 @@ void TDirectoryListBox::SetDrive(const std::string& drive) {
 
 std::string TDirectoryListBox::EntryPath(int index) const {
   const QListWidgetItem* entry = item(index);
-  return entry ? entry->data(kPathRole).toString().toStdString() : std::string();
+  return entry ? EncodeFileName(entry->data(kPathRole).toString()) : std::string();
 }
 
 int TDirectoryListBox::EntryIndent(int index) const {
@@ -100,18 +116,17 @@ void TDirectoryListBox::Rebuild() {
   }
   for (size_t i = 0; i < levels.size(); ++i) {
     const bool current = i + 1 == levels.size();
-    const QString text = i == 0
-                             ? QString::fromStdString(drive)
-                             : QString::fromStdString(levels[i].substr(levels[i].rfind('/') + 1));
+    const QString text =
+        i == 0 ? DecodeFileName(drive) : DecodeFileName(levels[i].substr(levels[i].rfind('/') + 1));
     auto* entry = new QListWidgetItem(GlyphIcon(current ? Glyph::FolderCurrent : Glyph::FolderOpen),
                                       text, this);
-    entry->setData(kPathRole, QString::fromStdString(levels[i]));
+    entry->setData(kPathRole, DecodeFileName(levels[i]));
     entry->setData(kIndentRole, 4 * static_cast<int>(i) + 2);
   }
-  // The subfolders, without regard to case; "." and ".." left out.
-  QStringList names =
-      QDir(QString::fromStdString(directory_))
-          .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::NoSort);
+  // The subfolders, hidden ones too, without regard to case; "." and ".."
+  // left out. Names are read as bytes so that any name can be chosen.
+  QStringList names;
+  for (const std::string& name : SubfolderNames(directory_)) names.push_back(DecodeFileName(name));
   std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
     const int folded = QString::compare(a, b, Qt::CaseInsensitive);
     return folded != 0 ? folded < 0 : a < b;
@@ -120,7 +135,7 @@ void TDirectoryListBox::Rebuild() {
   const int separators = std::max(1, static_cast<int>(levels.size()) - 1);
   for (const QString& name : names) {
     auto* entry = new QListWidgetItem(GlyphIcon(Glyph::FolderClosed), name, this);
-    entry->setData(kPathRole, QString::fromStdString(JoinPath(directory_, name.toStdString())));
+    entry->setData(kPathRole, DecodeFileName(JoinPath(directory_, EncodeFileName(name))));
     entry->setData(kIndentRole, 4 * separators + 6);
   }
   setCurrentRow(static_cast<int>(levels.size()) - 1);

@@ -105,13 +105,13 @@ void TFormCrypt::Help1Click() {
 }
 
 void TFormCrypt::ImageOriginalDblClick() {
-  LaunchViewer(QString::fromStdString(DirectoryOutline1->Directory()) + "/" + ImageName->text());
+  LaunchViewer(DecodeFileName(DirectoryOutline1->Directory()) + "/" + ImageName->text());
 }
 
 void TFormCrypt::LaunchViewer(const QString& path) {
   const QString folder = ProgramFolder();
   // The bare name resolves against the process's current directory.
-  const std::string name = ImageName->text().toStdString();
+  const std::string name = EncodeFileName(ImageName->text());
   std::error_code error;
   if (name.empty() || !std::filesystem::exists(name, error)) return;
   services_.shell->StartProgram(folder + kViewerName, {path}, folder);

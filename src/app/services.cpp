@@ -1,5 +1,8 @@
 #include "app/services.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
@@ -7,15 +10,40 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QProcess>
 #include <QThread>
 #include <QUrl>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
+#include "app/current_directory.h"
 
 namespace quorvex {
 
 namespace {
+
+// QProcess hands arguments over in the locale's encoding, which loses file
+// names that are not UTF-8; these go out as the bytes they stand for. The
+// program runs as a grandchild, so nothing is left to reap.
+void StartDetached(const QString& program, const QStringList& arguments,
+                   const QString& workingDirectory) {
+  std::vector<std::string> words{EncodeFileName(program)};
+  for (const QString& argument : arguments) words.push_back(EncodeFileName(argument));
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string folder = EncodeFileName(workingDirectory);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::fork() == 0) {
+      if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(127);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::_exit(0);
+  }
+  if (child > 0) ::waitpid(child, nullptr, 0);
+}
 
 class TPlatformDialogs : public TDialogs {
  public:
@@ -77,7 +105,7 @@ class TPlatformShell : public TShell {
   }
   void StartProgram(const QString& program, const QStringList& arguments,
                     const QString& workingDirectory) override {
-    QProcess::startDetached(program, arguments, workingDirectory);
+    StartDetached(program, arguments, workingDirectory);
   }
   void OpenUrl(const QString& url) override { QDesktopServices::openUrl(QUrl(url)); }
 };

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/application.h"
+#include "app/current_directory.h"
 #include "viewer/vuelet_window.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
@@ -13,18 +14,20 @@ int main(int argc, char** argv) {
   application.setApplicationName("Vuelet");
   quorvex::ApplyFlatStyle(application);
   application.setWindowIcon(quorvex::QuorvexIcon());
-  const QStringList arguments = application.arguments();
-  if (arguments.size() != 2) {
+  // The file name as its bytes: Qt's own argument list would replace the
+  // bytes of a name that is not UTF-8.
+  if (argc != 2) {
     QMessageBox::warning(nullptr, "Vuelet", "Usage: Vuelet FILE\nShows the picture FILE.");
     return 2;
   }
+  const QString file = quorvex::DecodeFileName(argv[1]);
   quorvex::TVueletWindow window;
   try {
-    window.OpenFile(arguments[1]);
+    window.OpenFile(file);
   } catch (const std::exception& error) {
     QMessageBox::critical(
         nullptr, "Vuelet",
-        arguments[1] + "\n\n" + quorvex::ErrorBoxText(QString::fromStdString(error.what())));
+        file + "\n\n" + quorvex::ErrorBoxText(QString::fromStdString(error.what())));
     return 1;
   }
   window.show();

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 
+#include "app/current_directory.h"
 #include "app/picture_file.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
@@ -57,7 +58,7 @@ TVueletWindow::TVueletWindow(QWidget* parent) : QWidget(parent) {
 void TVueletWindow::OpenFile(const QString& path) {
   TPicture container;
   std::unique_ptr<TBitmap> bitmap;
-  LoadPictureFile(path.toStdString(), container, bitmap);
+  LoadPictureFile(EncodeFileName(path), container, bitmap);
   picture_ = BitmapToImage(*bitmap);
   fileName_ = QFileInfo(path).fileName();
   fitting_ = true;

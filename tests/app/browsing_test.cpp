@@ -409,6 +409,22 @@ TEST(DirectoryListBox, ShowsThePathThenSubfoldersWithDotFolders) {
   EXPECT_EQ(list.Directory(), folder / "pics");
 }
 
+TEST(DirectoryListBox, AFolderWhoseNameIsNotUtf8CanBeOpened) {
+  TTempFolder folder;
+  const std::string odd = "caf\xe9-\xff";
+  folder.Folder(odd);
+  SetCurrentDirectoryPath(folder.Path());
+  TDirectoryListBox list;
+  int row = -1;
+  for (int i = 0; i < list.count(); ++i) {
+    if (list.EntryPath(i) == folder / odd) row = i;
+  }
+  ASSERT_GE(row, 0) << "listed under its own bytes";
+  list.OpenEntry(row);
+  EXPECT_EQ(list.Directory(), folder / odd);
+  EXPECT_EQ(GetCurrentDirectoryPath(), folder / odd);
+}
+
 TEST(DirectoryListBox, DriveChangeGoesToTheFolderLastCurrentThere) {
   TTempFolder folder;
   folder.Folder("deep/er");

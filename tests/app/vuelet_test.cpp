@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
+#include <filesystem>
+#include <string>
 
+#include "app/current_directory.h"
+#include "app/services.h"
+
+#include "app/window_fixture.h"
 #include "picture/exceptions.h"
 #include "support/test_support.h"
 #include "viewer/vuelet_window.h"
@@ -22,6 +28,26 @@ TEST(Vuelet, FitsThePictureKeepingItsProportions) {
   for (const auto& c : cases) {
     EXPECT_EQ(TVueletWindow::FittedRect(c.picture, c.window), c.expected);
   }
+}
+
+// A name that is not UTF-8 reaches the viewer and its loader as its own bytes,
+// through the way the main window starts programs.
+TEST(Vuelet, NamesThatAreNotUtf8ArriveAndLoad) {
+  test::TTempFolder folder;
+  const std::string odd = "caf\xe9 \xff.jpg";
+  folder.Copy("jpeg/hopper.jpg", odd);
+  TVueletWindow window;
+  window.OpenFile(DecodeFileName(folder / odd));
+  EXPECT_EQ(window.Picture().size(), QSize(128, 128));
+
+  const std::string copy = "copy \xfe.jpg";
+  PlatformServices().shell->StartProgram("/bin/cp", {DecodeFileName(odd), DecodeFileName(copy)},
+                                         DecodeFileName(folder.Path()));
+  for (int wait = 0; wait < 100 && !std::filesystem::exists(folder / copy); ++wait) {
+    QTest::qWait(50);
+  }
+  EXPECT_EQ(test::ReadFileBytes(folder / copy), test::ReadFileBytes(folder / odd))
+      << "program, arguments and working folder as bytes";
 }
 
 TEST(Vuelet, ShowsARealPicture) {
