@@ -59,50 +59,6 @@ class TDescriptor {
   int fd_;
 };
 
-// Writes through a descriptor that stays its owner's.
-class TDescriptorStream : public TStream {
- public:
-  explicit TDescriptorStream(int fd) : fd_(fd) {}
-  int64_t Size() const override { return size_; }
-  int64_t Position() const override { return position_; }
-  int64_t Seek(int64_t position) override {
-    position_ = std::max<int64_t>(position, 0);
-    return position_;
-  }
-  size_t Read(void* buffer, size_t count) override {
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < count) {
-      const ssize_t n = ::pread(fd_, out + done, count - done, position_);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw EReadError(kStreamReadError);
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-      position_ += n;
-    }
-    return done;
-  }
-  // A full disk or the file size limit ends the write short.
-  size_t Write(const void* buffer, size_t count) override {
-    size_t done = 0;
-    const auto* in = static_cast<const uint8_t*>(buffer);
-    while (done < count) {
-      const ssize_t n = ::pwrite(fd_, in + done, count - done, position_);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-      position_ += n;
-    }
-    size_ = std::max(size_, position_);
-    return done;
-  }
-
- private:
-  int fd_;
-  int64_t position_ = 0;
-  int64_t size_ = 0;
-};
-
 // The new file while it is written: nameless where the file system allows
 // it, so that nothing partial survives a killed process; elsewhere under a
 // short hidden name that is removed on failure.

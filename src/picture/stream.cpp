@@ -89,7 +89,7 @@ size_t TMemoryStream::Write(const void* buffer, size_t count) {
   return count;
 }
 
-TFileStream::TFileStream(const std::string& path, Mode mode) {
+TFileStream::TFileStream(const std::string& path, Mode mode) : TDescriptorStream(-1) {
   if (mode == Mode::OpenRead) {
     // Without O_NONBLOCK, opening a FIFO waits for a writer; anything but a
     // regular file (FIFO, device, directory) could block or never end.
@@ -111,16 +111,12 @@ TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int64_t TFileStream::Size() const {
-  return size_;
-}
-
-int64_t TFileStream::Seek(int64_t position) {
+int64_t TDescriptorStream::Seek(int64_t position) {
   position_ = std::max<int64_t>(position, 0);
   return position_;
 }
 
-size_t TFileStream::Read(void* buffer, size_t count) {
+size_t TDescriptorStream::Read(void* buffer, size_t count) {
   size_t done = 0;
   auto* out = static_cast<uint8_t*>(buffer);
   while (done < count) {
@@ -134,7 +130,7 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   return done;
 }
 
-size_t TFileStream::Write(const void* buffer, size_t count) {
+size_t TDescriptorStream::Write(const void* buffer, size_t count) {
   size_t done = 0;
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (done < count) {

@@ -59,7 +59,26 @@ class TMemoryStream : public TStream {
   int64_t position_ = 0;
 };
 
-class TFileStream : public TStream {
+// Reads and writes at its own position through a descriptor that its
+// owner keeps open.
+class TDescriptorStream : public TStream {
+ public:
+  explicit TDescriptorStream(int fd, int64_t size = 0) : fd_(fd), size_(size) {}
+
+  int64_t Size() const override { return size_; }
+  int64_t Position() const override { return position_; }
+  int64_t Seek(int64_t position) override;
+  size_t Read(void* buffer, size_t count) override;
+  // A full disk or the file size limit ends the write short.
+  size_t Write(const void* buffer, size_t count) override;
+
+ protected:
+  int fd_;
+  int64_t position_ = 0;
+  int64_t size_;
+};
+
+class TFileStream : public TDescriptorStream {
  public:
   enum class Mode { OpenRead, Create };
   // OpenRead opens regular files only and fails with EFOpenError
@@ -70,18 +89,8 @@ class TFileStream : public TStream {
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
-  int64_t Size() const override;
-  int64_t Position() const override { return position_; }
-  int64_t Seek(int64_t position) override;
-  size_t Read(void* buffer, size_t count) override;
-  size_t Write(const void* buffer, size_t count) override;
   // Flushes to the file system; raises EWriteError when that fails.
   void Flush();
-
- private:
-  int fd_ = -1;
-  int64_t position_ = 0;
-  int64_t size_ = 0;
 };
 
 }  // namespace quorvex
