@@ -149,6 +149,7 @@ class TFormCrypt : public QMainWindow {
   QAction* DecryptImages1;
   QAction* N2;
   QAction* RevealCodes1;
+  QAction* SealWholeFiles1;
   QMenu* About1;
   QAction* Help1;
   QAction* N6;
@@ -181,6 +182,10 @@ class TFormCrypt : public QMainWindow {
   // The digit filter of both code fields: true when the key is kept.
   bool EditNumericKeyPress(QKeyEvent* event);
   void RevealCodes1Click();
+  // Turns sealing on or off: the code fields take any passphrase while it
+  // is on; the choice is kept for the next session.
+  void SealWholeFiles1Click();
+  bool SealingOn() const;
   void CheckBoxStretchClick();
   void Exit1Click();
   // Asks before the window closes; true to close.
@@ -230,12 +235,16 @@ class TFormCrypt : public QMainWindow {
   void BuildMenu();
   void Connect();
   void SetLogPanelHeight(int height);
+  void RestoreSealing();
+  void ApplyCodeFilter();
   void ClearPanes();
   void DecryptStep();
   void BatchRun(bool encrypt);
   // Asks once whether files already in the destination may be replaced;
   // false when the run is cancelled.
   bool AllowReplacing(TBatchRun& run);
+  // Whether any selected file is not sealed.
+  bool SelectionHasPictures() const;
   TBatchOutcome BatchFileStep(TBatchRun& run, bool encrypt, int position);
   void WritePicture(const TGraphic& graphic, const QString& path);
 

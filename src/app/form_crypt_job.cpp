@@ -120,11 +120,21 @@ void TFormCrypt::BatchRun(bool encrypt) {
   QString errorWord = "without";
   const QString what = encrypt ? "encryption" : "decryption";
   const QString code = (encrypt ? EditSeedEncrypt : EditSeedDecrypt)->text();
-  // Files made with a code the transforms cannot use could not be restored
-  // by typing it again.
-  CheckCode(code.toStdString());
-  const QString question = " \n You are about to initiate " + what + " process.   \n Your " + what +
-                           " code is set to " + code + ".  \n\n Do you want to proceed?";
+  const bool sealing = SealingOn();
+  if (encrypt && sealing) {
+    CheckSealPassphrase(code.toStdString());
+  } else if (encrypt || (!sealing && SelectionHasPictures())) {
+    // Files made with a code the transforms cannot use could not be
+    // restored by typing it again. Sealed sources take any passphrase.
+    CheckCode(code.toStdString());
+  }
+  const QString sealClause =
+      !sealing  ? QString()
+      : encrypt ? QString(" Files are sealed whole with your passphrase.  \n")
+                : QString(" Sealed files are restored as their original files.  \n");
+  const QString question = " \n You are about to initiate " + what + " process.   \n" + sealClause +
+                           " Your " + what + " code is set to " + code +
+                           ".  \n\n Do you want to proceed?";
   if (!services_.dialogs->Confirm(this, question)) return;
 
   const TBatchMode mode = EncryptAndSave->isChecked()     ? TBatchMode::Save
@@ -132,6 +142,7 @@ void TFormCrypt::BatchRun(bool encrypt) {
                                                           : TBatchMode::TestOnly;
   TBatchRun run(encrypt, mode, DirLabel->text().toStdString());
   run.SetWriter(pictureWriter_);
+  run.SetSealing(encrypt && sealing);
   if (mode != TBatchMode::TestOnly && !AllowReplacing(run)) return;
 
   if (!encrypt) ButtonSave->setEnabled(false);
@@ -155,6 +166,10 @@ void TFormCrypt::BatchRun(bool encrypt) {
                      : " Decryption Mode: Decrypt and Delete Original")
           : (encrypt ? " Encryption Mode: Test Only" : " Decryption Mode: Test Only");
   log.Add(modeLine);
+  if (sealing) {
+    log.Add(encrypt ? " Files are sealed whole (passphrase encryption)."
+                    : " Sealed files are unsealed to their original files.");
+  }
   Led1->SetLit(true);
 
   const int count = FileListBox1->ItemCount();
@@ -210,6 +225,16 @@ void TFormCrypt::BatchRun(bool encrypt) {
   log.Add("");
   FlatGauge1->SetProgress(0);
   Led1->SetLit(false);
+}
+
+bool TFormCrypt::SelectionHasPictures() const {
+  for (int p = 0; p < FileListBox1->ItemCount(); ++p) {
+    if (!FileListBox1->IsSelected(p)) continue;
+    const std::string path =
+        JoinPath(FileListBox1->Directory(), EncodeFileName(FileListBox1->ItemName(p)));
+    if (!IsSealedFile(path)) return true;
+  }
+  return false;
 }
 
 bool TFormCrypt::AllowReplacing(TBatchRun& run) {
