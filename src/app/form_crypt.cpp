@@ -491,6 +491,7 @@ void TFormCrypt::SetLogPanelHeight(int height) {
 void TFormCrypt::ClearPanes() {
   ImageEncrypted->Clear();
   ImageDecrypted->Clear();
+  restored_.reset();
 }
 
 void TFormCrypt::showEvent(QShowEvent* event) {

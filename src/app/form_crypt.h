@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,10 @@ class TFormCrypt : public QMainWindow {
   bool SelectionHasPictures() const;
   TBatchOutcome BatchFileStep(TBatchRun& run, bool encrypt, int position);
   void WritePicture(const TGraphic& graphic, const QString& path);
+  // The decrypt step of a sealed file: restores it in memory and shows it
+  // when it is a picture the program draws.
+  void UnsealLoadedFile();
+  void SaveRestoredFile();
 
   TServices services_;
   TAboutBox* aboutBox_ = nullptr;
@@ -257,6 +262,15 @@ class TFormCrypt : public QMainWindow {
   bool shown_ = false;
   std::unique_ptr<TActivityLog> activityLog_;
   TPictureWriter pictureWriter_;
+  // The file the working bitmap was loaded from; empty when none.
+  std::string loadedFile_;
+  // A sealed file opened by the decrypt step, for "Save".
+  struct TRestoredFile {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    TSealedFileInfo info;
+  };
+  std::optional<TRestoredFile> restored_;
 };
 
 }  // namespace quorvex

@@ -122,7 +122,9 @@ void TFormCrypt::FileListBox1DblClick() {
   const std::string file = FileListBox1->CurrentFile();
   const size_t slash = file.find_last_of('/');
   ImageName->setText(DecodeFileName(slash == std::string::npos ? file : file.substr(slash + 1)));
+  loadedFile_.clear();
   LoadPictureFile(FileListBox1->CurrentFile(), ImageOriginal->Picture(), WorkingBitmap);
+  loadedFile_ = file;
   ImageOriginal->ShowDrawn(*WorkingBitmap);
   ClearPanes();
   ButtonSave->setEnabled(false);

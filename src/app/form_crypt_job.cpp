@@ -17,6 +17,9 @@
 #include "core/output_names.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
+#include "picture/picture.h"
+#include "picture/picture_loader.h"
+#include "picture/stream.h"
 #include "widgets/flat_gauge.h"
 #include "widgets/flat_tab_control.h"
 #include "widgets/led.h"
@@ -39,6 +42,10 @@ QString FileNamePart(const QString& path) {
   return slash < 0 ? path : path.mid(slash + 1);
 }
 
+QString ReplaceQuestion(const QString& path) {
+  return QString("%1 already exists.\nDo you want to replace it?").arg(FileNamePart(path));
+}
+
 }  // namespace
 
 void TFormCrypt::DecryptStep() {
@@ -49,26 +56,83 @@ void TFormCrypt::DecryptStep() {
 }
 
 void TFormCrypt::ButtonDecryptClick() {
+  if (!loadedFile_.empty() && IsSealedFile(loadedFile_)) {
+    UnsealLoadedFile();
+    ButtonSave->setEnabled(true);
+    return;
+  }
   // A code the transform would replace by its fallback seed is refused.
   CheckCode(EditSeedDecrypt->text().toStdString());
   DecryptStep();
   ButtonSave->setEnabled(true);
 }
 
+void TFormCrypt::UnsealLoadedFile() {
+  ImageDecrypted->Clear();
+  restored_.reset();
+  TUnsealer unsealer(EditSeedDecrypt->text().toStdString());
+  TFileStream in(loadedFile_, TFileStream::Mode::OpenRead);
+  TUnsealer::TOpened opened = unsealer.Open(in);
+  TMemoryStream content;
+  opened.CopyContent(content);
+  TRestoredFile file{
+      SafeStoredName(opened.Info().name,
+                     DecryptedOutputName(loadedFile_.substr(loadedFile_.find_last_of('/') + 1))),
+      content.Bytes(), opened.Info()};
+  // Any file can be sealed; only pictures the program reads are shown.
+  try {
+    TPicture picture;
+    std::unique_ptr<TBitmap> drawn;
+    LoadPictureFromMemory(file.bytes.data(), file.bytes.size(), file.name, picture, drawn);
+    if (drawn) ImageDecrypted->SetGraphic(*drawn);
+  } catch (const std::exception&) {
+    ImageDecrypted->Clear();
+  }
+  restored_ = std::move(file);
+  EditSeedDecrypt->setEnabled(true);
+}
+
+void TFormCrypt::SaveRestoredFile() {
+  TDialogs::SaveOptions options;
+  options.directory = SavePictureDialogFolder;
+  options.fileName = QString::fromStdString(restored_->name);
+  options.filter = "All files (*)";
+  options.confirmOverwrite = false;
+  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
+  if (!chosen) return;
+  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
+    return;
+  }
+
+  TActivityLog& log = ActivityLog();
+  log.Add("");
+  log.SetColor(log_colors::kMaroon);
+  log.Add(" SINGLE IMAGE (DECRYPTION) SAVED ON " + LogDate() + " AT " + LogTime());
+  TFileAttributes attributes;
+  attributes.permissions = restored_->info.permissions & 0777;
+  attributes.modified = restored_->info.modified;
+  const std::vector<uint8_t>& bytes = restored_->bytes;
+  WriteFileAtomically(
+      EncodeFileName(*chosen), [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); },
+      TExistingFile::Replace, attributes);
+  log.Add(" Decrypted file name:  " + FileNamePart(*chosen));
+  log.Add(" Image saved successfuly.");
+  log.Add("");
+  FileListBox1->ReRead();
+}
+
 void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
   pictureWriter_(graphic, path.toStdString(), TExistingFile::Replace);
 }
-
-namespace {
-QString ReplaceQuestion(const QString& path) {
-  return QString("%1 already exists.\nDo you want to replace it?").arg(FileNamePart(path));
-}
-}  // namespace
 
 void TFormCrypt::ButtonSaveClick() {
   const int page = Tab->TabIndex();
   if (page != kEncryptPage && page != kDecryptPage) return;
   const bool encrypt = page == kEncryptPage;
+  if (!encrypt && restored_) {
+    SaveRestoredFile();
+    return;
+  }
   const TGraphic* picture = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
   // With nothing to write there is no save to report.
   if (!picture) return;
@@ -270,6 +334,7 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   std::unique_ptr<TBitmap> decrypted;
   TBatchHooks hooks;
   hooks.loaded = [&] {
+    loadedFile_ = source;
     ImageOriginal->ShowDrawn(*WorkingBitmap);
     ClearPanes();
     ButtonSave->setEnabled(false);

@@ -921,5 +921,48 @@ TEST_F(SealJobTest, DecryptRunsUnsealWhateverTheItemSays) {
   EXPECT_EQ(ReadFileBytes(folder / "notes.txt"), ReadFileBytes(folder / "kept.txt"));
 }
 
+// The decrypt step on a sealed file shows the restored picture, and "Save"
+// writes the original's bytes under its own name, asking before replacing.
+TEST_F(SealJobTest, SingleUnsealShowsThePictureAndSavesTheOriginal) {
+  folder.Copy("jpeg/hopper.jpg", "hopper.jpg");
+  TSealer sealer("correct horse");
+  sealer.Seal(folder / "hopper.jpg", folder / "Ecr_hopper.bmp");
+  folder.Folder("out");
+  Open();
+  form->Decrypt1Click();
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_hopper.bmp"));
+
+  // A wrong passphrase shows nothing and offers nothing to save.
+  form->EditSeedDecrypt->setText("wrong horse");
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  EXPECT_EQ(services.dialogs.errors, std::vector<QString>{kSealRefusal});
+  EXPECT_EQ(form->ImageDecrypted->Graphic(), nullptr);
+
+  form->EditSeedDecrypt->setText("correct horse");
+  form->ButtonDecrypt->click();
+  EXPECT_EQ(services.dialogs.errors.size(), 1u);
+  ASSERT_NE(form->ImageDecrypted->Graphic(), nullptr);
+  const auto* shown = dynamic_cast<const TBitmap*>(form->ImageDecrypted->Graphic());
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(test::StorageBytes(*shown), LoadedStorage(folder / "hopper.jpg"));
+
+  EXPECT_TRUE(form->ButtonSave->isEnabled());
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out/hopper.jpg"));
+  form->ButtonSave->click();
+  ASSERT_FALSE(services.dialogs.saveRequests.empty());
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "hopper.jpg");
+  EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), ReadFileBytes(folder / "hopper.jpg"));
+  ExpectLine(RunLines().end()[-3], " Decrypted file name:  hopper\\.jpg", QColor(128, 0, 0), false);
+
+  // An existing file is replaced only when the user says so.
+  test::WriteFileBytes(folder / "out/hopper.jpg", {1, 2, 3});
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out/hopper.jpg"));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.confirmations.back(),
+            "hopper.jpg already exists.\nDo you want to replace it?");
+  EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
 }  // namespace
 }  // namespace quorvex
