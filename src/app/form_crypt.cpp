@@ -492,6 +492,7 @@ void TFormCrypt::ClearPanes() {
   ImageEncrypted->Clear();
   ImageDecrypted->Clear();
   restored_.reset();
+  sealed_.reset();
 }
 
 void TFormCrypt::showEvent(QShowEvent* event) {

@@ -252,6 +252,10 @@ class TFormCrypt : public QMainWindow {
   // when it is a picture the program draws.
   void UnsealLoadedFile();
   void SaveRestoredFile();
+  // The encrypt step of a sealing run: shows the sealed BMP of source, read
+  // back from its output or sealed in memory when nothing was written.
+  void ShowSealed(const std::string& source, const TBatchOutcome& outcome);
+  void SaveSealedFile();
 
   TServices services_;
   TAboutBox* aboutBox_ = nullptr;
@@ -271,6 +275,11 @@ class TFormCrypt : public QMainWindow {
     TSealedFileInfo info;
   };
   std::optional<TRestoredFile> restored_;
+  // The sealed BMP the encrypted pane shows, for "Save".
+  std::optional<std::vector<uint8_t>> sealed_;
+  // Seals for the pane in test runs; kept while the passphrase stays.
+  std::unique_ptr<TSealer> paneSealer_;
+  std::string paneSealerPassphrase_;
 };
 
 }  // namespace quorvex

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 #include "app/activity_log.h"
 #include "app/current_directory.h"
@@ -92,6 +93,69 @@ void TFormCrypt::UnsealLoadedFile() {
   EditSeedDecrypt->setEnabled(true);
 }
 
+namespace {
+// Larger files are sealed as usual but not shown in the pane.
+constexpr uint64_t kShownSealLimit = uint64_t{64} << 20;
+}  // namespace
+
+void TFormCrypt::ShowSealed(const std::string& source, const TBatchOutcome& outcome) {
+  sealed_.reset();
+  // A written output is read back: in delete mode the source is gone.
+  const std::string shown =
+      outcome.written ? JoinPath(DirLabel->text().toStdString(), outcome.outputName) : source;
+  std::error_code error;
+  if (std::filesystem::file_size(shown, error) > kShownSealLimit || error) return;
+  std::vector<uint8_t> bytes;
+  if (outcome.written) {
+    TFileStream in(shown, TFileStream::Mode::OpenRead);
+    bytes.resize(static_cast<size_t>(in.Size()));
+    in.ReadBuffer(bytes.data(), bytes.size());
+  } else {
+    const std::string passphrase = EditSeedEncrypt->text().toStdString();
+    if (!paneSealer_ || paneSealerPassphrase_ != passphrase) {
+      paneSealer_ = std::make_unique<TSealer>(passphrase);
+      paneSealerPassphrase_ = passphrase;
+    }
+    TMemoryStream out;
+    paneSealer_->SealFileTo(source, out);
+    bytes = out.Bytes();
+  }
+  TPicture picture;
+  std::unique_ptr<TBitmap> noise;
+  LoadPictureFromMemory(bytes.data(), bytes.size(), "sealed.bmp", picture, noise);
+  ImageEncrypted->SetGraphic(*noise);
+  sealed_ = std::move(bytes);
+  ButtonSave->setEnabled(true);
+}
+
+void TFormCrypt::SaveSealedFile() {
+  SavePictureDialogFileName =
+      QString::fromStdString(EncryptedOutputName(ImageName->text().toStdString()));
+  TDialogs::SaveOptions options;
+  options.directory = SavePictureDialogFolder;
+  options.fileName = SavePictureDialogFileName;
+  options.filter = "Bitmaps (*.bmp)";
+  options.defaultSuffix = "BMP";
+  options.confirmOverwrite = false;
+  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
+  if (!chosen) return;
+  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
+    return;
+  }
+  SavePictureDialogFileName = *chosen;
+  TActivityLog& log = ActivityLog();
+  log.Add("");
+  log.SetColor(log_colors::kPurple);
+  log.Add(" SINGLE IMAGE (ENCRYPTION) SAVED ON " + LogDate() + " AT " + LogTime());
+  const std::vector<uint8_t>& bytes = *sealed_;
+  WriteFileAtomically(EncodeFileName(*chosen),
+                      [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); });
+  log.Add(" Encrypted file name:  " + FileNamePart(*chosen));
+  log.Add(" Image saved successfuly.");
+  log.Add("");
+  FileListBox1->ReRead();
+}
+
 void TFormCrypt::SaveRestoredFile() {
   TDialogs::SaveOptions options;
   options.directory = SavePictureDialogFolder;
@@ -131,6 +195,10 @@ void TFormCrypt::ButtonSaveClick() {
   const bool encrypt = page == kEncryptPage;
   if (!encrypt && restored_) {
     SaveRestoredFile();
+    return;
+  }
+  if (encrypt && sealed_) {
+    SaveSealedFile();
     return;
   }
   const TGraphic* picture = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
@@ -377,6 +445,7 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
     FlatGauge1->SetProgress(std::min(FlatGauge1->Progress() + 1, FlatGauge1->MaxValue()));
   }
   if (outcome.Failed()) return outcome;
+  if (encrypt && run.Sealing()) ShowSealed(source, outcome);
 
   FileListBox1->viewport()->update();
   if (position + 1 < FileListBox1->ItemCount()) {

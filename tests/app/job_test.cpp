@@ -850,6 +850,10 @@ TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
   ExpectLine(lines[2], " Encryption Mode: Encrypt and Save Original", kNavy, false);
   ExpectLine(lines[3], " Files are sealed whole \\(passphrase encryption\\)\\.", kNavy, false);
   ExpectLine(lines[4], " Image saved as:  Ecr_hopper\\.bmp", kNavy, true);
+  // The pane shows the last sealed file as it was written.
+  const auto* noise = dynamic_cast<const TBitmap*>(form->ImageEncrypted->Graphic());
+  ASSERT_NE(noise, nullptr);
+  EXPECT_EQ(test::StorageBytes(*noise), LoadedStorage(folder / "Ecr_pal8.bmp"));
   for (const auto& [data, name] : files) {
     const std::string sealed = folder / ("Ecr_" + name.substr(0, name.rfind('.')) + ".bmp");
     EXPECT_TRUE(IsSealedFile(sealed)) << sealed;
@@ -962,6 +966,38 @@ TEST_F(SealJobTest, SingleUnsealShowsThePictureAndSavesTheOriginal) {
   EXPECT_EQ(services.dialogs.confirmations.back(),
             "hopper.jpg already exists.\nDo you want to replace it?");
   EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+// The encrypt step of a test run with sealing on shows the sealed BMP's
+// noise without writing; "Save" writes that sealed BMP, which unseals to
+// the original.
+TEST_F(SealJobTest, SingleSealShowsTheNoiseAndSavesTheSealedFile) {
+  folder.Copy("jpeg/hopper.jpg", "hopper.jpg");
+  folder.Folder("out");
+  Open();
+  form->SealWholeFiles1->trigger();
+  form->EditSeedEncrypt->setText("correct horse");
+  Select({"hopper.jpg"});
+  Run(form->Ebutton);
+  EXPECT_TRUE(services.dialogs.errors.empty());
+  EXPECT_EQ(FolderFiles(folder.Path()), (std::set<std::string>{"hopper.jpg", "out"}));
+  const auto* noise = dynamic_cast<const TBitmap*>(form->ImageEncrypted->Graphic());
+  ASSERT_NE(noise, nullptr);
+  EXPECT_GT(noise->ImageWidth(), 0);
+
+  ASSERT_TRUE(form->ButtonSave->isEnabled());
+  const std::string target = folder / "out/Ecr_hopper.bmp";
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(target));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "Ecr_hopper.bmp");
+  ASSERT_TRUE(IsSealedFile(target));
+  EXPECT_EQ(LoadedStorage(target), test::StorageBytes(*noise));
+  TUnsealer unsealer("correct horse");
+  TFileStream in(target, TFileStream::Mode::OpenRead);
+  TUnsealer::TOpened opened = unsealer.Open(in);
+  TMemoryStream content;
+  opened.CopyContent(content);
+  EXPECT_EQ(content.Bytes(), ReadFileBytes(folder / "hopper.jpg"));
 }
 
 }  // namespace
