@@ -193,6 +193,8 @@ int main(int argc, char** argv) {
     sealForm.EditSeedEncrypt->setText("correct horse battery");
     sealForm.EncryptOnly->setChecked(true);
     quorvex::Guarded([&] { sealForm.EbuttonClick(); });
+    quorvex::SettleForScreenshot();
+    ok &= quorvex::SaveScreenshot(sealForm.grab(), out + "/encrypt_sealing.png");
     sealForm.ActivityLog1Click();
     quorvex::SettleForScreenshot();
     ok &= quorvex::SaveScreenshot(sealForm.grab(), out + "/log_sealing.png");
