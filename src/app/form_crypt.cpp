@@ -134,6 +134,7 @@ TFormCrypt::TFormCrypt(TServices services, QWidget* parent)
   activityLog_->SetView(RichEdit1);
   BuildMenu();
   Connect();
+  RestoreSealing();
   setAcceptDrops(true);
   SetErrorBox([this](const QString& text) { services_.dialogs->ShowError(this, text); });
   SetBusyCursor([](bool busy) {
@@ -411,6 +412,8 @@ void TFormCrypt::BuildMenu() {
   N2 = separator(Action1, "N2");
   RevealCodes1 = item(Action1, "RevealCodes1", "Reveal Codes");
   RevealCodes1->setCheckable(true);
+  SealWholeFiles1 = item(Action1, "SealWholeFiles1", "Seal Whole Files");
+  SealWholeFiles1->setCheckable(true);
 
   About1 = Named(bar->addMenu("Help"), "About1");
   Help1 = item(About1, "Help1", "Help");
@@ -442,6 +445,7 @@ void TFormCrypt::Connect() {
     RevealCodes1->setChecked(!RevealCodes1->isChecked());
     Guarded([this] { RevealCodes1Click(); });
   });
+  on(SealWholeFiles1, &QAction::triggered, &TFormCrypt::SealWholeFiles1Click);
   on(CheckBoxStretch, &QCheckBox::clicked, &TFormCrypt::CheckBoxStretchClick);
   on(Exit1, &QAction::triggered, &TFormCrypt::Exit1Click);
   on(FB_preview, &QPushButton::clicked, &TFormCrypt::FB_previewClick);
@@ -487,6 +491,8 @@ void TFormCrypt::SetLogPanelHeight(int height) {
 void TFormCrypt::ClearPanes() {
   ImageEncrypted->Clear();
   ImageDecrypted->Clear();
+  restored_.reset();
+  sealed_.reset();
 }
 
 void TFormCrypt::showEvent(QShowEvent* event) {
@@ -530,7 +536,7 @@ void TFormCrypt::dropEvent(QDropEvent* event) {
 
 bool TFormCrypt::eventFilter(QObject* watched, QEvent* event) {
   if ((watched == EditSeedEncrypt || watched == EditSeedDecrypt) &&
-      event->type() == QEvent::KeyPress) {
+      event->type() == QEvent::KeyPress && !SealingOn()) {
     return !EditNumericKeyPress(static_cast<QKeyEvent*>(event));
   }
   return QMainWindow::eventFilter(watched, event);

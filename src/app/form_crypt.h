@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,7 @@ class TFormCrypt : public QMainWindow {
   QAction* DecryptImages1;
   QAction* N2;
   QAction* RevealCodes1;
+  QAction* SealWholeFiles1;
   QMenu* About1;
   QAction* Help1;
   QAction* N6;
@@ -181,6 +183,10 @@ class TFormCrypt : public QMainWindow {
   // The digit filter of both code fields: true when the key is kept.
   bool EditNumericKeyPress(QKeyEvent* event);
   void RevealCodes1Click();
+  // Turns sealing on or off: the code fields take any passphrase while it
+  // is on; the choice is kept for the next session.
+  void SealWholeFiles1Click();
+  bool SealingOn() const;
   void CheckBoxStretchClick();
   void Exit1Click();
   // Asks before the window closes; true to close.
@@ -230,14 +236,26 @@ class TFormCrypt : public QMainWindow {
   void BuildMenu();
   void Connect();
   void SetLogPanelHeight(int height);
+  void RestoreSealing();
+  void ApplyCodeFilter();
   void ClearPanes();
   void DecryptStep();
   void BatchRun(bool encrypt);
   // Asks once whether files already in the destination may be replaced;
   // false when the run is cancelled.
   bool AllowReplacing(TBatchRun& run);
+  // Whether any selected file is not sealed.
+  bool SelectionHasPictures() const;
   TBatchOutcome BatchFileStep(TBatchRun& run, bool encrypt, int position);
   void WritePicture(const TGraphic& graphic, const QString& path);
+  // The decrypt step of a sealed file: restores it in memory and shows it
+  // when it is a picture the program draws.
+  void UnsealLoadedFile();
+  void SaveRestoredFile();
+  // The encrypt step of a sealing run: shows the sealed BMP of source, read
+  // back from its output or sealed in memory when nothing was written.
+  void ShowSealed(const std::string& source, const TBatchOutcome& outcome);
+  void SaveSealedFile();
 
   TServices services_;
   TAboutBox* aboutBox_ = nullptr;
@@ -248,6 +266,20 @@ class TFormCrypt : public QMainWindow {
   bool shown_ = false;
   std::unique_ptr<TActivityLog> activityLog_;
   TPictureWriter pictureWriter_;
+  // The file the working bitmap was loaded from; empty when none.
+  std::string loadedFile_;
+  // A sealed file opened by the decrypt step, for "Save".
+  struct TRestoredFile {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    TSealedFileInfo info;
+  };
+  std::optional<TRestoredFile> restored_;
+  // The sealed BMP the encrypted pane shows, for "Save".
+  std::optional<std::vector<uint8_t>> sealed_;
+  // Seals for the pane in test runs; kept while the passphrase stays.
+  std::unique_ptr<TSealer> paneSealer_;
+  std::string paneSealerPassphrase_;
 };
 
 }  // namespace quorvex

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSettings>
 #include <QTextEdit>
 
 #include "app/activity_log.h"
@@ -25,7 +27,13 @@ namespace quorvex {
 
 namespace {
 constexpr int kLogPanelHeight = 466;
+constexpr const char* kSealSettingKey = "Action/SealWholeFiles";
+
+// The user's settings file; QStandardPaths' test mode moves it aside.
+QSettings UserSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, "quorvex", "quorvex");
 }
+}  // namespace
 
 void TFormCrypt::FormShow() {
   DirLabel->setText(QString::fromStdString(GetCurrentDirectoryPath()));
@@ -114,7 +122,9 @@ void TFormCrypt::FileListBox1DblClick() {
   const std::string file = FileListBox1->CurrentFile();
   const size_t slash = file.find_last_of('/');
   ImageName->setText(DecodeFileName(slash == std::string::npos ? file : file.substr(slash + 1)));
+  loadedFile_.clear();
   LoadPictureFile(FileListBox1->CurrentFile(), ImageOriginal->Picture(), WorkingBitmap);
+  loadedFile_ = file;
   ImageOriginal->ShowDrawn(*WorkingBitmap);
   ClearPanes();
   ButtonSave->setEnabled(false);
@@ -169,6 +179,32 @@ void TFormCrypt::RevealCodes1Click() {
   EditSeedEncrypt->setEchoMode(mode);
   EditSeedDecrypt->setEchoMode(mode);
   RevealCodes1->setChecked(reveal);
+}
+
+bool TFormCrypt::SealingOn() const {
+  return SealWholeFiles1->isChecked();
+}
+
+void TFormCrypt::SealWholeFiles1Click() {
+  UserSettings().setValue(kSealSettingKey, SealingOn());
+  ApplyCodeFilter();
+}
+
+void TFormCrypt::RestoreSealing() {
+  SealWholeFiles1->setChecked(UserSettings().value(kSealSettingKey, false).toBool());
+  ApplyCodeFilter();
+}
+
+void TFormCrypt::ApplyCodeFilter() {
+  // Typed keys go through EditNumericKeyPress only while sealing is off;
+  // pasted text through the validator.
+  for (QLineEdit* edit : {EditSeedEncrypt, EditSeedDecrypt}) {
+    const QValidator* old = edit->validator();
+    edit->setValidator(SealingOn()
+                           ? nullptr
+                           : new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+    delete old;
+  }
 }
 
 void TFormCrypt::CheckBoxStretchClick() {

@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 #include "app/activity_log.h"
 #include "app/current_directory.h"
@@ -17,6 +18,9 @@
 #include "core/output_names.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
+#include "picture/picture.h"
+#include "picture/picture_loader.h"
+#include "picture/stream.h"
 #include "widgets/flat_gauge.h"
 #include "widgets/flat_tab_control.h"
 #include "widgets/led.h"
@@ -39,6 +43,10 @@ QString FileNamePart(const QString& path) {
   return slash < 0 ? path : path.mid(slash + 1);
 }
 
+QString ReplaceQuestion(const QString& path) {
+  return QString("%1 already exists.\nDo you want to replace it?").arg(FileNamePart(path));
+}
+
 }  // namespace
 
 void TFormCrypt::DecryptStep() {
@@ -49,26 +57,150 @@ void TFormCrypt::DecryptStep() {
 }
 
 void TFormCrypt::ButtonDecryptClick() {
+  if (!loadedFile_.empty() && IsSealedFile(loadedFile_)) {
+    UnsealLoadedFile();
+    ButtonSave->setEnabled(true);
+    return;
+  }
   // A code the transform would replace by its fallback seed is refused.
   CheckCode(EditSeedDecrypt->text().toStdString());
   DecryptStep();
   ButtonSave->setEnabled(true);
 }
 
-void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
-  pictureWriter_(graphic, path.toStdString(), TExistingFile::Replace);
+void TFormCrypt::UnsealLoadedFile() {
+  ImageDecrypted->Clear();
+  restored_.reset();
+  TUnsealer unsealer(EditSeedDecrypt->text().toStdString());
+  TFileStream in(loadedFile_, TFileStream::Mode::OpenRead);
+  TUnsealer::TOpened opened = unsealer.Open(in);
+  TMemoryStream content;
+  opened.CopyContent(content);
+  TRestoredFile file{
+      SafeStoredName(opened.Info().name,
+                     DecryptedOutputName(loadedFile_.substr(loadedFile_.find_last_of('/') + 1))),
+      content.Bytes(), opened.Info()};
+  // Any file can be sealed; only pictures the program reads are shown.
+  try {
+    TPicture picture;
+    std::unique_ptr<TBitmap> drawn;
+    LoadPictureFromMemory(file.bytes.data(), file.bytes.size(), file.name, picture, drawn);
+    if (drawn) ImageDecrypted->SetGraphic(*drawn);
+  } catch (const std::exception&) {
+    ImageDecrypted->Clear();
+  }
+  restored_ = std::move(file);
+  EditSeedDecrypt->setEnabled(true);
 }
 
 namespace {
-QString ReplaceQuestion(const QString& path) {
-  return QString("%1 already exists.\nDo you want to replace it?").arg(FileNamePart(path));
-}
+// Larger files are sealed as usual but not shown in the pane.
+constexpr uint64_t kShownSealLimit = uint64_t{64} << 20;
 }  // namespace
+
+void TFormCrypt::ShowSealed(const std::string& source, const TBatchOutcome& outcome) {
+  sealed_.reset();
+  // A written output is read back: in delete mode the source is gone.
+  const std::string shown =
+      outcome.written ? JoinPath(DirLabel->text().toStdString(), outcome.outputName) : source;
+  std::error_code error;
+  if (std::filesystem::file_size(shown, error) > kShownSealLimit || error) return;
+  std::vector<uint8_t> bytes;
+  if (outcome.written) {
+    TFileStream in(shown, TFileStream::Mode::OpenRead);
+    bytes.resize(static_cast<size_t>(in.Size()));
+    in.ReadBuffer(bytes.data(), bytes.size());
+  } else {
+    const std::string passphrase = EditSeedEncrypt->text().toStdString();
+    if (!paneSealer_ || paneSealerPassphrase_ != passphrase) {
+      paneSealer_ = std::make_unique<TSealer>(passphrase);
+      paneSealerPassphrase_ = passphrase;
+    }
+    TMemoryStream out;
+    paneSealer_->SealFileTo(source, out);
+    bytes = out.Bytes();
+  }
+  TPicture picture;
+  std::unique_ptr<TBitmap> noise;
+  LoadPictureFromMemory(bytes.data(), bytes.size(), "sealed.bmp", picture, noise);
+  ImageEncrypted->SetGraphic(*noise);
+  sealed_ = std::move(bytes);
+  ButtonSave->setEnabled(true);
+}
+
+void TFormCrypt::SaveSealedFile() {
+  SavePictureDialogFileName =
+      QString::fromStdString(EncryptedOutputName(ImageName->text().toStdString()));
+  TDialogs::SaveOptions options;
+  options.directory = SavePictureDialogFolder;
+  options.fileName = SavePictureDialogFileName;
+  options.filter = "Bitmaps (*.bmp)";
+  options.defaultSuffix = "BMP";
+  options.confirmOverwrite = false;
+  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
+  if (!chosen) return;
+  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
+    return;
+  }
+  SavePictureDialogFileName = *chosen;
+  TActivityLog& log = ActivityLog();
+  log.Add("");
+  log.SetColor(log_colors::kPurple);
+  log.Add(" SINGLE IMAGE (ENCRYPTION) SAVED ON " + LogDate() + " AT " + LogTime());
+  const std::vector<uint8_t>& bytes = *sealed_;
+  WriteFileAtomically(EncodeFileName(*chosen),
+                      [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); });
+  log.Add(" Encrypted file name:  " + FileNamePart(*chosen));
+  log.Add(" Image saved successfuly.");
+  log.Add("");
+  FileListBox1->ReRead();
+}
+
+void TFormCrypt::SaveRestoredFile() {
+  TDialogs::SaveOptions options;
+  options.directory = SavePictureDialogFolder;
+  options.fileName = QString::fromStdString(restored_->name);
+  options.filter = "All files (*)";
+  options.confirmOverwrite = false;
+  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
+  if (!chosen) return;
+  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
+    return;
+  }
+
+  TActivityLog& log = ActivityLog();
+  log.Add("");
+  log.SetColor(log_colors::kMaroon);
+  log.Add(" SINGLE IMAGE (DECRYPTION) SAVED ON " + LogDate() + " AT " + LogTime());
+  TFileAttributes attributes;
+  attributes.permissions = restored_->info.permissions & 0777;
+  attributes.modified = restored_->info.modified;
+  const std::vector<uint8_t>& bytes = restored_->bytes;
+  WriteFileAtomically(
+      EncodeFileName(*chosen), [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); },
+      TExistingFile::Replace, attributes);
+  log.Add(" Decrypted file name:  " + FileNamePart(*chosen));
+  log.Add(" Image saved successfuly.");
+  log.Add("");
+  FileListBox1->ReRead();
+}
+
+void TFormCrypt::WritePicture(const TGraphic& graphic, const QString& path) {
+  pictureWriter_(graphic, path.toStdString(), TExistingFile::Replace);
+}
 
 void TFormCrypt::ButtonSaveClick() {
   const int page = Tab->TabIndex();
   if (page != kEncryptPage && page != kDecryptPage) return;
   const bool encrypt = page == kEncryptPage;
+  if (!encrypt && restored_) {
+    SaveRestoredFile();
+    return;
+  }
+  if (encrypt && sealed_) {
+    SaveSealedFile();
+    return;
+  }
   const TGraphic* picture = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
   // With nothing to write there is no save to report.
   if (!picture) return;
@@ -120,11 +252,21 @@ void TFormCrypt::BatchRun(bool encrypt) {
   QString errorWord = "without";
   const QString what = encrypt ? "encryption" : "decryption";
   const QString code = (encrypt ? EditSeedEncrypt : EditSeedDecrypt)->text();
-  // Files made with a code the transforms cannot use could not be restored
-  // by typing it again.
-  CheckCode(code.toStdString());
-  const QString question = " \n You are about to initiate " + what + " process.   \n Your " + what +
-                           " code is set to " + code + ".  \n\n Do you want to proceed?";
+  const bool sealing = SealingOn();
+  if (encrypt && sealing) {
+    CheckSealPassphrase(code.toStdString());
+  } else if (encrypt || (!sealing && SelectionHasPictures())) {
+    // Files made with a code the transforms cannot use could not be
+    // restored by typing it again. Sealed sources take any passphrase.
+    CheckCode(code.toStdString());
+  }
+  const QString sealClause =
+      !sealing  ? QString()
+      : encrypt ? QString(" Files are sealed whole with your passphrase.  \n")
+                : QString(" Sealed files are restored as their original files.  \n");
+  const QString question = " \n You are about to initiate " + what + " process.   \n" + sealClause +
+                           " Your " + what + " code is set to " + code +
+                           ".  \n\n Do you want to proceed?";
   if (!services_.dialogs->Confirm(this, question)) return;
 
   const TBatchMode mode = EncryptAndSave->isChecked()     ? TBatchMode::Save
@@ -132,6 +274,7 @@ void TFormCrypt::BatchRun(bool encrypt) {
                                                           : TBatchMode::TestOnly;
   TBatchRun run(encrypt, mode, DirLabel->text().toStdString());
   run.SetWriter(pictureWriter_);
+  run.SetSealing(encrypt && sealing);
   if (mode != TBatchMode::TestOnly && !AllowReplacing(run)) return;
 
   if (!encrypt) ButtonSave->setEnabled(false);
@@ -155,6 +298,10 @@ void TFormCrypt::BatchRun(bool encrypt) {
                      : " Decryption Mode: Decrypt and Delete Original")
           : (encrypt ? " Encryption Mode: Test Only" : " Decryption Mode: Test Only");
   log.Add(modeLine);
+  if (sealing) {
+    log.Add(encrypt ? " Files are sealed whole (passphrase encryption)."
+                    : " Sealed files are unsealed to their original files.");
+  }
   Led1->SetLit(true);
 
   const int count = FileListBox1->ItemCount();
@@ -212,6 +359,16 @@ void TFormCrypt::BatchRun(bool encrypt) {
   Led1->SetLit(false);
 }
 
+bool TFormCrypt::SelectionHasPictures() const {
+  for (int p = 0; p < FileListBox1->ItemCount(); ++p) {
+    if (!FileListBox1->IsSelected(p)) continue;
+    const std::string path =
+        JoinPath(FileListBox1->Directory(), EncodeFileName(FileListBox1->ItemName(p)));
+    if (!IsSealedFile(path)) return true;
+  }
+  return false;
+}
+
 bool TFormCrypt::AllowReplacing(TBatchRun& run) {
   std::vector<std::string> sources;
   for (int p = 0; p < FileListBox1->ItemCount(); ++p) {
@@ -245,6 +402,7 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   std::unique_ptr<TBitmap> decrypted;
   TBatchHooks hooks;
   hooks.loaded = [&] {
+    loadedFile_ = source;
     ImageOriginal->ShowDrawn(*WorkingBitmap);
     ClearPanes();
     ButtonSave->setEnabled(false);
@@ -287,6 +445,7 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
     FlatGauge1->SetProgress(std::min(FlatGauge1->Progress() + 1, FlatGauge1->MaxValue()));
   }
   if (outcome.Failed()) return outcome;
+  if (encrypt && run.Sealing()) ShowSealed(source, outcome);
 
   FileListBox1->viewport()->update();
   if (position + 1 < FileListBox1->ItemCount()) {

@@ -15,7 +15,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +42,28 @@ QPixmap GrabScreenArea(const QRect& area) {
                                                       area.height());
 }
 
+// Says yes to every question and keeps the boxes to itself, so that a run
+// can be shown without anyone at the keyboard; the rest is the platform's.
+class TAnsweringDialogs : public quorvex::TDialogs {
+ public:
+  explicit TAnsweringDialogs(quorvex::TDialogs& platform) : platform_(platform) {}
+  bool Confirm(QWidget*, const QString&) override { return true; }
+  TAnswer AskYesNoCancel(QWidget*, const QString&) override { return TAnswer::Yes; }
+  void Inform(QWidget*, const QString&) override {}
+  void ShowError(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  }
+  int ExecModal(QDialog& dialog) override { return platform_.ExecModal(dialog); }
+  std::optional<QString> SaveFileName(QWidget*, const SaveOptions&) override { return {}; }
+  bool PrinterSetup(QWidget*, QPrinter&) override { return false; }
+  std::optional<QString> ChooseFolder(QWidget*, const QString&, const QString&) override {
+    return {};
+  }
+
+ private:
+  quorvex::TDialogs& platform_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +76,9 @@ int main(int argc, char** argv) {
   QDir().mkpath(out);
   if (argc > 2) quorvex::SetCurrentDirectoryPath(argv[2]);
   application.setApplicationName(quorvex::kApplicationTitle);
+  // The window's settings stay out of the user's own.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
   quorvex::ApplyFlatStyle(application);
   application.setWindowIcon(quorvex::QuorvexIcon());
   quorvex::TWindows windows = quorvex::CreateWindows(quorvex::PlatformServices());
@@ -142,6 +169,39 @@ int main(int argc, char** argv) {
     ok &= quorvex::SaveScreenshot(quorvex::QuorvexIconPixmap(size),
                                   out + QString("/icon%1.png").arg(size));
   }
+  // "Seal Whole Files" ticked: the Action menu, then the log of a test run
+  // that seals the selected files without writing.
+  {
+    const quorvex::TServices platform = quorvex::PlatformServices();
+    TAnsweringDialogs answering(*platform.dialogs);
+    quorvex::TWindows sealing =
+        quorvex::CreateWindows({&answering, platform.shell, platform.pause});
+    quorvex::TFormCrypt& sealForm = *sealing.FormCrypt;
+    sealForm.show();
+    sealForm.SealWholeFiles1->trigger();
+    quorvex::SettleForScreenshot();
+    sealForm.Action1->popup(sealForm.mapToGlobal(
+        sealForm.menuBar()->actionGeometry(sealForm.Action1->menuAction()).bottomLeft()));
+    quorvex::SettleForScreenshot();
+    ok &= quorvex::SaveScreenshot(GrabScreenArea(sealForm.frameGeometry()),
+                                  out + "/action_menu_sealing.png");
+    sealForm.Action1->hide();
+    quorvex::TFileListBox* sealList = sealForm.FileListBox1;
+    for (int i = 0; i < std::min(3, sealList->ItemCount()); ++i) {
+      sealList->item(i)->setSelected(true);
+    }
+    sealForm.EditSeedEncrypt->setText("correct horse battery");
+    sealForm.EncryptOnly->setChecked(true);
+    quorvex::Guarded([&] { sealForm.EbuttonClick(); });
+    quorvex::SettleForScreenshot();
+    ok &= quorvex::SaveScreenshot(sealForm.grab(), out + "/encrypt_sealing.png");
+    sealForm.ActivityLog1Click();
+    quorvex::SettleForScreenshot();
+    ok &= quorvex::SaveScreenshot(sealForm.grab(), out + "/log_sealing.png");
+    sealForm.SealWholeFiles1->trigger();
+    sealForm.hide();
+  }
+
   // The whole screen once, to see the window as placed.
   form.show();
   quorvex::SettleForScreenshot();

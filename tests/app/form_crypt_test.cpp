@@ -170,7 +170,9 @@ TEST_F(FormCryptTest, MenuHoldsEveryItemInOrder) {
       {form->Page1,
        "Page",
        {"Encryption Page", "Decryption Page", "-", "Activity Log", "-", "Refresh"}},
-      {form->Action1, "Action", {"Encrypt Image(s)", "Decrypt Image(s)", "-", "Reveal Codes"}},
+      {form->Action1,
+       "Action",
+       {"Encrypt Image(s)", "Decrypt Image(s)", "-", "Reveal Codes", "Seal Whole Files"}},
       {form->About1, "Help", {"Help", "-", "On-Line Support", QUORVEX_HOME_ADDRESS, "-", "About"}},
   };
   QList<QAction*> bar = form->menuBar()->actions();

@@ -4,11 +4,13 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTextEdit>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include "app/activity_log.h"
 #include "app/image.h"
 #include "app/picture_file.h"
+#include "core/sealed_file.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
@@ -32,6 +35,8 @@ namespace quorvex {
 namespace {
 
 using test::Items;
+using test::ReadFileBytes;
+using test::TestData;
 
 const QColor kNavy = log_colors::kNavy;
 const QColor kGreen = log_colors::kGreen;
@@ -753,6 +758,246 @@ TEST_F(JobTest, WithoutAPrinterPrintOpensThePrintDialogAndUsesItsChoice) {
   EXPECT_EQ(services.dialogs.printerSetups, 3);
   EXPECT_TRUE(std::filesystem::exists(folder / "second.pdf"));
   EXPECT_TRUE(services.dialogs.errors.empty());
+}
+
+// Sealing runs with a cheap key derivation; the item is off again after
+// each test, whatever it left in the settings.
+class SealJobTest : public JobTest {
+ public:
+  SealJobTest() {
+    previous_ =
+        SetKeyDerivation([](const std::string& passphrase, const TSalt& salt, TSealParameters) {
+          return DeriveSealKey(passphrase, salt, TSealParameters{1, 8});
+        });
+  }
+  ~SealJobTest() override {
+    SetKeyDerivation(previous_);
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "quorvex", "quorvex").clear();
+  }
+  void TypeInto(QLineEdit* edit, const QString& text) {
+    edit->setEnabled(true);
+    edit->clear();
+    edit->setFocus();
+    QTest::keyClicks(edit, text);
+  }
+
+ private:
+  TKeyDerivation previous_;
+};
+
+TEST_F(SealJobTest, ItemIsOffByDefaultRememberedAndLiftsTheDigitFilterWhileOn) {
+  Open();
+  EXPECT_EQ(form->SealWholeFiles1->text(), "Seal Whole Files");
+  EXPECT_TRUE(form->Action1->actions().contains(form->SealWholeFiles1));
+  EXPECT_TRUE(form->SealWholeFiles1->isCheckable());
+  EXPECT_FALSE(form->SealWholeFiles1->isChecked());
+  for (QLineEdit* edit : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+    TypeInto(edit, "4a2 b!");
+    EXPECT_EQ(edit->text(), "42");
+  }
+
+  form->SealWholeFiles1->trigger();
+  EXPECT_TRUE(form->SealWholeFiles1->isChecked());
+  for (QLineEdit* edit : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+    TypeInto(edit, "4a2 b!");
+    EXPECT_EQ(edit->text(), "4a2 b!");
+    // Pasted text is not filtered either.
+    edit->clear();
+    edit->insert("pässwörd 9");
+    EXPECT_EQ(edit->text(), "pässwörd 9");
+  }
+  // "Reveal Codes" still shows and hides what was typed.
+  form->RevealCodes1->trigger();
+  EXPECT_EQ(form->EditSeedEncrypt->echoMode(), QLineEdit::Normal);
+  form->RevealCodes1->trigger();
+  EXPECT_EQ(form->EditSeedEncrypt->echoMode(), QLineEdit::Password);
+
+  // The next session finds the item as it was left.
+  {
+    const TWindows next = CreateWindows(services.Services());
+    TFormCrypt* again = next.FormCrypt.get();
+    EXPECT_TRUE(again->SealWholeFiles1->isChecked());
+    again->show();
+    TypeInto(again->EditSeedDecrypt, "x1y");
+    EXPECT_EQ(again->EditSeedDecrypt->text(), "x1y");
+    again->SealWholeFiles1->trigger();
+    TypeInto(again->EditSeedDecrypt, "x1y");
+    EXPECT_EQ(again->EditSeedDecrypt->text(), "1");
+  }
+  const TWindows last = CreateWindows(services.Services());
+  EXPECT_FALSE(last.FormCrypt->SealWholeFiles1->isChecked());
+}
+
+TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"jpeg/hopper.jpg", "hopper.jpg"}, {"bmp/bmpsuite/g/pal8.bmp", "pal8.bmp"}};
+  for (const auto& [data, name] : files) folder.Copy(data, name);
+  folder.Folder("originals");
+  Open();
+  form->SealWholeFiles1->trigger();
+  form->EditSeedEncrypt->setText("correct horse");
+  form->EncryptAndSave->setChecked(true);
+  Select({"hopper.jpg", "pal8.bmp"});
+  Run(form->Ebutton);
+
+  EXPECT_EQ(services.dialogs.confirmations.back(),
+            " \n You are about to initiate encryption process.   \n Files are sealed whole with "
+            "your passphrase.  \n Your encryption code is set to correct horse.  \n\n Do you "
+            "want to proceed?");
+  EXPECT_TRUE(services.dialogs.errors.empty());
+  auto lines = RunLines();
+  ASSERT_GE(lines.size(), 5u);
+  ExpectLine(lines[2], " Encryption Mode: Encrypt and Save Original", kNavy, false);
+  ExpectLine(lines[3], " Files are sealed whole \\(passphrase encryption\\)\\.", kNavy, false);
+  ExpectLine(lines[4], " Image saved as:  Ecr_hopper\\.bmp", kNavy, true);
+  // The pane shows the last sealed file as it was written.
+  const auto* noise = dynamic_cast<const TBitmap*>(form->ImageEncrypted->Graphic());
+  ASSERT_NE(noise, nullptr);
+  EXPECT_EQ(test::StorageBytes(*noise), LoadedStorage(folder / "Ecr_pal8.bmp"));
+  for (const auto& [data, name] : files) {
+    const std::string sealed = folder / ("Ecr_" + name.substr(0, name.rfind('.')) + ".bmp");
+    EXPECT_TRUE(IsSealedFile(sealed)) << sealed;
+    std::filesystem::rename(folder / name, folder / ("originals/" + name));
+  }
+
+  form->Decrypt1Click();
+  form->EditSeedDecrypt->setText("correct horse");
+  Select({"Ecr_hopper.bmp", "Ecr_pal8.bmp"});
+  const size_t before = form->ActivityLog().Lines().size();
+  Run(form->Dbutton);
+  EXPECT_TRUE(services.dialogs.confirmations.back().contains(
+      " Sealed files are restored as their original files.  \n"));
+  EXPECT_TRUE(services.dialogs.errors.empty());
+  lines = form->ActivityLog().Lines();
+  ASSERT_GT(lines.size(), before + 4);
+  // The header's lines take the italic style the last run left.
+  ExpectLine(lines[before + 3], " Sealed files are unsealed to their original files\\.", kGreen,
+             true);
+  ExpectLine(lines[before + 4], " Image saved as:  hopper\\.jpg", kGreen, true);
+  for (const auto& [data, name] : files) {
+    EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(TestData(data))) << name;
+  }
+}
+
+TEST_F(SealJobTest, SealingRefusesWeakPassphrasesBeforeTheRun) {
+  folder.Copy("jpeg/hopper.jpg", "a.jpg");
+  Open();
+  form->SealWholeFiles1->trigger();
+  form->EncryptAndSave->setChecked(true);
+  Select({"a.jpg"});
+  for (const QString code : {"614052", "short"}) {
+    services.dialogs.errors.clear();
+    form->EditSeedEncrypt->setText(code);
+    Run(form->Ebutton);
+    ASSERT_EQ(services.dialogs.errors.size(), 1u) << code.toStdString();
+    EXPECT_TRUE(services.dialogs.confirmations.empty());
+    EXPECT_EQ(RunLines().size(), 0u);
+    EXPECT_EQ(FolderFiles(folder.Path()), std::set<std::string>{"a.jpg"});
+    services.dialogs.answers.clear();
+  }
+}
+
+// Decrypt runs recognise sealed files with the item off too; a code that is
+// no number is still refused for the others.
+TEST_F(SealJobTest, DecryptRunsUnsealWhateverTheItemSays) {
+  folder.File("notes.txt", "any bytes at all\n");
+  TSealer sealer("20261210");
+  sealer.Seal(folder / "notes.txt", folder / "Ecr_notes.bmp");
+  std::filesystem::rename(folder / "notes.txt", folder / "kept.txt");
+  folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_plain.bmp");
+  Open();
+  ASSERT_FALSE(form->SealWholeFiles1->isChecked());
+  form->Decrypt1Click();
+  form->EncryptAndSave->setChecked(true);
+
+  form->EditSeedDecrypt->setText("not a number");
+  Select({"Ecr_notes.bmp", "Ecr_plain.bmp"});
+  Run(form->Dbutton);
+  EXPECT_EQ(services.dialogs.errors,
+            std::vector<QString>{"'not a number' is not a valid integer value."});
+  EXPECT_FALSE(std::filesystem::exists(folder / "notes.txt"));
+
+  services.dialogs.errors.clear();
+  form->EditSeedDecrypt->setText("20261210");
+  Select({"Ecr_notes.bmp"});
+  Run(form->Dbutton);
+  EXPECT_TRUE(services.dialogs.errors.empty());
+  EXPECT_EQ(ReadFileBytes(folder / "notes.txt"), ReadFileBytes(folder / "kept.txt"));
+}
+
+// The decrypt step on a sealed file shows the restored picture, and "Save"
+// writes the original's bytes under its own name, asking before replacing.
+TEST_F(SealJobTest, SingleUnsealShowsThePictureAndSavesTheOriginal) {
+  folder.Copy("jpeg/hopper.jpg", "hopper.jpg");
+  TSealer sealer("correct horse");
+  sealer.Seal(folder / "hopper.jpg", folder / "Ecr_hopper.bmp");
+  folder.Folder("out");
+  Open();
+  form->Decrypt1Click();
+  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_hopper.bmp"));
+
+  // A wrong passphrase shows nothing and offers nothing to save.
+  form->EditSeedDecrypt->setText("wrong horse");
+  form->ButtonDecrypt->setEnabled(true);
+  form->ButtonDecrypt->click();
+  EXPECT_EQ(services.dialogs.errors, std::vector<QString>{kSealRefusal});
+  EXPECT_EQ(form->ImageDecrypted->Graphic(), nullptr);
+
+  form->EditSeedDecrypt->setText("correct horse");
+  form->ButtonDecrypt->click();
+  EXPECT_EQ(services.dialogs.errors.size(), 1u);
+  ASSERT_NE(form->ImageDecrypted->Graphic(), nullptr);
+  const auto* shown = dynamic_cast<const TBitmap*>(form->ImageDecrypted->Graphic());
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(test::StorageBytes(*shown), LoadedStorage(folder / "hopper.jpg"));
+
+  EXPECT_TRUE(form->ButtonSave->isEnabled());
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out/hopper.jpg"));
+  form->ButtonSave->click();
+  ASSERT_FALSE(services.dialogs.saveRequests.empty());
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "hopper.jpg");
+  EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), ReadFileBytes(folder / "hopper.jpg"));
+  ExpectLine(RunLines().end()[-3], " Decrypted file name:  hopper\\.jpg", QColor(128, 0, 0), false);
+
+  // An existing file is replaced only when the user says so.
+  test::WriteFileBytes(folder / "out/hopper.jpg", {1, 2, 3});
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out/hopper.jpg"));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.confirmations.back(),
+            "hopper.jpg already exists.\nDo you want to replace it?");
+  EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+// The encrypt step of a test run with sealing on shows the sealed BMP's
+// noise without writing; "Save" writes that sealed BMP, which unseals to
+// the original.
+TEST_F(SealJobTest, SingleSealShowsTheNoiseAndSavesTheSealedFile) {
+  folder.Copy("jpeg/hopper.jpg", "hopper.jpg");
+  folder.Folder("out");
+  Open();
+  form->SealWholeFiles1->trigger();
+  form->EditSeedEncrypt->setText("correct horse");
+  Select({"hopper.jpg"});
+  Run(form->Ebutton);
+  EXPECT_TRUE(services.dialogs.errors.empty());
+  EXPECT_EQ(FolderFiles(folder.Path()), (std::set<std::string>{"hopper.jpg", "out"}));
+  const auto* noise = dynamic_cast<const TBitmap*>(form->ImageEncrypted->Graphic());
+  ASSERT_NE(noise, nullptr);
+  EXPECT_GT(noise->ImageWidth(), 0);
+
+  ASSERT_TRUE(form->ButtonSave->isEnabled());
+  const std::string target = folder / "out/Ecr_hopper.bmp";
+  services.dialogs.saveAnswers.push_back(QString::fromStdString(target));
+  form->ButtonSave->click();
+  EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "Ecr_hopper.bmp");
+  ASSERT_TRUE(IsSealedFile(target));
+  EXPECT_EQ(LoadedStorage(target), test::StorageBytes(*noise));
+  TUnsealer unsealer("correct horse");
+  TFileStream in(target, TFileStream::Mode::OpenRead);
+  TUnsealer::TOpened opened = unsealer.Open(in);
+  TMemoryStream content;
+  opened.CopyContent(content);
+  EXPECT_EQ(content.Bytes(), ReadFileBytes(folder / "hopper.jpg"));
 }
 
 }  // namespace

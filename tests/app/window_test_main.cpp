@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include "widgets/flat_style.h"
 
@@ -13,5 +15,9 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   application.setApplicationName("Quorvex");
   quorvex::ApplyFlatStyle(application);
+  // Settings the window keeps go to a folder of this process, never the
+  // user's, and start out empty.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
   return RUN_ALL_TESTS();
 }
