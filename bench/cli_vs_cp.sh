@@ -44,17 +44,7 @@ results = json.load(open(sys.argv[1]))["results"]
 print(*(r["median"] for r in results))' "$work/times.json")
 else
   # Median of repeated wall-clock timings.
-  median_of() {
-    local times=()
-    for ((i = 0; i < runs + 1; i++)); do
-      local start end
-      start=$(date +%s%N)
-      "$@" >/dev/null
-      end=$(date +%s%N)
-      ((i == 0)) || times+=($((end - start)))  # the first run only warms up
-    done
-    printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)] / 1e9}'
-  }
+  source "$(dirname "$0")/median_of.sh"
   cp_s=$(median_of "${cp_cmd[@]}")
   cp_sync_s=$(median_of "${cp_sync_cmd[@]}")
   cli_s=$(median_of "${cli_cmd[@]}")

@@ -25,17 +25,7 @@ seal_cmd=("$cli" encrypt --seal --overwrite --dest "$work/out" "$file")
 "${seal_cmd[@]}" >/dev/null  # also warms the page cache
 cat "$file" >/dev/null
 
-median_of() {
-  local times=()
-  for ((i = 0; i < runs + 1; i++)); do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    ((i == 0)) || times+=($((end - start)))  # the first run only warms up
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)] / 1e9}'
-}
+source "$(dirname "$0")/median_of.sh"
 cp_sync_s=$(median_of "${cp_sync_cmd[@]}")
 seal_s=$(median_of "${seal_cmd[@]}")
 
