@@ -251,11 +251,12 @@ class TFormCrypt : public QMainWindow {
   // The decrypt step of a sealed file: restores it in memory and shows it
   // when it is a picture the program draws.
   void UnsealLoadedFile();
-  void SaveRestoredFile();
   // The encrypt step of a sealing run: shows the sealed BMP of source, read
   // back from its output or sealed in memory when nothing was written.
   void ShowSealed(const std::string& source, const TBatchOutcome& outcome);
-  void SaveSealedFile();
+  // Asks where to save (and before replacing), then writes and logs it.
+  void SaveSingle(bool encrypt, TDialogs::SaveOptions options,
+                  const std::function<void(const QString&)>& write);
 
   TServices services_;
   TAboutBox* aboutBox_ = nullptr;

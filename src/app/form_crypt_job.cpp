@@ -128,58 +128,27 @@ void TFormCrypt::ShowSealed(const std::string& source, const TBatchOutcome& outc
   ButtonSave->setEnabled(true);
 }
 
-void TFormCrypt::SaveSealedFile() {
-  SavePictureDialogFileName =
-      QString::fromStdString(EncryptedOutputName(ImageName->text().toStdString()));
-  TDialogs::SaveOptions options;
+void TFormCrypt::SaveSingle(bool encrypt, TDialogs::SaveOptions options,
+                            const std::function<void(const QString&)>& write) {
   options.directory = SavePictureDialogFolder;
-  options.fileName = SavePictureDialogFileName;
-  options.filter = "Bitmaps (*.bmp)";
-  options.defaultSuffix = "BMP";
+  // The question below is asked instead, so that the user is asked once.
   options.confirmOverwrite = false;
   const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
   if (!chosen) return;
   if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
     return;
   }
-  SavePictureDialogFileName = *chosen;
-  TActivityLog& log = ActivityLog();
-  log.Add("");
-  log.SetColor(log_colors::kPurple);
-  log.Add(" SINGLE IMAGE (ENCRYPTION) SAVED ON " + LogDate() + " AT " + LogTime());
-  const std::vector<uint8_t>& bytes = *sealed_;
-  WriteFileAtomically(EncodeFileName(*chosen),
-                      [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); });
-  log.Add(" Encrypted file name:  " + FileNamePart(*chosen));
-  log.Add(" Image saved successfuly.");
-  log.Add("");
-  FileListBox1->ReRead();
-}
-
-void TFormCrypt::SaveRestoredFile() {
-  TDialogs::SaveOptions options;
-  options.directory = SavePictureDialogFolder;
-  options.fileName = QString::fromStdString(restored_->name);
-  options.filter = "All files (*)";
-  options.confirmOverwrite = false;
-  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
-  if (!chosen) return;
-  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
-    return;
-  }
+  // A restored original keeps its own name out of the next picture's save.
+  if (!restored_ || encrypt) SavePictureDialogFileName = *chosen;
 
   TActivityLog& log = ActivityLog();
   log.Add("");
-  log.SetColor(log_colors::kMaroon);
-  log.Add(" SINGLE IMAGE (DECRYPTION) SAVED ON " + LogDate() + " AT " + LogTime());
-  TFileAttributes attributes;
-  attributes.permissions = restored_->info.permissions & 0777;
-  attributes.modified = restored_->info.modified;
-  const std::vector<uint8_t>& bytes = restored_->bytes;
-  WriteFileAtomically(
-      EncodeFileName(*chosen), [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); },
-      TExistingFile::Replace, attributes);
-  log.Add(" Decrypted file name:  " + FileNamePart(*chosen));
+  log.SetColor(encrypt ? log_colors::kPurple : log_colors::kMaroon);
+  log.Add(QString(" SINGLE IMAGE (%1) SAVED ON ").arg(encrypt ? "ENCRYPTION" : "DECRYPTION") +
+          LogDate() + " AT " + LogTime());
+  write(*chosen);
+  log.Add((encrypt ? " Encrypted file name:  " : " Decrypted file name:  ") +
+          FileNamePart(*chosen));
   log.Add(" Image saved successfuly.");
   log.Add("");
   FileListBox1->ReRead();
@@ -193,46 +162,44 @@ void TFormCrypt::ButtonSaveClick() {
   const int page = Tab->TabIndex();
   if (page != kEncryptPage && page != kDecryptPage) return;
   const bool encrypt = page == kEncryptPage;
+  TDialogs::SaveOptions options;
+  options.filter = "Bitmaps (*.bmp)";
+  options.defaultSuffix = "BMP";
+  if (encrypt) {
+    SavePictureDialogFileName =
+        QString::fromStdString(EncryptedOutputName(ImageName->text().toStdString()));
+  }
+  options.fileName = SavePictureDialogFileName;
+
   if (!encrypt && restored_) {
-    SaveRestoredFile();
+    // The original file, byte for byte, under its own name.
+    options.fileName = QString::fromStdString(restored_->name);
+    options.filter = "All files (*)";
+    options.defaultSuffix.clear();
+    SaveSingle(encrypt, options, [&](const QString& path) {
+      TFileAttributes attributes;
+      attributes.permissions = restored_->info.permissions & 0777;
+      attributes.modified = restored_->info.modified;
+      const std::vector<uint8_t>& bytes = restored_->bytes;
+      WriteFileAtomically(
+          EncodeFileName(path), [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); },
+          TExistingFile::Replace, attributes);
+    });
     return;
   }
   if (encrypt && sealed_) {
-    SaveSealedFile();
+    SaveSingle(encrypt, options, [&](const QString& path) {
+      const std::vector<uint8_t>& bytes = *sealed_;
+      WriteFileAtomically(EncodeFileName(path),
+                          [&](TStream& out) { out.WriteBuffer(bytes.data(), bytes.size()); });
+    });
     return;
   }
   const TGraphic* picture = encrypt ? EncryptedBitmap.get() : ImageDecrypted->Graphic();
   // With nothing to write there is no save to report.
   if (!picture) return;
-  if (encrypt) {
-    SavePictureDialogFileName =
-        QString::fromStdString(EncryptedOutputName(ImageName->text().toStdString()));
-  }
-  TDialogs::SaveOptions options;
-  options.directory = SavePictureDialogFolder;
-  options.fileName = SavePictureDialogFileName;
-  options.filter = "Bitmaps (*.bmp)";
-  options.defaultSuffix = "BMP";
-  options.confirmOverwrite = false;
   options.picturePreview = true;
-  const std::optional<QString> chosen = services_.dialogs->SaveFileName(this, options);
-  if (!chosen) return;
-  if (QFileInfo::exists(*chosen) && !services_.dialogs->Confirm(this, ReplaceQuestion(*chosen))) {
-    return;
-  }
-  SavePictureDialogFileName = *chosen;
-
-  TActivityLog& log = ActivityLog();
-  log.Add("");
-  log.SetColor(encrypt ? log_colors::kPurple : log_colors::kMaroon);
-  log.Add(QString(" SINGLE IMAGE (%1) SAVED ON ").arg(encrypt ? "ENCRYPTION" : "DECRYPTION") +
-          LogDate() + " AT " + LogTime());
-  WritePicture(*picture, *chosen);
-  log.Add((encrypt ? " Encrypted file name:  " : " Decrypted file name:  ") +
-          FileNamePart(*chosen));
-  log.Add(" Image saved successfuly.");
-  log.Add("");
-  FileListBox1->ReRead();
+  SaveSingle(encrypt, options, [&](const QString& path) { WritePicture(*picture, path); });
 }
 
 void TFormCrypt::EbuttonClick() {
