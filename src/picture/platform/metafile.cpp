@@ -537,6 +537,16 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
   SetU32(emf.data() + 12, static_cast<uint32_t>(static_cast<int32_t>(top)));
   SetU32(emf.data() + 16, static_cast<uint32_t>(static_cast<int32_t>(right)));
   SetU32(emf.data() + 20, static_cast<uint32_t>(static_cast<int32_t>(bottom)));
+  // The converter reads the description where the header says, and up to a
+  // terminator when its length is 0; one that does not lie inside the header
+  // record is dropped (offset 0 with length 0 stops at the record's type).
+  const uint64_t descriptionLength = U32(file + 60);
+  const uint64_t descriptionAt = U32(file + 64);
+  if (descriptionLength == 0 || descriptionAt < kEmfMinHeader ||
+      descriptionAt + 2 * descriptionLength > headerSize) {
+    SetU32(emf.data() + 60, 0);
+    SetU32(emf.data() + 64, 0);
+  }
 
   generatorOptions options;
   std::memset(&options, 0, sizeof options);
