@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "picture/graphic.h"
+#include "picture/image_limits.h"
 
 namespace quorvex {
 
@@ -25,10 +26,6 @@ enum class PixelLayout {
 };
 
 const char* PixelLayoutName(PixelLayout layout);
-
-// Storage above this many bytes is refused with EOutOfResources rather than
-// attempted: a 20-byte header must not be able to claim gigabytes.
-inline constexpr uint64_t kMaxStorageBytes = uint64_t{1} << 30;
 
 inline constexpr uint32_t kCompressionNone = 0;
 inline constexpr uint32_t kCompressionBitFields = 3;

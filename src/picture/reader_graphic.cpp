@@ -3,6 +3,7 @@
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/readers/reader_messages.h"
+#include "picture/stream.h"
 
 namespace quorvex {
 
@@ -27,6 +28,20 @@ bool TReaderGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   properties_ = TImageProperties{};
   properties_.fileGamma = 1.0f;
   return false;
+}
+
+void TReaderGraphic::ReadFromStream(TStream& stream) {
+  TReaderGraphic::TakeFrom(nullptr);
+  const int64_t start = stream.Position();
+  const bool usable = ReadHeaderInfo(stream, 0);
+  Decode(stream, start, usable);
+}
+
+void TReaderGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  (void)stream;
+  (void)start;
+  (void)headerUsable;
+  throw EInvalidGraphic(NotValidMessage());
 }
 
 std::string TReaderGraphic::NotValidMessage() const {

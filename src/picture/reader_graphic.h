@@ -36,12 +36,22 @@ class TReaderGraphic : public TBitmap {
   const TImageProperties& ImageProperties() const { return properties_; }
   TColorManager& ColorManager();
 
+  // Every reader reads the same way: the picture is emptied, the header is
+  // read and checked once by ReadHeaderInfo, which keeps what decoding
+  // needs, and then the reader's Decode step runs.
+  void ReadFromStream(TStream& stream) override;
+
   // The name the reader's messages give its format ("PCX", "TIF/TIFF").
   virtual std::string FormatName() const = 0;
   // "Cannot load image. Invalid or unexpected %s image format."
   std::string NotValidMessage() const override;
 
  protected:
+  // The pixels, after ReadHeaderInfo: the stream stands where the header
+  // read left it, `start` is where the picture begins and `headerUsable` is
+  // what ReadHeaderInfo answered.
+  virtual void Decode(TStream& stream, int64_t start, bool headerUsable);
+
   TImageProperties properties_;
 
  private:

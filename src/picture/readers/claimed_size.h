@@ -7,14 +7,11 @@
 
 #include <cstdint>
 
+#include "picture/image_limits.h"
+
 namespace quorvex {
 
 class TBitmap;
-
-// Data that ends early still loads as far as it goes, the rest left as the
-// format says: a claim up to this many bytes past what the data could hold
-// is let through, so truncated small pictures keep loading.
-inline constexpr uint64_t kShortDataAllowance = uint64_t{1} << 20;
 
 // Raises EReadError "Stream read error" when `claimedBytes` of pixel data
 // cannot come from `availableBytes` of file at `mostPerByte` bytes each,
