@@ -565,6 +565,12 @@ uint8_t* TBitmap::RowAddress(int32_t y) {
   return const_cast<uint8_t*>(std::as_const(*this).RowAddress(y));
 }
 
+std::span<uint8_t> TBitmap::RowBytes(int32_t y) {
+  if (y < 0 || y >= image_->height) throw EInvalidGraphicOperation(kScanLineOutOfRange);
+  uint8_t* row = RowAddress(y);
+  return {row, row ? static_cast<size_t>(image_->Stride()) : 0};
+}
+
 const uint8_t* TBitmap::RowAddress(int32_t y) const {
   const TBitmapImage& image = *image_;
   if (y < 0 || y > image.height) throw EInvalidGraphicOperation(kScanLineOutOfRange);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,9 @@ class TBitmap : public TGraphic {
   uint8_t* RowAddress(int32_t y);
   // Read-only access, which leaves a shared image shared.
   const uint8_t* RowAddress(int32_t y) const;
+  // The storage bytes of image row y (0 <= y < height), padding included;
+  // what readers hand to decoders and the colour converter as their target.
+  std::span<uint8_t> RowBytes(int32_t y);
 
   // Facts of the storage, for writers, tests and the command line.
   uint64_t Stride() const;

@@ -276,6 +276,16 @@ void TColorManager::ConvertPixels(const TSampleSources& sources, uint32_t count,
   routine_(state_, sources, count, writeMask, target);
 }
 
+void TColorManager::ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
+                                  std::span<uint8_t> target) {
+  // 15-bit pixels are stored as 16-bit words.
+  const uint32_t perPixel =
+      TargetLayout() == PixelLayout::Bits15 ? 16u : uint32_t{targetBits_} * targetSamples_;
+  const uint64_t bits = uint64_t{count} * perPixel;
+  if ((bits + 7) / 8 > target.size()) throw EColorConversionError(kTargetTooSmall);
+  ConvertPixels(sources, count, writeMask, target.data());
+}
+
 TPalette TColorManager::MakeColorPalette(const TSampleSources& sources, PaletteSourceFormat format,
                                          bool reversedOrder, uint32_t count) const {
   const auto kind = static_cast<uint8_t>(format);

@@ -42,6 +42,7 @@ inline constexpr const char* kSampleCountInvalid =
     "Sample count per pixel does not correspond to the given color scheme.";
 inline constexpr const char* kIndexedConversionUnsupported =
     "Conversion between indexed and non-indexed pixel formats is not supported.";
+inline constexpr const char* kTargetTooSmall = "Color conversion target too small";
 inline constexpr const char* kNoConversionMethod =
     "Color conversion failed. Could not find a proper method.";
 inline constexpr const char* kSubsamplingInvalid =
@@ -178,6 +179,11 @@ class TColorManager {
   // Indexed, Gray or GrayAlpha against a colour scheme (or a GrayAlpha
   // target) fails with kIndexedConversionUnsupported, anything else not
   // listed with kNoConversionMethod, as do planar sources missing a list.
+  // A target shorter than `count` pixels at the target's bits per pixel
+  // raises EColorConversionError kTargetTooSmall before anything is written.
+  void ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
+                     std::span<uint8_t> target);
+  // Being replaced by the checked form above.
   void ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
                      uint8_t* target);
 

@@ -66,15 +66,15 @@ void TFileFormatList::Release(TClassEntry* entry) {
 }
 
 void TFileFormatList::AddFormat(const std::string& extension, const std::string& classDescription,
-                                const std::string& extensionDescription, uint8_t kinds,
-                                bool replace, const TGraphicClass& graphicClass) {
+                                const std::string& extensionDescription, bool replace,
+                                const TGraphicClass& graphicClass) {
   if (extension.empty()) return;
   const auto found = std::find_if(extensions_.begin(), extensions_.end(),
                                   [&](const auto& e) { return SameText(e->extension, extension); });
   TClassEntry* classEntry = nullptr;
   if (found == extensions_.end()) {
     auto entry = std::make_unique<TExtensionEntry>(
-        TExtensionEntry{extension, extensionDescription, kinds, nullptr});
+        TExtensionEntry{extension, extensionDescription, nullptr});
     classEntry = &ClassEntryFor(graphicClass);
     if (!classDescription.empty()) classEntry->description = classDescription;
     ++classEntry->count;
@@ -145,16 +145,15 @@ const TGraphicClass* TFileFormatList::DetectReader(TStream& stream) const {
 void TFileFormatList::RegisterStartupFormats() {
   const TGraphicClass& bitmap = ClassOf<TBitmap>();
   const TPlatformClasses platform = PlatformClasses();
-  AddFormat("bmp", "Windows bitmaps", "Windows bitmaps", 8, false, bitmap);
-  if (platform.icon) AddFormat("ico", "Windows icons", "Windows icons", 8, false, *platform.icon);
+  AddFormat("bmp", "Windows bitmaps", "Windows bitmaps", false, bitmap);
+  if (platform.icon) AddFormat("ico", "Windows icons", "Windows icons", false, *platform.icon);
   if (platform.metafile) {
-    AddFormat("wmf", "Windows metafiles", "Windows metafiles", 16, false, *platform.metafile);
-    AddFormat("emf", "Windows metafiles", "Windows enhanced meta files", 16, false,
-              *platform.metafile);
+    AddFormat("wmf", "Windows metafiles", "Windows metafiles", false, *platform.metafile);
+    AddFormat("emf", "Windows metafiles", "Windows enhanced meta files", false, *platform.metafile);
   }
   RegisterJPEGFormats(*this);
-  AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", 8, false, bitmap);
-  AddFormat("dib", "", "Device independant Windows bitmaps", 8, false, bitmap);
+  AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", false, bitmap);
+  AddFormat("dib", "", "Device independant Windows bitmaps", false, bitmap);
 #define QUORVEX_CALL_REGISTRATION(function) function(*this);
   QUORVEX_READER_REGISTRATIONS(QUORVEX_CALL_REGISTRATION)
 #undef QUORVEX_CALL_REGISTRATION

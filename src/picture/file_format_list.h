@@ -25,7 +25,6 @@ class TFileFormatList {
   struct TExtensionEntry {
     std::string extension;  // as registered: lower case, no dot
     std::string description;
-    uint8_t kinds = 0;  // stored, never consulted
     TClassEntry* classEntry = nullptr;
   };
 
@@ -37,7 +36,7 @@ class TFileFormatList {
   // EInvalidGraphic "Attempt to register %s twice." for a known extension
   // unless replace is set. An empty extension does nothing.
   void AddFormat(const std::string& extension, const std::string& classDescription,
-                 const std::string& extensionDescription, uint8_t kinds, bool replace,
+                 const std::string& extensionDescription, bool replace,
                  const TGraphicClass& graphicClass);
   // With an extension: drops that extension (an unknown one does nothing).
   // Without: drops the class. A class that loses its last extension also

@@ -405,10 +405,10 @@ void TJPEGImage::DrawInto(TCanvas& canvas, const TRect& rect) const {
 
 void RegisterJPEGFormats(TFileFormatList& list) {
   const TGraphicClass& jpeg = ClassOf<TJPEGImage>();
-  list.AddFormat("jfif", "JPG images", "JFIF images", 8, false, jpeg);
-  list.AddFormat("jpg", "", "JPG images", 8, false, jpeg);
-  list.AddFormat("jpe", "", "JPE images", 8, false, jpeg);
-  list.AddFormat("jpeg", "", "JPEG images", 8, false, jpeg);
+  list.AddFormat("jfif", "JPG images", "JFIF images", false, jpeg);
+  list.AddFormat("jpg", "", "JPG images", false, jpeg);
+  list.AddFormat("jpe", "", "JPE images", false, jpeg);
+  list.AddFormat("jpeg", "", "JPEG images", false, jpeg);
 }
 
 void RegisterJPEGPictureFormats(TPictureFormats& formats) {

@@ -148,7 +148,7 @@ TEST_F(Loader, TargaExtensionIsDrawnEvenWhenItsGraphicIsABitmap) {
 TEST_F(Loader, ContentWinsOverTheName) {
   TFileFormatList& registry = FileFormatList();
   const TGraphicClass& fake = ClassOf<test::TFakeReader<'A'>>();
-  registry.AddFormat("fka", "Fake pictures", "", 8, false, fake);
+  registry.AddFormat("fka", "Fake pictures", "", false, fake);
   const std::string path = dir_ + "/looks.bmp";
   test::WriteFileBytes(path, {'F', 'A', 'K', 'E', 'P', 'I', 'C', 'A', 0});
   LoadPicture(path, picture_, working_);

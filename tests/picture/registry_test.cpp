@@ -21,50 +21,49 @@ struct Row {
   const char* className;
   const char* classDescription;  // "" when the row gives none
   const char* description;
-  uint8_t kinds;
 };
 
 // The registration table, in order.
 const Row kTable[] = {
-    {"bmp", "TBitmap", "Windows bitmaps", "Windows bitmaps", 8},
-    {"ico", "TIcon", "Windows icons", "Windows icons", 8},
-    {"wmf", "TMetafile", "Windows metafiles", "Windows metafiles", 16},
-    {"emf", "TMetafile", "Windows metafiles", "Windows enhanced meta files", 16},
-    {"jfif", "TJPEGImage", "JPG images", "JFIF images", 8},
-    {"jpg", "TJPEGImage", "", "JPG images", 8},
-    {"jpe", "TJPEGImage", "", "JPE images", 8},
-    {"jpeg", "TJPEGImage", "", "JPEG images", 8},
-    {"rle", "TBitmap", "Windows bitmaps", "Run length encoded Windows bitmaps", 8},
-    {"dib", "TBitmap", "", "Device independant Windows bitmaps", 8},
-    {"win", "TTargaGraphic", "Truevision images", "Truevision images", 8},
-    {"vst", "TTargaGraphic", "", "Truevision images", 8},
-    {"vda", "TTargaGraphic", "", "Truevision images", 8},
-    {"tga", "TTargaGraphic", "", "Truevision images", 8},
-    {"icb", "TTargaGraphic", "", "Truevision images", 8},
-    {"tiff", "TTIFFGraphic", "Tagged image file format images", "Macintosh TIFF images", 12},
-    {"tif", "TTIFFGraphic", "", "PC TIF images", 12},
-    {"fax", "TTIFFGraphic", "", "GFI fax images", 12},
-    {"eps", "TEPSGraphic", "Encapsulated Postscript images", "Encapsulated Postscript images", 8},
-    {"pcx", "TPCXGraphic", "ZSoft Paintbrush images", "ZSoft Paintbrush images", 8},
-    {"pcc", "TPCXGraphic", "", "ZSoft Paintbrush images", 8},
-    {"scr", "TPCXGraphic", "", "Word 5.x screen capture images", 8},
-    {"rpf", "TRLAGraphic", "Alias/Wavefront images", "Alias/Wavefront images", 8},
-    {"rla", "TRLAGraphic", "", "Alias/Wavefront images", 8},
-    {"sgi", "TSGIGraphic", "SGI images", "SGI true color images", 8},
-    {"rgba", "TSGIGraphic", "", "SGI true color images with alpha", 8},
-    {"rgb", "TSGIGraphic", "", "SGI true color images", 8},
-    {"bw", "TSGIGraphic", "", "SGI black/white images", 8},
-    {"psd", "TPSDGraphic", "Photoshop images", "Photoshop images", 10},
-    {"pdd", "TPSDGraphic", "", "Photoshop images", 10},
-    {"ppm", "TPPMGraphic", "Portable map images", "Portable pixel map images", 8},
-    {"pgm", "TPPMGraphic", "", "Portable gray map images", 8},
-    {"pbm", "TPPMGraphic", "", "Portable bitmap images", 8},
-    {"cel", "TAutodeskGraphic", "Autodesk images", "Autodesk images", 8},
-    {"pic", "TAutodeskGraphic", "Autodesk images", "Autodesk images", 8},
-    {"pcd", "TPCDGraphic", "Kodak Photo-CD images", "Kodak Photo-CD images", 8},
-    {"cut", "TCUTGraphic", "Dr. Halo images", "Dr. Halo images", 8},
-    {"psp", "TPSPGraphic", "Paintshop Pro images", "Paintshop Pro images", 24},
-    {"png", "TPNGGraphic", "Portable network graphic images", "Portable network graphic images", 8},
+    {"bmp", "TBitmap", "Windows bitmaps", "Windows bitmaps"},
+    {"ico", "TIcon", "Windows icons", "Windows icons"},
+    {"wmf", "TMetafile", "Windows metafiles", "Windows metafiles"},
+    {"emf", "TMetafile", "Windows metafiles", "Windows enhanced meta files"},
+    {"jfif", "TJPEGImage", "JPG images", "JFIF images"},
+    {"jpg", "TJPEGImage", "", "JPG images"},
+    {"jpe", "TJPEGImage", "", "JPE images"},
+    {"jpeg", "TJPEGImage", "", "JPEG images"},
+    {"rle", "TBitmap", "Windows bitmaps", "Run length encoded Windows bitmaps"},
+    {"dib", "TBitmap", "", "Device independant Windows bitmaps"},
+    {"win", "TTargaGraphic", "Truevision images", "Truevision images"},
+    {"vst", "TTargaGraphic", "", "Truevision images"},
+    {"vda", "TTargaGraphic", "", "Truevision images"},
+    {"tga", "TTargaGraphic", "", "Truevision images"},
+    {"icb", "TTargaGraphic", "", "Truevision images"},
+    {"tiff", "TTIFFGraphic", "Tagged image file format images", "Macintosh TIFF images"},
+    {"tif", "TTIFFGraphic", "", "PC TIF images"},
+    {"fax", "TTIFFGraphic", "", "GFI fax images"},
+    {"eps", "TEPSGraphic", "Encapsulated Postscript images", "Encapsulated Postscript images"},
+    {"pcx", "TPCXGraphic", "ZSoft Paintbrush images", "ZSoft Paintbrush images"},
+    {"pcc", "TPCXGraphic", "", "ZSoft Paintbrush images"},
+    {"scr", "TPCXGraphic", "", "Word 5.x screen capture images"},
+    {"rpf", "TRLAGraphic", "Alias/Wavefront images", "Alias/Wavefront images"},
+    {"rla", "TRLAGraphic", "", "Alias/Wavefront images"},
+    {"sgi", "TSGIGraphic", "SGI images", "SGI true color images"},
+    {"rgba", "TSGIGraphic", "", "SGI true color images with alpha"},
+    {"rgb", "TSGIGraphic", "", "SGI true color images"},
+    {"bw", "TSGIGraphic", "", "SGI black/white images"},
+    {"psd", "TPSDGraphic", "Photoshop images", "Photoshop images"},
+    {"pdd", "TPSDGraphic", "", "Photoshop images"},
+    {"ppm", "TPPMGraphic", "Portable map images", "Portable pixel map images"},
+    {"pgm", "TPPMGraphic", "", "Portable gray map images"},
+    {"pbm", "TPPMGraphic", "", "Portable bitmap images"},
+    {"cel", "TAutodeskGraphic", "Autodesk images", "Autodesk images"},
+    {"pic", "TAutodeskGraphic", "Autodesk images", "Autodesk images"},
+    {"pcd", "TPCDGraphic", "Kodak Photo-CD images", "Kodak Photo-CD images"},
+    {"cut", "TCUTGraphic", "Dr. Halo images", "Dr. Halo images"},
+    {"psp", "TPSPGraphic", "Paintshop Pro images", "Paintshop Pro images"},
+    {"png", "TPNGGraphic", "Portable network graphic images", "Portable network graphic images"},
 };
 
 // The classes this build holds, by name.
@@ -105,7 +104,6 @@ TEST(Registry, ExtensionsClassesDescriptionsAndKindsFollowTheTable) {
     SCOPED_TRACE(rows[i].extension);
     EXPECT_EQ(extensions[i]->extension, rows[i].extension);
     EXPECT_EQ(extensions[i]->description, rows[i].description);
-    EXPECT_EQ(extensions[i]->kinds, rows[i].kinds);
     EXPECT_EQ(extensions[i]->classEntry->graphicClass->Name(), rows[i].className);
     if (std::find(classOrder.begin(), classOrder.end(), rows[i].className) == classOrder.end()) {
       classOrder.push_back(rows[i].className);
@@ -198,12 +196,12 @@ class LocalRegistry : public ::testing::Test {
 };
 
 TEST_F(LocalRegistry, AddFormatRefusesAKnownExtensionUnlessReplacing) {
-  list_.AddFormat("", "Nothing", "Nothing", 8, false, bitmap_);
+  list_.AddFormat("", "Nothing", "Nothing", false, bitmap_);
   EXPECT_TRUE(list_.Extensions().empty());
 
-  list_.AddFormat("bmp", "Windows bitmaps", "Windows bitmaps", 8, false, bitmap_);
+  list_.AddFormat("bmp", "Windows bitmaps", "Windows bitmaps", false, bitmap_);
   try {
-    list_.AddFormat("BMP", "", "Other", 8, false, jpeg_);
+    list_.AddFormat("BMP", "", "Other", false, jpeg_);
     FAIL() << "no exception";
   } catch (const EInvalidGraphic& e) {
     EXPECT_EQ(e.Message(), "Attempt to register BMP twice.");
@@ -213,7 +211,7 @@ TEST_F(LocalRegistry, AddFormatRefusesAKnownExtensionUnlessReplacing) {
 
   // Replacing moves the extension; the old class, now without extensions,
   // leaves both registries.
-  list_.AddFormat("bmp", "", "", 8, true, jpeg_);
+  list_.AddFormat("bmp", "", "", true, jpeg_);
   EXPECT_EQ(ClassNames(), std::vector<std::string>{"TJPEGImage"});
   EXPECT_EQ(list_.Classes()[0]->count, 1);
   EXPECT_EQ(formats_.FindClass("bmp"), &jpeg_);
@@ -223,20 +221,20 @@ TEST_F(LocalRegistry, AddFormatRefusesAKnownExtensionUnlessReplacing) {
 }
 
 TEST_F(LocalRegistry, ClassDescriptionIsTheLastGivenAndTheContainerGetsTheCurrentOne) {
-  list_.AddFormat("jfif", "JPG images", "", 8, false, jpeg_);
+  list_.AddFormat("jfif", "JPG images", "", false, jpeg_);
   EXPECT_EQ(formats_.Records().back().description, "JPG images");
-  list_.AddFormat("jpg", "", "JPG", 8, false, jpeg_);
+  list_.AddFormat("jpg", "", "JPG", false, jpeg_);
   EXPECT_EQ(list_.Classes()[0]->description, "JPG images");
-  list_.AddFormat("jpe", "Later", "", 8, false, jpeg_);
+  list_.AddFormat("jpe", "Later", "", false, jpeg_);
   EXPECT_EQ(list_.Classes()[0]->description, "Later");
   EXPECT_EQ(formats_.Records().back().description, "Later");
   EXPECT_EQ(list_.Classes()[0]->count, 3);
 }
 
 TEST_F(LocalRegistry, RemoveFormatDropsExtensionsAndEmptyClasses) {
-  list_.AddFormat("bmp", "Bitmaps", "", 8, false, bitmap_);
-  list_.AddFormat("rle", "", "", 8, false, bitmap_);
-  list_.AddFormat("jpg", "JPEG", "", 8, false, jpeg_);
+  list_.AddFormat("bmp", "Bitmaps", "", false, bitmap_);
+  list_.AddFormat("rle", "", "", false, bitmap_);
+  list_.AddFormat("jpg", "JPEG", "", false, jpeg_);
 
   list_.RemoveFormat("nope", bitmap_);
   EXPECT_EQ(Extensions(), (std::vector<std::string>{"bmp", "rle", "jpg"}));
@@ -255,11 +253,11 @@ TEST_F(LocalRegistry, RemoveFormatDropsExtensionsAndEmptyClasses) {
 }
 
 TEST_F(LocalRegistry, ShutdownDropsTheReadersAndRleAndDib) {
-  list_.AddFormat("bmp", "Bitmaps", "", 8, false, bitmap_);
-  list_.AddFormat("aaa", "A", "", 8, false, readerA_);
-  list_.AddFormat("rle", "", "", 8, false, bitmap_);
-  list_.AddFormat("dib", "", "", 8, false, bitmap_);
-  list_.AddFormat("jpg", "JPEG", "", 8, false, jpeg_);
+  list_.AddFormat("bmp", "Bitmaps", "", false, bitmap_);
+  list_.AddFormat("aaa", "A", "", false, readerA_);
+  list_.AddFormat("rle", "", "", false, bitmap_);
+  list_.AddFormat("dib", "", "", false, bitmap_);
+  list_.AddFormat("jpg", "JPEG", "", false, jpeg_);
   list_.UnregisterAtShutdown();
   EXPECT_EQ(Extensions(), (std::vector<std::string>{"bmp", "jpg"}));
   EXPECT_EQ(ClassNames(), (std::vector<std::string>{"TBitmap", "TJPEGImage"}));
@@ -267,9 +265,9 @@ TEST_F(LocalRegistry, ShutdownDropsTheReadersAndRleAndDib) {
 }
 
 TEST_F(LocalRegistry, DetectReaderAsksOnlyReadersInClassOrderAndKeepsThePosition) {
-  list_.AddFormat("bmp", "Bitmaps", "", 8, false, bitmap_);
-  list_.AddFormat("bbb", "B", "", 8, false, readerB_);
-  list_.AddFormat("aaa", "A", "", 8, false, readerA_);
+  list_.AddFormat("bmp", "Bitmaps", "", false, bitmap_);
+  list_.AddFormat("bbb", "B", "", false, readerB_);
+  list_.AddFormat("aaa", "A", "", false, readerA_);
   EXPECT_FALSE(bitmap_.IsReader());
   EXPECT_TRUE(readerA_.IsReader());
 

@@ -88,8 +88,8 @@ void TAutodeskGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterAutodeskFormats(TFileFormatList& list) {
   const TGraphicClass& autodesk = ClassOf<TAutodeskGraphic>();
-  list.AddFormat("cel", "Autodesk images", "Autodesk images", 8, false, autodesk);
-  list.AddFormat("pic", "Autodesk images", "Autodesk images", 8, false, autodesk);
+  list.AddFormat("cel", "Autodesk images", "Autodesk images", false, autodesk);
+  list.AddFormat("pic", "Autodesk images", "Autodesk images", false, autodesk);
 }
 
 }  // namespace quorvex

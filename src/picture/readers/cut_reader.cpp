@@ -158,7 +158,7 @@ void TCUTGraphic::ReadFromStream(TStream& stream) {
 }
 
 void RegisterCUTFormats(TFileFormatList& list) {
-  list.AddFormat("cut", "Dr. Halo images", "Dr. Halo images", 8, false, ClassOf<TCUTGraphic>());
+  list.AddFormat("cut", "Dr. Halo images", "Dr. Halo images", false, ClassOf<TCUTGraphic>());
 }
 
 }  // namespace quorvex

@@ -57,8 +57,8 @@ void TEPSGraphic::ReadFromStream(TStream& stream) {
 }
 
 void RegisterEPSFormats(TFileFormatList& list) {
-  list.AddFormat("eps", "Encapsulated Postscript images", "Encapsulated Postscript images", 8,
-                 false, ClassOf<TEPSGraphic>());
+  list.AddFormat("eps", "Encapsulated Postscript images", "Encapsulated Postscript images", false,
+                 ClassOf<TEPSGraphic>());
 }
 
 std::string TEPSGraphic::FormatName() const {

@@ -160,7 +160,7 @@ void TPCDGraphic::ReadFromStream(TStream& stream) {
 }
 
 void RegisterPCDFormats(TFileFormatList& list) {
-  list.AddFormat("pcd", "Kodak Photo-CD images", "Kodak Photo-CD images", 8, false,
+  list.AddFormat("pcd", "Kodak Photo-CD images", "Kodak Photo-CD images", false,
                  ClassOf<TPCDGraphic>());
 }
 

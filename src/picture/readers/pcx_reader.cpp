@@ -335,9 +335,9 @@ void TPCXGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterPCXFormats(TFileFormatList& list) {
   const TGraphicClass& pcx = ClassOf<TPCXGraphic>();
-  list.AddFormat("pcx", "ZSoft Paintbrush images", "ZSoft Paintbrush images", 8, false, pcx);
-  list.AddFormat("pcc", "", "ZSoft Paintbrush images", 8, false, pcx);
-  list.AddFormat("scr", "", "Word 5.x screen capture images", 8, false, pcx);
+  list.AddFormat("pcx", "ZSoft Paintbrush images", "ZSoft Paintbrush images", false, pcx);
+  list.AddFormat("pcc", "", "ZSoft Paintbrush images", false, pcx);
+  list.AddFormat("scr", "", "Word 5.x screen capture images", false, pcx);
 }
 
 }  // namespace quorvex

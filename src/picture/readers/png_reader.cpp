@@ -421,8 +421,8 @@ void TPNGGraphic::DecodeRows(TLoad& load, TPNGImageData& data) {
 }
 
 void RegisterPNGFormats(TFileFormatList& list) {
-  list.AddFormat("png", "Portable network graphic images", "Portable network graphic images", 8,
-                 false, ClassOf<TPNGGraphic>());
+  list.AddFormat("png", "Portable network graphic images", "Portable network graphic images", false,
+                 ClassOf<TPNGGraphic>());
 }
 
 }  // namespace quorvex

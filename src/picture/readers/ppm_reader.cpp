@@ -311,9 +311,9 @@ void TPPMGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterPPMFormats(TFileFormatList& list) {
   const TGraphicClass& ppm = ClassOf<TPPMGraphic>();
-  list.AddFormat("ppm", "Portable map images", "Portable pixel map images", 8, false, ppm);
-  list.AddFormat("pgm", "", "Portable gray map images", 8, false, ppm);
-  list.AddFormat("pbm", "", "Portable bitmap images", 8, false, ppm);
+  list.AddFormat("ppm", "Portable map images", "Portable pixel map images", false, ppm);
+  list.AddFormat("pgm", "", "Portable gray map images", false, ppm);
+  list.AddFormat("pbm", "", "Portable bitmap images", false, ppm);
 }
 
 std::string TPPMGraphic::FormatName() const {

@@ -288,8 +288,8 @@ void TPSDGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterPSDFormats(TFileFormatList& list) {
   const TGraphicClass& psd = ClassOf<TPSDGraphic>();
-  list.AddFormat("psd", "Photoshop images", "Photoshop images", 10, false, psd);
-  list.AddFormat("pdd", "", "Photoshop images", 10, false, psd);
+  list.AddFormat("psd", "Photoshop images", "Photoshop images", false, psd);
+  list.AddFormat("pdd", "", "Photoshop images", false, psd);
 }
 
 std::string TPSDGraphic::FormatName() const {

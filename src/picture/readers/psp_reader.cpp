@@ -746,7 +746,7 @@ void TPSPGraphic::ReadFromStream(TStream& stream) {
 }
 
 void RegisterPSPFormats(TFileFormatList& list) {
-  list.AddFormat("psp", "Paintshop Pro images", "Paintshop Pro images", 24, false,
+  list.AddFormat("psp", "Paintshop Pro images", "Paintshop Pro images", false,
                  ClassOf<TPSPGraphic>());
 }
 

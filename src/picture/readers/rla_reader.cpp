@@ -246,8 +246,8 @@ void TRLAGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterRLAFormats(TFileFormatList& list) {
   const TGraphicClass& rla = ClassOf<TRLAGraphic>();
-  list.AddFormat("rpf", "Alias/Wavefront images", "Alias/Wavefront images", 8, false, rla);
-  list.AddFormat("rla", "", "Alias/Wavefront images", 8, false, rla);
+  list.AddFormat("rpf", "Alias/Wavefront images", "Alias/Wavefront images", false, rla);
+  list.AddFormat("rla", "", "Alias/Wavefront images", false, rla);
 }
 
 std::string TRLAGraphic::FormatName() const {

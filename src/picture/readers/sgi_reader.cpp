@@ -245,10 +245,10 @@ void TSGIGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterSGIFormats(TFileFormatList& list) {
   const TGraphicClass& sgi = ClassOf<TSGIGraphic>();
-  list.AddFormat("sgi", "SGI images", "SGI true color images", 8, false, sgi);
-  list.AddFormat("rgba", "", "SGI true color images with alpha", 8, false, sgi);
-  list.AddFormat("rgb", "", "SGI true color images", 8, false, sgi);
-  list.AddFormat("bw", "", "SGI black/white images", 8, false, sgi);
+  list.AddFormat("sgi", "SGI images", "SGI true color images", false, sgi);
+  list.AddFormat("rgba", "", "SGI true color images with alpha", false, sgi);
+  list.AddFormat("rgb", "", "SGI true color images", false, sgi);
+  list.AddFormat("bw", "", "SGI black/white images", false, sgi);
 }
 
 std::string TSGIGraphic::FormatName() const {

@@ -360,9 +360,9 @@ void TTargaGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterTargaFormats(TFileFormatList& list) {
   const TGraphicClass& targa = ClassOf<TTargaGraphic>();
-  list.AddFormat("win", "Truevision images", "Truevision images", 8, false, targa);
+  list.AddFormat("win", "Truevision images", "Truevision images", false, targa);
   for (const char* extension : {"vst", "vda", "tga", "icb"}) {
-    list.AddFormat(extension, "", "Truevision images", 8, false, targa);
+    list.AddFormat(extension, "", "Truevision images", false, targa);
   }
 }
 

@@ -623,10 +623,9 @@ void TTIFFGraphic::ReadFromStream(TStream& stream) {
 
 void RegisterTIFFFormats(TFileFormatList& list) {
   const TGraphicClass& tiff = ClassOf<TTIFFGraphic>();
-  list.AddFormat("tiff", "Tagged image file format images", "Macintosh TIFF images", 12, false,
-                 tiff);
-  list.AddFormat("tif", "", "PC TIF images", 12, false, tiff);
-  list.AddFormat("fax", "", "GFI fax images", 12, false, tiff);
+  list.AddFormat("tiff", "Tagged image file format images", "Macintosh TIFF images", false, tiff);
+  list.AddFormat("tif", "", "PC TIF images", false, tiff);
+  list.AddFormat("fax", "", "GFI fax images", false, tiff);
 }
 
 }  // namespace quorvex
