@@ -21,6 +21,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/application.h"
 #include "app/current_directory.h"
@@ -36,6 +37,17 @@
 #include "widgets/screenshot_support.h"
 
 namespace {
+
+// A control of the window, by the object name the window gives it.
+template <typename T>
+T* Control(const QWidget& window, const char* name) {
+  T* control = window.findChild<T*>(name);
+  if (!control) {
+    std::fprintf(stderr, "the window has no control %s\n", name);
+    std::exit(1);
+  }
+  return control;
+}
 
 QPixmap GrabScreenArea(const QRect& area) {
   return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
@@ -83,12 +95,15 @@ int main(int argc, char** argv) {
   application.setWindowIcon(quorvex::QuorvexIcon());
   quorvex::TWindows windows = quorvex::CreateWindows(quorvex::PlatformServices());
   quorvex::TFormCrypt& form = *windows.FormCrypt;
+  auto* action = Control<QMenu>(form, "Action1");
+  auto* tab = Control<quorvex::TFlatTabControl>(form, "Tab");
+  auto* runButton = Control<QPushButton>(form, "Ebutton");
   form.show();
   quorvex::SettleForScreenshot();
   bool ok = true;
 
   // Encrypt page with the first picture loaded and two files selected.
-  quorvex::TFileListBox* list = form.FileListBox1;
+  auto* list = Control<quorvex::TFileListBox>(form, "FileListBox1");
   if (list->ItemCount() > 0) {
     // A photograph if there is one.
     int row = 0;
@@ -106,11 +121,17 @@ int main(int argc, char** argv) {
   // other, to see that the focus shows on every one.
   {
     form.activateWindow();
-    form.Ebutton->setEnabled(true);
-    const QList<QWidget*> controls = {
-        form.Tab->Bar(),   form.DriveComboBox1, form.DirectoryOutline1, form.FilterComboBox1,
-        form.FileListBox1, form.FB_preview,     form.CheckBoxStretch,   form.EditSeedEncrypt,
-        form.EncryptOnly,  form.Ebutton};
+    runButton->setEnabled(true);
+    const QList<QWidget*> controls = {tab->Bar(),
+                                      Control<QWidget>(form, "DriveComboBox1"),
+                                      Control<QWidget>(form, "DirectoryOutline1"),
+                                      Control<QWidget>(form, "FilterComboBox1"),
+                                      list,
+                                      Control<QWidget>(form, "FB_preview"),
+                                      Control<QWidget>(form, "CheckBoxStretch"),
+                                      Control<QWidget>(form, "EditSeedEncrypt"),
+                                      Control<QWidget>(form, "EncryptOnly"),
+                                      runButton};
     QList<QPixmap> shots;
     int width = 0;
     int height = 0;
@@ -135,15 +156,15 @@ int main(int argc, char** argv) {
     }
     painter.end();
     ok &= quorvex::SaveScreenshot(sheet, out + "/focus.png");
-    form.Tab->Bar()->setFocus();
+    tab->Bar()->setFocus();
   }
 
   // The Action menu opened over the Encrypt page.
-  form.Action1->popup(
-      form.mapToGlobal(form.menuBar()->actionGeometry(form.Action1->menuAction()).bottomLeft()));
+  action->popup(
+      form.mapToGlobal(form.menuBar()->actionGeometry(action->menuAction()).bottomLeft()));
   quorvex::SettleForScreenshot();
   ok &= quorvex::SaveScreenshot(GrabScreenArea(form.frameGeometry()), out + "/action_menu.png");
-  form.Action1->hide();
+  action->hide();
   quorvex::SettleForScreenshot();
 
   form.Decrypt1Click();
@@ -177,28 +198,30 @@ int main(int argc, char** argv) {
     quorvex::TWindows sealing =
         quorvex::CreateWindows({&answering, platform.shell, platform.pause});
     quorvex::TFormCrypt& sealForm = *sealing.FormCrypt;
+    auto* sealAction = Control<QMenu>(sealForm, "Action1");
+    auto* sealItem = Control<QAction>(sealForm, "SealWholeFiles1");
     sealForm.show();
-    sealForm.SealWholeFiles1->trigger();
+    sealItem->trigger();
     quorvex::SettleForScreenshot();
-    sealForm.Action1->popup(sealForm.mapToGlobal(
-        sealForm.menuBar()->actionGeometry(sealForm.Action1->menuAction()).bottomLeft()));
+    sealAction->popup(sealForm.mapToGlobal(
+        sealForm.menuBar()->actionGeometry(sealAction->menuAction()).bottomLeft()));
     quorvex::SettleForScreenshot();
     ok &= quorvex::SaveScreenshot(GrabScreenArea(sealForm.frameGeometry()),
                                   out + "/action_menu_sealing.png");
-    sealForm.Action1->hide();
-    quorvex::TFileListBox* sealList = sealForm.FileListBox1;
+    sealAction->hide();
+    auto* sealList = Control<quorvex::TFileListBox>(sealForm, "FileListBox1");
     for (int i = 0; i < std::min(3, sealList->ItemCount()); ++i) {
       sealList->item(i)->setSelected(true);
     }
-    sealForm.EditSeedEncrypt->setText("correct horse battery");
-    sealForm.EncryptOnly->setChecked(true);
+    Control<QLineEdit>(sealForm, "EditSeedEncrypt")->setText("correct horse battery");
+    Control<QRadioButton>(sealForm, "EncryptOnly")->setChecked(true);
     quorvex::Guarded([&] { sealForm.EbuttonClick(); });
     quorvex::SettleForScreenshot();
     ok &= quorvex::SaveScreenshot(sealForm.grab(), out + "/encrypt_sealing.png");
     sealForm.ActivityLog1Click();
     quorvex::SettleForScreenshot();
     ok &= quorvex::SaveScreenshot(sealForm.grab(), out + "/log_sealing.png");
-    sealForm.SealWholeFiles1->trigger();
+    sealItem->trigger();
     sealForm.hide();
   }
 

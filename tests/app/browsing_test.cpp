@@ -361,8 +361,9 @@ TEST(StartUp, InAFolderThatWasDeletedTheWindowStartsInTheHomeFolder) {
   windows.FormCrypt->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(windows.FormCrypt.get()));
   EXPECT_EQ(GetCurrentDirectoryPath(), folder / "home");
-  EXPECT_EQ(windows.FormCrypt->DirLabel->text().toStdString(), folder / "home");
-  EXPECT_EQ(windows.FormCrypt->FileListBox1->Directory(), folder / "home");
+  const test::TMainControls ui(*windows.FormCrypt);
+  EXPECT_EQ(ui.DirLabel->text().toStdString(), folder / "home");
+  EXPECT_EQ(ui.FileListBox1->Directory(), folder / "home");
   EXPECT_TRUE(services.dialogs.errors.empty());
 }
 
@@ -445,28 +446,30 @@ class DestinationTest : public testing::Test {
     folder.Folder("elsewhere");
     windows = CreateWindows(services.Services());
     form = windows.FormCrypt.get();
+    ui = test::TMainControls(*form);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
   }
   // Selects a subfolder of the main tree's current node.
   void BrowseTo(const QString& name) {
-    QTreeWidgetItem* node = form->DirectoryOutline1->currentItem();
+    QTreeWidgetItem* node = ui.DirectoryOutline1->currentItem();
     node->setExpanded(true);
     for (int i = 0; i < node->childCount(); ++i) {
-      if (node->child(i)->text(0) == name) form->DirectoryOutline1->setCurrentItem(node->child(i));
+      if (node->child(i)->text(0) == name) ui.DirectoryOutline1->setCurrentItem(node->child(i));
     }
   }
   TTempFolder folder;
   test::TScriptedServices services;
   TWindows windows;
   TFormCrypt* form = nullptr;
+  test::TMainControls ui;
 };
 
 TEST_F(DestinationTest, BrowsingMovesTheCurrentDirectoryButNotTheDestination) {
   BrowseTo("shots");
   EXPECT_EQ(GetCurrentDirectoryPath(), folder / "shots");
-  EXPECT_EQ(form->FileListBox1->Directory(), folder / "shots");
-  EXPECT_EQ(form->DirLabel->text().toStdString(), folder.Path());
+  EXPECT_EQ(ui.FileListBox1->Directory(), folder / "shots");
+  EXPECT_EQ(ui.DirLabel->text().toStdString(), folder.Path());
 }
 
 TEST_F(DestinationTest, SetDirectoryTakesTheFolderTheDialogShowsNotTheCurrentOne) {
@@ -478,11 +481,11 @@ TEST_F(DestinationTest, SetDirectoryTakesTheFolderTheDialogShowsNotTheCurrentOne
     form.FlatSpeedButton1->click();
     return dialog.result();
   });
-  QTest::mouseClick(form->FlatSpeedButton2, Qt::LeftButton);
+  QTest::mouseClick(ui.FlatSpeedButton2, Qt::LeftButton);
   ASSERT_EQ(services.dialogs.modalShown.size(), 1u);
   EXPECT_EQ(services.dialogs.modalShown[0], windows.DirectoryForm.get());
   EXPECT_EQ(form->windowTitle(), "  Quorvex   DD: <Custom set>");
-  EXPECT_EQ(form->DirLabel->text().toStdString(), folder.Path());
+  EXPECT_EQ(ui.DirLabel->text().toStdString(), folder.Path());
   EXPECT_EQ(GetCurrentDirectoryPath(), folder / "shots") << "browsing is left where it was";
 }
 
@@ -493,8 +496,8 @@ TEST_F(DestinationTest, OpeningEntriesThenSetDirectoryTakesTheDialogsFolder) {
     form.FlatSpeedButton1->click();
     return dialog.result();
   });
-  form->DestinationDirectory1->trigger();
-  EXPECT_EQ(form->DirLabel->text().toStdString(), folder / "elsewhere");
+  ui.DestinationDirectory1->trigger();
+  EXPECT_EQ(ui.DirLabel->text().toStdString(), folder / "elsewhere");
 }
 
 TEST_F(DestinationTest, CancelKeepsDestinationAndCaptionButNotTheCurrentDirectory) {
@@ -504,9 +507,9 @@ TEST_F(DestinationTest, CancelKeepsDestinationAndCaptionButNotTheCurrentDirector
     form.FlatSpeedButton2->click();
     return dialog.result();
   });
-  form->DestinationDirectory1->trigger();
+  ui.DestinationDirectory1->trigger();
   EXPECT_EQ(form->windowTitle(), "  Quorvex");
-  EXPECT_EQ(form->DirLabel->text().toStdString(), folder.Path());
+  EXPECT_EQ(ui.DirLabel->text().toStdString(), folder.Path());
   EXPECT_EQ(GetCurrentDirectoryPath(), folder / "elsewhere");
   // The dialog keeps its folder for the next opening.
   services.dialogs.modalScripts.push_back([&](QDialog& dialog) {
@@ -514,9 +517,9 @@ TEST_F(DestinationTest, CancelKeepsDestinationAndCaptionButNotTheCurrentDirector
               folder / "elsewhere");
     return static_cast<int>(QDialog::Rejected);
   });
-  form->DestinationDirectory1->trigger();
+  ui.DestinationDirectory1->trigger();
   // The main window's list makes its own folder current again on a re-read.
-  form->FileListBox1->ReRead();
+  ui.FileListBox1->ReRead();
   EXPECT_EQ(GetCurrentDirectoryPath(), folder.Path());
 }
 

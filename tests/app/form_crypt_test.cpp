@@ -17,6 +17,8 @@
 #include <QTextEdit>
 #include <QTreeWidgetItem>
 #include <QUrl>
+#include <functional>
+#include <optional>
 #include <set>
 
 #include "app/application.h"
@@ -47,19 +49,21 @@ class FormCryptTest : public testing::Test {
     folder.File("damaged.bmp", "BM this is no bitmap");
     windows = CreateWindows(services.Services());
     form = windows.FormCrypt.get();
+    ui = test::TMainControls(*form);
     form->SetProgramFolder(QString::fromStdString(folder.Path()));
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
   }
 
-  int Row(const QString& name) const { return Items(form->FileListBox1).indexOf(name); }
+  int Row(const QString& name) const { return Items(ui.FileListBox1).indexOf(name); }
   // Loads a file as a double-click does.
-  void Load(const QString& name) { DoubleClickRow(form->FileListBox1, Row(name)); }
+  void Load(const QString& name) { DoubleClickRow(ui.FileListBox1, Row(name)); }
 
   test::TTempFolder folder;
   test::TScriptedServices services;
   TWindows windows;
   TFormCrypt* form = nullptr;
+  test::TMainControls ui;
 };
 
 TEST_F(FormCryptTest, StartsInTheDesignedState) {
@@ -67,94 +71,93 @@ TEST_F(FormCryptTest, StartsInTheDesignedState) {
   EXPECT_EQ(form->centralWidget()->size(), QSize(782, 537));
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "not resizable";
   EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_EQ(form->DirLabel->text().toStdString(), folder.Path());
-  EXPECT_TRUE(form->Tab->Bar()->hasFocus());
-  EXPECT_EQ(form->Tab->TabIndex(), kEncryptPage);
-  EXPECT_EQ(form->Tab->Bar()->tabText(0), "Encrypt");
-  EXPECT_EQ(form->Tab->Bar()->tabText(1), "Decrypt");
-  EXPECT_EQ(form->Tab->Bar()->tabText(2), "Log");
+  EXPECT_EQ(ui.DirLabel->text().toStdString(), folder.Path());
+  EXPECT_TRUE(ui.Tab->Bar()->hasFocus());
+  EXPECT_EQ(ui.Tab->TabIndex(), kEncryptPage);
+  EXPECT_EQ(ui.Tab->Bar()->tabText(0), "Encrypt");
+  EXPECT_EQ(ui.Tab->Bar()->tabText(1), "Decrypt");
+  EXPECT_EQ(ui.Tab->Bar()->tabText(2), "Log");
 
   for (QPushButton* button :
-       {form->Ebutton, form->Dbutton, form->StopButton, form->ButtonSave, form->ButtonDecrypt}) {
+       {ui.Ebutton, ui.Dbutton, ui.StopButton, ui.ButtonSave, ui.ButtonDecrypt}) {
     EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
   }
-  EXPECT_TRUE(form->Dbutton->isHidden());
-  EXPECT_TRUE(form->DecryptPanel->isHidden());
-  EXPECT_EQ(form->Dbutton->geometry(), form->Ebutton->geometry());
-  for (QLineEdit* code : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+  EXPECT_TRUE(ui.Dbutton->isHidden());
+  EXPECT_TRUE(ui.DecryptPanel->isHidden());
+  EXPECT_EQ(ui.Dbutton->geometry(), ui.Ebutton->geometry());
+  for (QLineEdit* code : {ui.EditSeedEncrypt, ui.EditSeedDecrypt}) {
     EXPECT_TRUE(code->isEnabled());
     EXPECT_EQ(code->text(), "614052");
     EXPECT_EQ(code->echoMode(), QLineEdit::Password);
     EXPECT_EQ(code->displayText(), "******");
     EXPECT_EQ(code->maxLength(), 32767) << "no length limit of its own";
   }
-  EXPECT_FALSE(form->RevealCodes1->isChecked());
-  EXPECT_TRUE(form->FB_preview->isEnabled());
-  EXPECT_EQ(form->FileListBox1->Mask(),
+  EXPECT_FALSE(ui.RevealCodes1->isChecked());
+  EXPECT_TRUE(ui.FB_preview->isEnabled());
+  EXPECT_EQ(ui.FileListBox1->Mask(),
             "*.bmp;*.eps;*.ico;*.jpg; *.jpeg; *.jpe;*.png;*.tga;*.wmf; *.emf;*.pcx; *.pcc");
-  EXPECT_EQ(Items(form->FileListBox1), QStringList({"damaged.bmp", "Ecr_scene.bmp", "photo.bmp"}));
-  EXPECT_TRUE(form->CheckBoxStretch->isChecked());
-  EXPECT_FALSE(form->ShowAllFiles->isChecked());
-  EXPECT_TRUE(form->EncryptOnly->isChecked());
-  EXPECT_FALSE(form->EncryptAndSave->isChecked());
-  EXPECT_FALSE(form->EncryptAndDelete->isChecked());
-  EXPECT_EQ(form->StopLabel->text(), "0");
-  EXPECT_TRUE(form->StopLabel->isHidden());
-  EXPECT_TRUE(form->originalfile->isHidden());
-  EXPECT_EQ(form->HelpPanel->height(), 0);
-  EXPECT_FALSE(form->Led1->Lit());
-  EXPECT_EQ(form->FlatGauge1->Progress(), 0);
-  EXPECT_TRUE(form->ImageName->text().isEmpty());
-  EXPECT_FALSE(form->ImageOriginal->HasImage());
-  EXPECT_TRUE(form->ImageOriginal->Stretch());
+  EXPECT_EQ(Items(ui.FileListBox1), QStringList({"damaged.bmp", "Ecr_scene.bmp", "photo.bmp"}));
+  EXPECT_TRUE(ui.CheckBoxStretch->isChecked());
+  EXPECT_FALSE(ui.ShowAllFiles->isChecked());
+  EXPECT_TRUE(ui.EncryptOnly->isChecked());
+  EXPECT_FALSE(ui.EncryptAndSave->isChecked());
+  EXPECT_FALSE(ui.EncryptAndDelete->isChecked());
+  EXPECT_EQ(ui.StopLabel->text(), "0");
+  EXPECT_TRUE(ui.StopLabel->isHidden());
+  EXPECT_TRUE(ui.originalfile->isHidden());
+  EXPECT_EQ(ui.HelpPanel->height(), 0);
+  EXPECT_FALSE(ui.Led1->Lit());
+  EXPECT_EQ(ui.FlatGauge1->Progress(), 0);
+  EXPECT_TRUE(ui.ImageName->text().isEmpty());
+  EXPECT_FALSE(ui.ImageOriginal->HasImage());
+  EXPECT_TRUE(ui.ImageOriginal->Stretch());
 
   // Captions, hints and sizes.
-  EXPECT_EQ(form->FlatSpeedButton2->text(), "----");
-  EXPECT_EQ(form->FlatSpeedButton2->toolTip(), "Set destination directory");
-  EXPECT_EQ(form->DestinationCaption->text(), "Destination Directory:");
-  EXPECT_EQ(form->FB_preview->text(), "Preview All Images");
-  EXPECT_EQ(form->CheckBoxStretch->text(), "Stretched Mode");
-  EXPECT_EQ(form->EncryptionCodeBox->title(), "Encryption Code");
-  EXPECT_EQ(form->DecryptionCodeBox->title(), "Decryption Code");
-  EXPECT_EQ(form->Mode->title(), "Mode");
-  EXPECT_EQ(form->EncryptOnly->text(), "Test run");
-  EXPECT_EQ(form->EncryptOnly->toolTip(), "Test run only.");
-  EXPECT_EQ(form->EncryptAndSave->text(), "Process/Save");
-  EXPECT_EQ(form->EncryptAndSave->toolTip(), "Process images and preserve  originals.");
-  EXPECT_EQ(form->EncryptAndDelete->text(), "Process/Delete");
-  EXPECT_EQ(form->EncryptAndDelete->toolTip(), "Process images and  delete originals. ");
-  EXPECT_EQ(form->Ebutton->text(), "Encrypt");
-  EXPECT_EQ(form->Ebutton->toolTip(), "Encrypt selected image(s)");
-  EXPECT_EQ(form->Dbutton->text(), "Decrypt");
-  EXPECT_EQ(form->Dbutton->toolTip(), "Decrypt selected image(s)");
-  EXPECT_TRUE(form->StopButton->text().isEmpty());
-  EXPECT_FALSE(form->StopButton->icon().isNull());
-  EXPECT_EQ(form->StopButton->toolTip(), "Stop the execution");
-  EXPECT_EQ(form->ButtonSave->text(), "Save");
-  EXPECT_EQ(form->ButtonSave->toolTip(), "Save an individual image");
-  EXPECT_EQ(form->ButtonDecrypt->text(), "Decyrpt");
-  EXPECT_EQ(form->ShowAllFiles->text(), "Show all <bmp> files");
-  EXPECT_EQ(form->OriginalCaption->text(), "Original Image >>");
-  EXPECT_EQ(form->EncryptedCaption->text(), "Encrypted Image >>");
-  EXPECT_EQ(form->DecryptedCaption->text(), "Decrypted Image >>");
-  EXPECT_EQ(form->ImageSelectionCaption->text(), "Image Selection");
-  EXPECT_EQ(form->InstructionArrow->text(), "<< File List Box");
-  EXPECT_EQ(form->FlatSpeedButton4->text(), "Clear");
-  EXPECT_EQ(form->FlatSpeedButton3->text(), "Save");
-  EXPECT_EQ(form->FSB_Print->text(), "Print");
-  EXPECT_EQ(form->ImageOriginal->size(), QSize(233, 187));
-  EXPECT_EQ(form->ImageEncrypted->size(), QSize(233, 179));
-  EXPECT_EQ(form->ImageDecrypted->size(), QSize(233, 179));
+  EXPECT_EQ(ui.FlatSpeedButton2->text(), "----");
+  EXPECT_EQ(ui.FlatSpeedButton2->toolTip(), "Set destination directory");
+  EXPECT_EQ(ui.DestinationCaption->text(), "Destination Directory:");
+  EXPECT_EQ(ui.FB_preview->text(), "Preview All Images");
+  EXPECT_EQ(ui.CheckBoxStretch->text(), "Stretched Mode");
+  EXPECT_EQ(ui.EncryptionCodeBox->title(), "Encryption Code");
+  EXPECT_EQ(ui.DecryptionCodeBox->title(), "Decryption Code");
+  EXPECT_EQ(ui.Mode->title(), "Mode");
+  EXPECT_EQ(ui.EncryptOnly->text(), "Test run");
+  EXPECT_EQ(ui.EncryptOnly->toolTip(), "Test run only.");
+  EXPECT_EQ(ui.EncryptAndSave->text(), "Process/Save");
+  EXPECT_EQ(ui.EncryptAndSave->toolTip(), "Process images and preserve  originals.");
+  EXPECT_EQ(ui.EncryptAndDelete->text(), "Process/Delete");
+  EXPECT_EQ(ui.EncryptAndDelete->toolTip(), "Process images and  delete originals. ");
+  EXPECT_EQ(ui.Ebutton->text(), "Encrypt");
+  EXPECT_EQ(ui.Ebutton->toolTip(), "Encrypt selected image(s)");
+  EXPECT_EQ(ui.Dbutton->text(), "Decrypt");
+  EXPECT_EQ(ui.Dbutton->toolTip(), "Decrypt selected image(s)");
+  EXPECT_TRUE(ui.StopButton->text().isEmpty());
+  EXPECT_FALSE(ui.StopButton->icon().isNull());
+  EXPECT_EQ(ui.StopButton->toolTip(), "Stop the execution");
+  EXPECT_EQ(ui.ButtonSave->text(), "Save");
+  EXPECT_EQ(ui.ButtonSave->toolTip(), "Save an individual image");
+  EXPECT_EQ(ui.ButtonDecrypt->text(), "Decyrpt");
+  EXPECT_EQ(ui.ShowAllFiles->text(), "Show all <bmp> files");
+  EXPECT_EQ(ui.OriginalCaption->text(), "Original Image >>");
+  EXPECT_EQ(ui.EncryptedCaption->text(), "Encrypted Image >>");
+  EXPECT_EQ(ui.DecryptedCaption->text(), "Decrypted Image >>");
+  EXPECT_EQ(ui.ImageSelectionCaption->text(), "Image Selection");
+  EXPECT_EQ(ui.InstructionArrow->text(), "<< File List Box");
+  EXPECT_EQ(ui.FlatSpeedButton4->text(), "Clear");
+  EXPECT_EQ(ui.FlatSpeedButton3->text(), "Save");
+  EXPECT_EQ(ui.FSB_Print->text(), "Print");
+  EXPECT_EQ(ui.ImageOriginal->size(), QSize(233, 187));
+  EXPECT_EQ(ui.ImageEncrypted->size(), QSize(233, 179));
+  EXPECT_EQ(ui.ImageDecrypted->size(), QSize(233, 179));
   // The Decrypt page's controls lie exactly over their counterparts.
-  const QPoint panel = form->DecryptPanel->pos();
-  EXPECT_EQ(form->ImageDecrypted->geometry().translated(panel), form->ImageEncrypted->geometry());
-  EXPECT_EQ(form->DecryptionCodeBox->geometry().translated(panel),
-            form->EncryptionCodeBox->geometry());
-  EXPECT_EQ(form->DecryptedCaption->geometry().translated(panel),
-            form->EncryptedCaption->geometry().translated(0, -2 + 2));
+  const QPoint panel = ui.DecryptPanel->pos();
+  EXPECT_EQ(ui.ImageDecrypted->geometry().translated(panel), ui.ImageEncrypted->geometry());
+  EXPECT_EQ(ui.DecryptionCodeBox->geometry().translated(panel), ui.EncryptionCodeBox->geometry());
+  EXPECT_EQ(ui.DecryptedCaption->geometry().translated(panel),
+            ui.EncryptedCaption->geometry().translated(0, -2 + 2));
   // "Decyrpt" sits below the panel's 219 pixels: never seen.
-  EXPECT_EQ(form->DecryptPanel->height(), 219);
-  EXPECT_EQ(form->ButtonDecrypt->y(), 225);
+  EXPECT_EQ(ui.DecryptPanel->height(), 219);
+  EXPECT_EQ(ui.ButtonDecrypt->y(), 225);
 }
 
 TEST_F(FormCryptTest, MenuHoldsEveryItemInOrder) {
@@ -164,16 +167,14 @@ TEST_F(FormCryptTest, MenuHoldsEveryItemInOrder) {
     QStringList items;  // "-" is a separator
   };
   const Menu menus[] = {
-      {form->File1,
-       "File",
-       {"Destination Directory", "-", "Printer Setup", "Print Log", "-", "Exit"}},
-      {form->Page1,
+      {ui.File1, "File", {"Destination Directory", "-", "Printer Setup", "Print Log", "-", "Exit"}},
+      {ui.Page1,
        "Page",
        {"Encryption Page", "Decryption Page", "-", "Activity Log", "-", "Refresh"}},
-      {form->Action1,
+      {ui.Action1,
        "Action",
        {"Encrypt Image(s)", "Decrypt Image(s)", "-", "Reveal Codes", "Seal Whole Files"}},
-      {form->About1, "Help", {"Help", "-", "On-Line Support", QUORVEX_HOME_ADDRESS, "-", "About"}},
+      {ui.About1, "Help", {"Help", "-", "On-Line Support", QUORVEX_HOME_ADDRESS, "-", "About"}},
   };
   QList<QAction*> bar = form->menuBar()->actions();
   ASSERT_EQ(bar.size(), 4);
@@ -186,96 +187,94 @@ TEST_F(FormCryptTest, MenuHoldsEveryItemInOrder) {
     }
     EXPECT_EQ(items, menus[m].items) << menus[m].title.toStdString();
   }
-  EXPECT_TRUE(form->RevealCodes1->isCheckable());
+  EXPECT_TRUE(ui.RevealCodes1->isCheckable());
 }
 
 TEST_F(FormCryptTest, EncryptionPageFromTheMenuSetsThePageUpAgainButTheTabDoesNot) {
   Load("photo.bmp");
-  ClickRow(form->FileListBox1, Row("photo.bmp"));
-  ASSERT_TRUE(form->ImageOriginal->HasImage());
-  ASSERT_EQ(form->ImageName->text(), "photo.bmp");
-  ASSERT_TRUE(form->Ebutton->isEnabled());
-  form->ImageEncrypted->SetImage(QImage(4, 4, QImage::Format_RGB32));
+  ClickRow(ui.FileListBox1, Row("photo.bmp"));
+  ASSERT_TRUE(ui.ImageOriginal->HasImage());
+  ASSERT_EQ(ui.ImageName->text(), "photo.bmp");
+  ASSERT_TRUE(ui.Ebutton->isEnabled());
+  ui.ImageEncrypted->SetImage(QImage(4, 4, QImage::Format_RGB32));
 
   // A click on the tab already shown changes nothing.
-  QTabBar* bar = form->Tab->Bar();
+  QTabBar* bar = ui.Tab->Bar();
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
-  EXPECT_EQ(form->ImageName->text(), "photo.bmp");
-  EXPECT_TRUE(form->ImageOriginal->HasImage());
-  EXPECT_TRUE(form->ImageEncrypted->HasImage());
-  EXPECT_TRUE(form->Ebutton->isEnabled());
-  EXPECT_EQ(form->FileListBox1->SelCount(), 1);
+  EXPECT_EQ(ui.ImageName->text(), "photo.bmp");
+  EXPECT_TRUE(ui.ImageOriginal->HasImage());
+  EXPECT_TRUE(ui.ImageEncrypted->HasImage());
+  EXPECT_TRUE(ui.Ebutton->isEnabled());
+  EXPECT_EQ(ui.FileListBox1->SelCount(), 1);
 
   // The menu raises the page change all the same.
-  form->Encrypt1->trigger();
-  EXPECT_TRUE(form->ImageName->text().isEmpty());
-  EXPECT_FALSE(form->ImageOriginal->HasImage());
-  EXPECT_FALSE(form->ImageEncrypted->HasImage());
-  EXPECT_FALSE(form->Ebutton->isEnabled());
-  EXPECT_FALSE(form->Dbutton->isEnabled());
-  EXPECT_FALSE(form->ButtonSave->isEnabled());
-  EXPECT_EQ(form->FileListBox1->SelCount(), 0) << "the list was read again";
+  ui.Encrypt1->trigger();
+  EXPECT_TRUE(ui.ImageName->text().isEmpty());
+  EXPECT_FALSE(ui.ImageOriginal->HasImage());
+  EXPECT_FALSE(ui.ImageEncrypted->HasImage());
+  EXPECT_FALSE(ui.Ebutton->isEnabled());
+  EXPECT_FALSE(ui.Dbutton->isEnabled());
+  EXPECT_FALSE(ui.ButtonSave->isEnabled());
+  EXPECT_EQ(ui.FileListBox1->SelCount(), 0) << "the list was read again";
   EXPECT_NE(form->WorkingBitmap, nullptr) << "a page change keeps the bitmaps";
 }
 
 TEST_F(FormCryptTest, DecryptPageShowsScrambledFilesAndKeepsShowAll) {
-  QTabBar* bar = form->Tab->Bar();
+  QTabBar* bar = ui.Tab->Bar();
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
-  EXPECT_EQ(form->Tab->TabIndex(), kDecryptPage);
-  EXPECT_FALSE(form->DecryptPanel->isHidden());
-  EXPECT_FALSE(form->Dbutton->isHidden());
-  EXPECT_TRUE(form->FilterComboBox1->isHidden());
-  EXPECT_FALSE(form->FB_preview->isEnabled()) << "disabled on the Decrypt page in any case";
-  EXPECT_EQ(form->FileListBox1->Mask(), "Ecr_*.bmp");
-  EXPECT_EQ(Items(form->FileListBox1), QStringList({"Ecr_scene.bmp"}));
+  EXPECT_EQ(ui.Tab->TabIndex(), kDecryptPage);
+  EXPECT_FALSE(ui.DecryptPanel->isHidden());
+  EXPECT_FALSE(ui.Dbutton->isHidden());
+  EXPECT_TRUE(ui.FilterComboBox1->isHidden());
+  EXPECT_FALSE(ui.FB_preview->isEnabled()) << "disabled on the Decrypt page in any case";
+  EXPECT_EQ(ui.FileListBox1->Mask(), "Ecr_*.bmp");
+  EXPECT_EQ(Items(ui.FileListBox1), QStringList({"Ecr_scene.bmp"}));
 
-  QTest::mouseClick(form->ShowAllFiles, Qt::LeftButton, {},
-                    QPoint(6, form->ShowAllFiles->height() / 2));
-  ASSERT_TRUE(form->ShowAllFiles->isChecked());
-  EXPECT_EQ(form->FileListBox1->Mask(), "*.bmp");
-  EXPECT_EQ(Items(form->FileListBox1), QStringList({"damaged.bmp", "Ecr_scene.bmp", "photo.bmp"}));
+  QTest::mouseClick(ui.ShowAllFiles, Qt::LeftButton, {}, QPoint(6, ui.ShowAllFiles->height() / 2));
+  ASSERT_TRUE(ui.ShowAllFiles->isChecked());
+  EXPECT_EQ(ui.FileListBox1->Mask(), "*.bmp");
+  EXPECT_EQ(Items(ui.FileListBox1), QStringList({"damaged.bmp", "Ecr_scene.bmp", "photo.bmp"}));
 
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
-  EXPECT_TRUE(form->DecryptPanel->isHidden());
-  EXPECT_TRUE(form->Dbutton->isHidden());
-  EXPECT_FALSE(form->FilterComboBox1->isHidden());
-  EXPECT_EQ(form->FilterComboBox1->currentIndex(), 0);
-  EXPECT_TRUE(form->FB_preview->isEnabled());
+  EXPECT_TRUE(ui.DecryptPanel->isHidden());
+  EXPECT_TRUE(ui.Dbutton->isHidden());
+  EXPECT_FALSE(ui.FilterComboBox1->isHidden());
+  EXPECT_EQ(ui.FilterComboBox1->currentIndex(), 0);
+  EXPECT_TRUE(ui.FB_preview->isEnabled());
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
-  EXPECT_TRUE(form->ShowAllFiles->isChecked());
-  EXPECT_EQ(form->FileListBox1->Mask(), "*.bmp");
-  EXPECT_EQ(form->FileListBox1->ItemCount(), 3);
+  EXPECT_TRUE(ui.ShowAllFiles->isChecked());
+  EXPECT_EQ(ui.FileListBox1->Mask(), "*.bmp");
+  EXPECT_EQ(ui.FileListBox1->ItemCount(), 3);
 }
 
 TEST_F(FormCryptTest, LogPageCoversThePageAndLeavesItsControlsAlone) {
   Load("photo.bmp");
-  ClickRow(form->FileListBox1, Row("photo.bmp"));
-  form->ImageEncrypted->SetImage(QImage(4, 4, QImage::Format_RGB32));
-  form->ActivityLog1->trigger();
-  EXPECT_EQ(form->Tab->TabIndex(), kLogPage);
-  EXPECT_EQ(form->HelpPanel->height(), 466);
-  EXPECT_EQ(form->HelpPanel->y(), form->Tab->HeaderHeight());
-  EXPECT_FALSE(form->ImageEncrypted->HasImage());
-  EXPECT_TRUE(form->ImageOriginal->HasImage()) << "covered, not cleared";
-  EXPECT_EQ(form->ImageName->text(), "photo.bmp");
-  EXPECT_TRUE(form->Ebutton->isEnabled());
-  EXPECT_EQ(form->FileListBox1->SelCount(), 1);
+  ClickRow(ui.FileListBox1, Row("photo.bmp"));
+  ui.ImageEncrypted->SetImage(QImage(4, 4, QImage::Format_RGB32));
+  ui.ActivityLog1->trigger();
+  EXPECT_EQ(ui.Tab->TabIndex(), kLogPage);
+  EXPECT_EQ(ui.HelpPanel->height(), 466);
+  EXPECT_EQ(ui.HelpPanel->y(), ui.Tab->HeaderHeight());
+  EXPECT_FALSE(ui.ImageEncrypted->HasImage());
+  EXPECT_TRUE(ui.ImageOriginal->HasImage()) << "covered, not cleared";
+  EXPECT_EQ(ui.ImageName->text(), "photo.bmp");
+  EXPECT_TRUE(ui.Ebutton->isEnabled());
+  EXPECT_EQ(ui.FileListBox1->SelCount(), 1);
   // Everything underneath is covered.
-  const QRect covered = form->HelpPanel->geometry();
-  for (QWidget* w :
-       {static_cast<QWidget*>(form->FileListBox1), static_cast<QWidget*>(form->ImageOriginal),
-        static_cast<QWidget*>(form->Ebutton)}) {
+  const QRect covered = ui.HelpPanel->geometry();
+  for (QWidget* w : {static_cast<QWidget*>(ui.FileListBox1),
+                     static_cast<QWidget*>(ui.ImageOriginal), static_cast<QWidget*>(ui.Ebutton)}) {
     EXPECT_TRUE(covered.contains(w->geometry())) << w->objectName().toStdString();
   }
-  form->Encrypt1->trigger();
-  EXPECT_EQ(form->HelpPanel->height(), 0);
+  ui.Encrypt1->trigger();
+  EXPECT_EQ(ui.HelpPanel->height(), 0);
 }
 
 // Tab from the page tabs round the window; every control that took focus.
-std::set<QWidget*> TabChain(TFormCrypt* form) {
+std::set<QWidget*> TabChain(TFormCrypt* form, const test::TMainControls& ui) {
   form->activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowActive(form));
-  form->Tab->Bar()->setFocus();
+  ui.Tab->Bar()->setFocus();
   std::set<QWidget*> reached;
   for (int i = 0; i < 100 && QApplication::focusWidget(); ++i) {
     reached.insert(QApplication::focusWidget());
@@ -286,62 +285,242 @@ std::set<QWidget*> TabChain(TFormCrypt* form) {
 
 TEST_F(FormCryptTest, OnlyTheLogPageReachesItsControlsWithTheKeyboard) {
   Load("photo.bmp");
-  const std::vector<QWidget*> logControls = {form->FlatSpeedButton4, form->FlatSpeedButton3,
-                                             form->FSB_Print, form->RichEdit1};
-  for (QAction* page : {form->Encrypt1, form->Decrypt1}) {
+  const std::vector<QWidget*> logControls = {ui.FlatSpeedButton4, ui.FlatSpeedButton3, ui.FSB_Print,
+                                             ui.RichEdit1};
+  for (QAction* page : {ui.Encrypt1, ui.Decrypt1}) {
     SCOPED_TRACE(page->objectName().toStdString());
     page->trigger();
-    const std::set<QWidget*> reached = TabChain(form);
-    EXPECT_TRUE(reached.count(form->FileListBox1)) << "the walk went round the window";
+    const std::set<QWidget*> reached = TabChain(form, ui);
+    EXPECT_TRUE(reached.count(ui.FileListBox1)) << "the walk went round the window";
     for (QWidget* control : logControls) {
       EXPECT_FALSE(reached.count(control)) << control->objectName().toStdString();
     }
   }
-  form->ActivityLog1->trigger();
-  const std::set<QWidget*> reached = TabChain(form);
+  ui.ActivityLog1->trigger();
+  const std::set<QWidget*> reached = TabChain(form, ui);
   for (QWidget* control : logControls) {
     EXPECT_TRUE(reached.count(control)) << control->objectName().toStdString();
   }
 }
 
 TEST_F(FormCryptTest, SelectionEnablesRunButtonsAndDeselectingLeavesThem) {
-  form->EditSeedEncrypt->setEnabled(false);
-  form->EditSeedDecrypt->setEnabled(false);
-  ClickRow(form->FileListBox1, Row("photo.bmp"));
-  EXPECT_TRUE(form->Ebutton->isEnabled());
-  EXPECT_TRUE(form->Dbutton->isEnabled());
-  EXPECT_TRUE(form->EditSeedEncrypt->isEnabled());
-  EXPECT_TRUE(form->EditSeedDecrypt->isEnabled());
-  ClickRow(form->FileListBox1, Row("photo.bmp"), Qt::ControlModifier);
-  ASSERT_EQ(form->FileListBox1->SelCount(), 0);
-  EXPECT_TRUE(form->Ebutton->isEnabled());
+  ui.EditSeedEncrypt->setEnabled(false);
+  ui.EditSeedDecrypt->setEnabled(false);
+  ClickRow(ui.FileListBox1, Row("photo.bmp"));
+  EXPECT_TRUE(ui.Ebutton->isEnabled());
+  EXPECT_TRUE(ui.Dbutton->isEnabled());
+  EXPECT_TRUE(ui.EditSeedEncrypt->isEnabled());
+  EXPECT_TRUE(ui.EditSeedDecrypt->isEnabled());
+  ClickRow(ui.FileListBox1, Row("photo.bmp"), Qt::ControlModifier);
+  ASSERT_EQ(ui.FileListBox1->SelCount(), 0);
+  EXPECT_TRUE(ui.Ebutton->isEnabled());
 }
 
 TEST_F(FormCryptTest, PreviewButtonFollowsTheListContents) {
   test::TTempFolder empty;
-  form->FileListBox1->SetDirectory(empty.Path());
-  EXPECT_FALSE(form->FB_preview->isEnabled());
-  form->FileListBox1->SetDirectory(folder.Path());
-  EXPECT_TRUE(form->FB_preview->isEnabled());
+  ui.FileListBox1->SetDirectory(empty.Path());
+  EXPECT_FALSE(ui.FB_preview->isEnabled());
+  ui.FileListBox1->SetDirectory(folder.Path());
+  EXPECT_TRUE(ui.FB_preview->isEnabled());
 }
 
 TEST_F(FormCryptTest, ActionMenuFollowsTheButtonsAndThePage) {
   auto openAction = [&] {
-    emit form->Action1->aboutToShow();
-    return std::pair{form->EncryptImages1->isEnabled(), form->DecryptImages1->isEnabled()};
+    emit ui.Action1->aboutToShow();
+    return std::pair{ui.EncryptImages1->isEnabled(), ui.DecryptImages1->isEnabled()};
   };
   EXPECT_EQ(openAction(), std::pair(false, false));
-  ClickRow(form->FileListBox1, Row("photo.bmp"));
+  ClickRow(ui.FileListBox1, Row("photo.bmp"));
   EXPECT_EQ(openAction(), std::pair(true, false));
-  form->ActivityLog1->trigger();
+  ui.ActivityLog1->trigger();
   EXPECT_EQ(openAction(), std::pair(true, true)) << "the Log page follows both buttons";
-  form->Decrypt1->trigger();
-  ClickRow(form->FileListBox1, 0);
+  ui.Decrypt1->trigger();
+  ClickRow(ui.FileListBox1, 0);
   EXPECT_EQ(openAction(), std::pair(false, true));
 }
 
+// Which run controls and Action items are enabled in each state the window
+// can be brought to.
+TEST_F(FormCryptTest, ControlStatesFollowTheWindowsState) {
+  using Names = std::set<std::string>;
+  struct Window {
+    const test::TMainControls& ui;
+    test::TScriptedServices& services;
+
+    Names Enabled() const {
+      emit ui.Action1->aboutToShow();
+      Names names;
+      for (QWidget* control :
+           {static_cast<QWidget*>(ui.Ebutton), static_cast<QWidget*>(ui.Dbutton),
+            static_cast<QWidget*>(ui.StopButton), static_cast<QWidget*>(ui.ButtonSave),
+            static_cast<QWidget*>(ui.ButtonDecrypt), static_cast<QWidget*>(ui.FB_preview),
+            static_cast<QWidget*>(ui.EditSeedEncrypt), static_cast<QWidget*>(ui.EditSeedDecrypt)}) {
+        if (control->isEnabled()) names.insert(control->objectName().toStdString());
+      }
+      for (QAction* item : {ui.EncryptImages1, ui.DecryptImages1}) {
+        if (item->isEnabled()) names.insert(item->objectName().toStdString());
+      }
+      return names;
+    }
+    int Row(const QString& name) const { return Items(ui.FileListBox1).indexOf(name); }
+    void Click(const QString& name, Qt::KeyboardModifiers modifiers = {}) const {
+      ClickRow(ui.FileListBox1, Row(name), modifiers);
+    }
+    void Run(QPushButton* button) const {
+      services.dialogs.answers.push_back(true);
+      button->click();
+    }
+    // What is enabled while the run pauses on its first file; `during`
+    // acts first.
+    Names DuringRun(QPushButton* button, const std::function<void()>& during = {}) const {
+      std::optional<Names> seen;
+      services.pause.onProcessMessages = [&] {
+        if (seen) return;
+        if (during) during();
+        seen = Enabled();
+      };
+      Run(button);
+      services.pause.onProcessMessages = nullptr;
+      return seen.value_or(Names{"the run never paused"});
+    }
+  };
+  const Names selected = {"Ebutton",         "Dbutton",         "FB_preview",
+                          "EditSeedEncrypt", "EditSeedDecrypt", "EncryptImages1"};
+  const Names afterEncryptRun = {"Ebutton",         "Dbutton",       "ButtonSave",
+                                 "ButtonDecrypt",   "FB_preview",    "EditSeedEncrypt",
+                                 "EditSeedDecrypt", "EncryptImages1"};
+  const Names afterDecryption = {"Ebutton",       "Dbutton",         "ButtonSave",
+                                 "ButtonDecrypt", "EditSeedEncrypt", "EditSeedDecrypt",
+                                 "DecryptImages1"};
+  struct Case {
+    const char* state;
+    std::function<Names(const Window&)> reach;
+    Names enabled;
+  };
+  const std::vector<Case> cases = {
+      {"idle, nothing selected",
+       [](const Window& w) { return w.Enabled(); },
+       {"FB_preview", "EditSeedEncrypt", "EditSeedDecrypt"}},
+      {"files selected",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         return w.Enabled();
+       },
+       selected},
+      {"selection cleared again",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.Click("photo.bmp", Qt::ControlModifier);
+         return w.Enabled();
+       },
+       selected},
+      {"run paused on a file",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         return w.DuringRun(w.ui.Ebutton);
+       },
+       {"Ebutton", "Dbutton", "StopButton", "ButtonDecrypt", "FB_preview", "EditSeedEncrypt",
+        "EditSeedDecrypt", "EncryptImages1"}},
+      {"stop pressed while the run pauses",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         return w.DuringRun(w.ui.Ebutton, [&w] { w.ui.StopButton->click(); });
+       },
+       {"Ebutton", "Dbutton", "ButtonDecrypt", "FB_preview", "EditSeedEncrypt", "EditSeedDecrypt",
+        "EncryptImages1"}},
+      {"run stopped and over",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.DuringRun(w.ui.Ebutton, [&w] { w.ui.StopButton->click(); });
+         return w.Enabled();
+       },
+       afterEncryptRun},
+      {"test run over",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.Run(w.ui.Ebutton);
+         return w.Enabled();
+       },
+       afterEncryptRun},
+      {"run whose last file failed",
+       [](const Window& w) {
+         w.Click("damaged.bmp");
+         w.Run(w.ui.Ebutton);
+         return w.Enabled();
+       },
+       {"Ebutton", "Dbutton", "FB_preview", "EncryptImages1"}},
+      {"files selected after the failed run",
+       [](const Window& w) {
+         w.Click("damaged.bmp");
+         w.Run(w.ui.Ebutton);
+         w.Click("photo.bmp", Qt::ControlModifier);
+         return w.Enabled();
+       },
+       selected},
+      {"picture loaded after a run",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.Run(w.ui.Ebutton);
+         DoubleClickRow(w.ui.FileListBox1, w.Row("photo.bmp"));
+         return w.Enabled();
+       },
+       {"Ebutton", "Dbutton", "ButtonDecrypt", "FB_preview", "EditSeedEncrypt", "EditSeedDecrypt",
+        "EncryptImages1"}},
+      {"Decrypt page",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.ui.Decrypt1->trigger();
+         return w.Enabled();
+       },
+       {"EditSeedEncrypt", "EditSeedDecrypt"}},
+      {"files selected on the Decrypt page",
+       [](const Window& w) {
+         w.ui.Decrypt1->trigger();
+         w.Click("Ecr_scene.bmp");
+         return w.Enabled();
+       },
+       {"Ebutton", "Dbutton", "EditSeedEncrypt", "EditSeedDecrypt", "DecryptImages1"}},
+      {"single decryption of a loaded picture",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.Run(w.ui.Ebutton);
+         w.ui.Decrypt1->trigger();
+         DoubleClickRow(w.ui.FileListBox1, w.Row("Ecr_scene.bmp"));
+         w.ui.ButtonDecrypt->click();
+         return w.Enabled();
+       },
+       afterDecryption},
+      {"decryption test run over",
+       [](const Window& w) {
+         w.ui.Decrypt1->trigger();
+         w.Click("Ecr_scene.bmp");
+         w.Run(w.ui.Dbutton);
+         return w.Enabled();
+       },
+       afterDecryption},
+      {"Log page over a selection",
+       [](const Window& w) {
+         w.Click("photo.bmp");
+         w.ui.ActivityLog1->trigger();
+         return w.Enabled();
+       },
+       {"Ebutton", "Dbutton", "FB_preview", "EditSeedEncrypt", "EditSeedDecrypt", "EncryptImages1",
+        "DecryptImages1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    const TWindows caseWindows = CreateWindows(services.Services());
+    caseWindows.FormCrypt->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(caseWindows.FormCrypt.get()));
+    const test::TMainControls controls(*caseWindows.FormCrypt);
+    const Window window{controls, services};
+    EXPECT_EQ(c.reach(window), c.enabled);
+    EXPECT_TRUE(services.dialogs.errors.empty()) << "a failed step is logged, not shown";
+  }
+}
+
 TEST_F(FormCryptTest, CodeFieldsKeepOnlyTypedDigits) {
-  for (QLineEdit* code : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+  for (QLineEdit* code : {ui.EditSeedEncrypt, ui.EditSeedDecrypt}) {
     code->clear();
     QTest::keyClicks(code, "12a3 4-5.b6");
     EXPECT_EQ(code->text(), "123456") << code->objectName().toStdString();
@@ -362,7 +541,7 @@ TEST_F(FormCryptTest, CodeFieldsKeepOnlyTypedDigits) {
 }
 
 TEST_F(FormCryptTest, CodeFieldsTakeTheEditingShortcuts) {
-  for (QLineEdit* code : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+  for (QLineEdit* code : {ui.EditSeedEncrypt, ui.EditSeedDecrypt}) {
     SCOPED_TRACE(code->objectName().toStdString());
     code->setEchoMode(QLineEdit::Normal);  // hidden text cannot be copied
     code->setText("2345");
@@ -385,52 +564,51 @@ TEST_F(FormCryptTest, CodeFieldsTakeTheEditingShortcuts) {
 }
 
 TEST_F(FormCryptTest, RevealCodesTogglesBothFields) {
-  form->RevealCodes1->trigger();
-  EXPECT_TRUE(form->RevealCodes1->isChecked());
-  EXPECT_EQ(form->EditSeedEncrypt->displayText(), "614052");
-  EXPECT_EQ(form->EditSeedDecrypt->displayText(), "614052");
-  form->RevealCodes1->trigger();
-  EXPECT_FALSE(form->RevealCodes1->isChecked());
-  EXPECT_EQ(form->EditSeedEncrypt->displayText(), "******");
-  EXPECT_EQ(form->EditSeedDecrypt->displayText(), "******");
+  ui.RevealCodes1->trigger();
+  EXPECT_TRUE(ui.RevealCodes1->isChecked());
+  EXPECT_EQ(ui.EditSeedEncrypt->displayText(), "614052");
+  EXPECT_EQ(ui.EditSeedDecrypt->displayText(), "614052");
+  ui.RevealCodes1->trigger();
+  EXPECT_FALSE(ui.RevealCodes1->isChecked());
+  EXPECT_EQ(ui.EditSeedEncrypt->displayText(), "******");
+  EXPECT_EQ(ui.EditSeedDecrypt->displayText(), "******");
 }
 
 TEST_F(FormCryptTest, StretchedModeAppliesToAllThreePanes) {
   Load("photo.bmp");
-  const QImage picture = form->ImageOriginal->Image();
+  const QImage picture = ui.ImageOriginal->Image();
   ASSERT_EQ(picture.size(), QSize(127, 64));
-  QTest::mouseClick(form->CheckBoxStretch, Qt::LeftButton, {},
-                    QPoint(6, form->CheckBoxStretch->height() / 2));
-  ASSERT_FALSE(form->CheckBoxStretch->isChecked());
-  for (TImage* pane : {form->ImageOriginal, form->ImageEncrypted, form->ImageDecrypted}) {
+  QTest::mouseClick(ui.CheckBoxStretch, Qt::LeftButton, {},
+                    QPoint(6, ui.CheckBoxStretch->height() / 2));
+  ASSERT_FALSE(ui.CheckBoxStretch->isChecked());
+  for (TImage* pane : {ui.ImageOriginal, ui.ImageEncrypted, ui.ImageDecrypted}) {
     EXPECT_FALSE(pane->Stretch());
   }
   // Natural size from the top-left corner, the rest of the pane empty.
-  QImage natural = form->ImageOriginal->Rendered();
+  QImage natural = ui.ImageOriginal->Rendered();
   EXPECT_EQ(natural.pixel(0, 0), picture.pixel(0, 0));
   EXPECT_EQ(natural.pixel(126, 63), picture.pixel(126, 63));
-  EXPECT_EQ(natural.pixel(200, 150), form->ImageOriginal->palette().color(QPalette::Window).rgb());
+  EXPECT_EQ(natural.pixel(200, 150), ui.ImageOriginal->palette().color(QPalette::Window).rgb());
 
-  QTest::mouseClick(form->CheckBoxStretch, Qt::LeftButton, {},
-                    QPoint(6, form->CheckBoxStretch->height() / 2));
-  for (TImage* pane : {form->ImageOriginal, form->ImageEncrypted, form->ImageDecrypted}) {
+  QTest::mouseClick(ui.CheckBoxStretch, Qt::LeftButton, {},
+                    QPoint(6, ui.CheckBoxStretch->height() / 2));
+  for (TImage* pane : {ui.ImageOriginal, ui.ImageEncrypted, ui.ImageDecrypted}) {
     EXPECT_TRUE(pane->Stretch());
   }
-  const QImage stretched = form->ImageOriginal->Rendered();
+  const QImage stretched = ui.ImageOriginal->Rendered();
   EXPECT_EQ(stretched.size(), QSize(231, 185)) << "the pane inside its frame";
-  EXPECT_NE(stretched.pixel(200, 150),
-            form->ImageOriginal->palette().color(QPalette::Window).rgb());
+  EXPECT_NE(stretched.pixel(200, 150), ui.ImageOriginal->palette().color(QPalette::Window).rgb());
 }
 
 TEST_F(FormCryptTest, ExitAsksAndNoKeepsEverything) {
-  ClickRow(form->FileListBox1, Row("photo.bmp"));
+  ClickRow(ui.FileListBox1, Row("photo.bmp"));
   services.dialogs.answers = {false};
-  form->Exit1->trigger();
+  ui.Exit1->trigger();
   ASSERT_EQ(services.dialogs.confirmations.size(), 1u);
   EXPECT_EQ(services.dialogs.confirmations[0], " \n     Are you ready to exit?          ");
   EXPECT_TRUE(form->isVisible());
-  EXPECT_TRUE(form->Ebutton->isEnabled());
-  EXPECT_EQ(form->FileListBox1->SelCount(), 1);
+  EXPECT_TRUE(ui.Ebutton->isEnabled());
+  EXPECT_EQ(ui.FileListBox1->SelCount(), 1);
 
   services.dialogs.answers = {true};
   form->close();  // the title bar's button asks too
@@ -457,40 +635,40 @@ TEST(ErrorBoxText, AppendsAFullStopAfterCharactersThatSortAfterIt) {
 }
 
 TEST_F(FormCryptTest, DoubleClickShowsThePictureWithItsName) {
-  ClickRow(form->FileListBox1, Row("photo.bmp"));
-  form->ImageEncrypted->SetImage(QImage(4, 4, QImage::Format_RGB32));
-  form->ButtonSave->setEnabled(true);
+  ClickRow(ui.FileListBox1, Row("photo.bmp"));
+  ui.ImageEncrypted->SetImage(QImage(4, 4, QImage::Format_RGB32));
+  ui.ButtonSave->setEnabled(true);
   Load("photo.bmp");
-  EXPECT_EQ(form->ImageName->text(), "photo.bmp");
+  EXPECT_EQ(ui.ImageName->text(), "photo.bmp");
   ASSERT_NE(form->WorkingBitmap, nullptr);
   EXPECT_EQ(form->WorkingBitmap->ImageWidth(), 127);
   EXPECT_EQ(form->WorkingBitmap->ImageHeight(), 64);
-  const auto* held = dynamic_cast<const TBitmap*>(form->ImageOriginal->Graphic());
+  const auto* held = dynamic_cast<const TBitmap*>(ui.ImageOriginal->Graphic());
   ASSERT_NE(held, nullptr);
   EXPECT_EQ(held->ImageWidth(), 127);
-  const QImage shown = form->ImageOriginal->Image();
+  const QImage shown = ui.ImageOriginal->Image();
   EXPECT_EQ(shown.pixel(10, 5) & 0xFFFFFF, form->WorkingBitmap->PixelColor(10, 5));
-  EXPECT_FALSE(form->ImageEncrypted->HasImage());
-  EXPECT_FALSE(form->ButtonSave->isEnabled());
+  EXPECT_FALSE(ui.ImageEncrypted->HasImage());
+  EXPECT_FALSE(ui.ButtonSave->isEnabled());
   EXPECT_TRUE(services.dialogs.errors.empty());
 }
 
 TEST_F(FormCryptTest, DoubleClickShowsPicturesOfOtherFormats) {
   folder.Copy("jpeg/hopper.jpg", "hopper.jpg");
-  form->FileListBox1->ReRead();
+  ui.FileListBox1->ReRead();
   Load("hopper.jpg");
   ASSERT_TRUE(services.dialogs.errors.empty());
-  EXPECT_EQ(form->ImageName->text(), "hopper.jpg");
+  EXPECT_EQ(ui.ImageName->text(), "hopper.jpg");
   ASSERT_NE(form->WorkingBitmap, nullptr);
   EXPECT_EQ(form->WorkingBitmap->Layout(), PixelLayout::Bits24);
-  EXPECT_EQ(form->ImageOriginal->Image().size(), QSize(128, 128));
-  EXPECT_EQ(form->ImageOriginal->Image().pixel(64, 64) & 0xFFFFFF,
+  EXPECT_EQ(ui.ImageOriginal->Image().size(), QSize(128, 128));
+  EXPECT_EQ(ui.ImageOriginal->Image().pixel(64, 64) & 0xFFFFFF,
             form->WorkingBitmap->PixelColor(64, 64));
 }
 
 TEST_F(FormCryptTest, AFailedLoadReachesTheErrorBoxAndTheWindowGoesOn) {
   Load("photo.bmp");
-  form->ButtonSave->setEnabled(true);
+  ui.ButtonSave->setEnabled(true);
   QString message;
   try {
     TPicture picture;
@@ -503,23 +681,23 @@ TEST_F(FormCryptTest, AFailedLoadReachesTheErrorBoxAndTheWindowGoesOn) {
   Load("damaged.bmp");
   ASSERT_EQ(services.dialogs.errors.size(), 1u);
   EXPECT_EQ(services.dialogs.errors[0], ErrorBoxText(message));
-  EXPECT_EQ(form->ImageName->text(), "damaged.bmp");
-  EXPECT_TRUE(form->ButtonSave->isEnabled()) << "the load ended before its last steps";
+  EXPECT_EQ(ui.ImageName->text(), "damaged.bmp");
+  EXPECT_TRUE(ui.ButtonSave->isEnabled()) << "the load ended before its last steps";
   ASSERT_NE(form->WorkingBitmap, nullptr);
   EXPECT_TRUE(form->WorkingBitmap->IsEmpty());
   Load("photo.bmp");
-  EXPECT_EQ(form->ImageName->text(), "photo.bmp");
+  EXPECT_EQ(ui.ImageName->text(), "photo.bmp");
   EXPECT_EQ(services.dialogs.errors.size(), 1u);
 }
 
 TEST_F(FormCryptTest, HelpOpensTheDocumentBesideTheProgram) {
-  form->Help1->trigger();
+  ui.Help1->trigger();
   ASSERT_EQ(services.dialogs.informations.size(), 1u);
   EXPECT_EQ(services.dialogs.informations[0], "The help file is missing or is unaccessible.");
   EXPECT_TRUE(services.shell.documents.empty());
 
   folder.File("quorvexhelp.html", "<html></html>");
-  form->Help1->trigger();
+  ui.Help1->trigger();
   ASSERT_EQ(services.shell.documents.size(), 1u);
   EXPECT_EQ(services.shell.documents[0].first.toStdString(), folder / "quorvexhelp.html");
   EXPECT_EQ(services.shell.documents[0].second.toStdString(), folder.Path() + "/");
@@ -527,19 +705,19 @@ TEST_F(FormCryptTest, HelpOpensTheDocumentBesideTheProgram) {
 }
 
 TEST_F(FormCryptTest, PaneDoubleClickStartsTheViewerWithTheTreePath) {
-  QTest::mouseDClick(form->ImageOriginal, Qt::LeftButton, {}, QPoint(20, 20));
+  QTest::mouseDClick(ui.ImageOriginal, Qt::LeftButton, {}, QPoint(20, 20));
   EXPECT_TRUE(services.shell.programs.empty()) << "nothing shown, nothing started";
 
   folder.Folder("my pictures");
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "my pictures/a b.bmp");
-  form->FileListBox1->SetDirectory(folder / "my pictures");
-  QTreeWidgetItem* node = form->DirectoryOutline1->currentItem();
+  ui.FileListBox1->SetDirectory(folder / "my pictures");
+  QTreeWidgetItem* node = ui.DirectoryOutline1->currentItem();
   node->setExpanded(true);
   ASSERT_EQ(node->childCount(), 1);
-  form->DirectoryOutline1->setCurrentItem(node->child(0));
-  ASSERT_EQ(form->DirectoryOutline1->Directory(), folder / "my pictures");
+  ui.DirectoryOutline1->setCurrentItem(node->child(0));
+  ASSERT_EQ(ui.DirectoryOutline1->Directory(), folder / "my pictures");
   Load("a b.bmp");
-  QTest::mouseDClick(form->ImageOriginal, Qt::LeftButton, {}, QPoint(20, 20));
+  QTest::mouseDClick(ui.ImageOriginal, Qt::LeftButton, {}, QPoint(20, 20));
   ASSERT_EQ(services.shell.programs.size(), 1u);
   const auto& start = services.shell.programs[0];
   EXPECT_EQ(start.program.toStdString(), folder / "Vuelet");
@@ -560,8 +738,8 @@ TEST_F(FormCryptTest, PaneDoubleClickStartsTheViewerWithTheTreePath) {
 }
 
 TEST_F(FormCryptTest, WebLinksOpenTheProjectsPages) {
-  form->TallowenWebSite1->trigger();
-  form->OnLineSupport1->trigger();
+  ui.TallowenWebSite1->trigger();
+  ui.OnLineSupport1->trigger();
   EXPECT_EQ(services.shell.urls, std::vector<QString>({QUORVEX_HOME_PAGE, QUORVEX_SUPPORT_PAGE}));
   // Real addresses: no reserved example domain, and the menu shows the
   // address the item opens.
@@ -574,24 +752,24 @@ TEST_F(FormCryptTest, WebLinksOpenTheProjectsPages) {
           << url.toStdString();
     }
   }
-  EXPECT_TRUE(QString(QUORVEX_HOME_PAGE).endsWith(form->TallowenWebSite1->text()));
+  EXPECT_TRUE(QString(QUORVEX_HOME_PAGE).endsWith(ui.TallowenWebSite1->text()));
 }
 
 TEST_F(FormCryptTest, AboutShowsTheAboutBoxModally) {
-  form->About2->trigger();
+  ui.About2->trigger();
   ASSERT_EQ(services.dialogs.modalShown.size(), 1u);
   EXPECT_EQ(services.dialogs.modalShown[0], windows.AboutBox.get());
 }
 
 TEST_F(FormCryptTest, PrinterSetupGoesThroughTheDialogs) {
-  form->PrinterSetup1->trigger();
+  ui.PrinterSetup1->trigger();
   EXPECT_EQ(services.dialogs.printerSetups, 1);
 }
 
 TEST_F(FormCryptTest, PreviewButtonShowsTheGalleryModally) {
   QDialog gallery;
   form->SetCompanions(windows.AboutBox.get(), windows.DirectoryForm.get(), &gallery);
-  QTest::mouseClick(form->FB_preview, Qt::LeftButton);
+  QTest::mouseClick(ui.FB_preview, Qt::LeftButton);
   ASSERT_EQ(services.dialogs.modalShown.size(), 1u);
   EXPECT_EQ(services.dialogs.modalShown[0], &gallery);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);

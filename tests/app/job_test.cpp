@@ -62,14 +62,15 @@ class JobTest : public testing::Test {
   void Open() {
     windows = CreateWindows(services.Services());
     form = windows.FormCrypt.get();
+    ui = test::TMainControls(*form);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
   }
   void Select(const std::vector<QString>& names) {
     for (const QString& name : names) {
-      const int row = Items(form->FileListBox1).indexOf(name);
+      const int row = Items(ui.FileListBox1).indexOf(name);
       ASSERT_GE(row, 0) << name.toStdString();
-      form->FileListBox1->item(row)->setSelected(true);
+      ui.FileListBox1->item(row)->setSelected(true);
     }
     form->FileListBox1Click();
   }
@@ -96,6 +97,7 @@ class JobTest : public testing::Test {
   test::TScriptedServices services;
   TWindows windows;
   TFormCrypt* form = nullptr;
+  test::TMainControls ui;
 };
 
 TEST_F(JobTest, HeaderAtStartAndClearWithItsQuestion) {
@@ -112,21 +114,21 @@ TEST_F(JobTest, HeaderAtStartAndClearWithItsQuestion) {
   EXPECT_EQ(lines[3].format, (TLogFormat{QColor(0, 0, 0), false, false, 8, "Arial"}));
   EXPECT_EQ(lines[4].text, rule);
   EXPECT_EQ(lines[5].text, "");
-  EXPECT_EQ(form->RichEdit1->toPlainText().split('\n').size(), 6);
-  EXPECT_TRUE(form->RichEdit1->toPlainText().contains("QUORVEX ACTIVITY LOG"));
+  EXPECT_EQ(ui.RichEdit1->toPlainText().split('\n').size(), 6);
+  EXPECT_TRUE(ui.RichEdit1->toPlainText().contains("QUORVEX ACTIVITY LOG"));
 
   form->ActivityLog().Add("extra");
-  form->FlatSpeedButton4->click();  // answered No
+  ui.FlatSpeedButton4->click();  // answered No
   ASSERT_EQ(services.dialogs.confirmations.size(), 1u);
   EXPECT_EQ(services.dialogs.confirmations[0],
             " \n     You are about to clear this activity log.          \n     Do you want to "
             "proceed?    ");
   EXPECT_EQ(form->ActivityLog().Lines().size(), 7u);
   services.dialogs.answers.push_back(true);
-  form->FlatSpeedButton4->click();
+  ui.FlatSpeedButton4->click();
   EXPECT_EQ(form->ActivityLog().Lines().size(), 6u);
   EXPECT_EQ(form->ActivityLog().Lines()[2].text, " QUORVEX ACTIVITY LOG");
-  EXPECT_FALSE(form->RichEdit1->toPlainText().contains("extra"));
+  EXPECT_FALSE(ui.RichEdit1->toPlainText().contains("extra"));
 }
 
 TEST_F(JobTest, EncryptionRunWithDamagedSecondFile) {
@@ -134,9 +136,9 @@ TEST_F(JobTest, EncryptionRunWithDamagedSecondFile) {
   folder.File("b.bmp", "BM this is no bitmap");
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "c.bmp");
   Open();
-  form->EncryptAndSave->setChecked(true);
+  ui.EncryptAndSave->setChecked(true);
   Select({"a.jpg", "b.bmp", "c.bmp"});
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
 
   EXPECT_EQ(services.dialogs.confirmations.back(),
             " \n You are about to initiate encryption process.   \n Your encryption code is set "
@@ -160,14 +162,14 @@ TEST_F(JobTest, EncryptionRunWithDamagedSecondFile) {
   EXPECT_EQ(FolderFiles(folder.Path()),
             (std::set<std::string>{"a.jpg", "b.bmp", "c.bmp", "Ecr_a.bmp", "Ecr_c.bmp"}));
   // The third file's step enabled the code fields again.
-  EXPECT_TRUE(form->EditSeedEncrypt->isEnabled());
-  EXPECT_TRUE(form->EditSeedDecrypt->isEnabled());
-  EXPECT_FALSE(form->StopButton->isEnabled());
-  EXPECT_FALSE(form->Led1->Lit());
-  EXPECT_EQ(form->FlatGauge1->Progress(), 0);
+  EXPECT_TRUE(ui.EditSeedEncrypt->isEnabled());
+  EXPECT_TRUE(ui.EditSeedDecrypt->isEnabled());
+  EXPECT_FALSE(ui.StopButton->isEnabled());
+  EXPECT_FALSE(ui.Led1->Lit());
+  EXPECT_EQ(ui.FlatGauge1->Progress(), 0);
   // Re-read: the new files are listed and nothing is selected.
-  EXPECT_TRUE(Items(form->FileListBox1).contains("Ecr_a.bmp"));
-  EXPECT_EQ(form->FileListBox1->SelCount(), 0);
+  EXPECT_TRUE(Items(ui.FileListBox1).contains("Ecr_a.bmp"));
+  EXPECT_EQ(ui.FileListBox1->SelCount(), 0);
 
   // The written file decrypts to the original's storage.
   TPicture picture;
@@ -180,16 +182,16 @@ TEST_F(JobTest, EncryptionRunWithDamagedSecondFile) {
   // With the decrypted pane empty, "Save" has nothing to write or report.
   form->Decrypt1Click();
   const size_t requests = services.dialogs.saveRequests.size();
-  form->ButtonSave->setEnabled(true);
-  form->ButtonSave->click();
+  ui.ButtonSave->setEnabled(true);
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.saveRequests.size(), requests);
   EXPECT_EQ(RunLines().size(), 11u);
 
   // A single save of a decryption result inherits the italic style.
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
-  form->ButtonDecrypt->click();
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("Ecr_a.bmp"));
+  ui.ButtonDecrypt->click();
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "single.bmp"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   const auto after = RunLines();
   ASSERT_EQ(after.size(), 16u);
   ExpectLine(after[12], " SINGLE IMAGE \\(DECRYPTION\\) SAVED ON .+ AT .+", QColor(128, 0, 0),
@@ -206,19 +208,19 @@ TEST_F(JobTest, AFifoAmongTheFilesFailsAtOnce) {
   folder.Copy("jpeg/hopper.jpg", "b.jpg");
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "c.bmp");
   Open();
-  ASSERT_TRUE(Items(form->FileListBox1).contains("b.jpg"));
+  ASSERT_TRUE(Items(ui.FileListBox1).contains("b.jpg"));
   std::filesystem::remove(folder / "b.jpg");
   ASSERT_EQ(::mkfifo((folder / "b.jpg").c_str(), 0600), 0);
 
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("b.jpg"));
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("b.jpg"));
   ASSERT_EQ(services.dialogs.errors.size(), 1u);
   EXPECT_TRUE(services.dialogs.errors[0].contains("Cannot open file " +
                                                   QString::fromStdString(folder / "b.jpg")))
       << services.dialogs.errors[0].toStdString();
 
-  form->EncryptAndSave->setChecked(true);
+  ui.EncryptAndSave->setChecked(true);
   Select({"b.jpg", "c.bmp"});
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   const auto lines = RunLines();
   ASSERT_GE(lines.size(), 5u);
   ExpectLine(lines[3], " ERROR \\(Cannot open file .*/b\\.jpg\\) while processing b\\.jpg", kRed,
@@ -229,7 +231,7 @@ TEST_F(JobTest, AFifoAmongTheFilesFailsAtOnce) {
 TEST_F(JobTest, NoFileSelectedStillLogsARun) {
   folder.Copy("jpeg/hopper.jpg", "a.jpg");
   Open();
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   const auto lines = RunLines();
   ASSERT_EQ(lines.size(), 8u);
   ExpectLine(lines[2], " Encryption Mode: Test Only", kNavy, false);
@@ -243,9 +245,9 @@ TEST_F(JobTest, NoAnswerChangesNothing) {
   folder.Copy("jpeg/hopper.jpg", "a.jpg");
   Open();
   Select({"a.jpg"});
-  form->Ebutton->click();
+  ui.Ebutton->click();
   EXPECT_EQ(RunLines().size(), 0u);
-  EXPECT_FALSE(form->Led1->Lit());
+  EXPECT_FALSE(ui.Led1->Lit());
 }
 
 TEST_F(JobTest, StopDuringTheFirstOfFive) {
@@ -253,12 +255,12 @@ TEST_F(JobTest, StopDuringTheFirstOfFive) {
     folder.Copy("bmp/bmpsuite/g/pal8.bmp", name);
   }
   Open();
-  form->EncryptAndSave->setChecked(true);
+  ui.EncryptAndSave->setChecked(true);
   Select({"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"});
   services.pause.onProcessMessages = [this] {
-    if (form->StopButton->isEnabled()) form->StopButton->click();
+    if (ui.StopButton->isEnabled()) ui.StopButton->click();
   };
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   EXPECT_EQ(services.dialogs.informations.back(), "    Execution stoped on user request!    ");
   const auto lines = RunLines();
   ASSERT_EQ(lines.size(), 9u);
@@ -267,16 +269,16 @@ TEST_F(JobTest, StopDuringTheFirstOfFive) {
   ExpectLine(lines[5], " Total image count encrypted: 1", kNavy, true);
   ExpectLine(lines[7], " Encryption was interupted on user request!", kRed, true);
   ExpectLine(lines[8], "", kRed, true);
-  EXPECT_EQ(form->StopLabel->text(), "1");
+  EXPECT_EQ(ui.StopLabel->text(), "1");
   EXPECT_TRUE(std::filesystem::exists(folder / "Ecr_a.bmp"));
   EXPECT_FALSE(std::filesystem::exists(folder / "Ecr_b.bmp"));
 
   // The next run starts with a red blank line and clears the stop flag.
   services.pause.onProcessMessages = nullptr;
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   const auto next = RunLines();
   ExpectLine(next[9], "", kRed, true);
-  EXPECT_EQ(form->StopLabel->text(), "0");
+  EXPECT_EQ(ui.StopLabel->text(), "0");
 }
 
 TEST_F(JobTest, TestRunWritesNothingAndKeepsTheList) {
@@ -285,14 +287,14 @@ TEST_F(JobTest, TestRunWritesNothingAndKeepsTheList) {
   Open();
   Select({"a.jpg", "c.bmp"});
   const auto before = FolderFiles(folder.Path());
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   EXPECT_EQ(FolderFiles(folder.Path()), before);
-  EXPECT_EQ(form->FileListBox1->SelCount(), 2) << "the list is not read again";
+  EXPECT_EQ(ui.FileListBox1->SelCount(), 2) << "the list is not read again";
   EXPECT_EQ(RunLines()[4].text, " Total image count encrypted: 2");
   EXPECT_EQ(services.pause.sleeps, 2);
   // "Save" proposes the last file's name and writes its result.
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out.bmp"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "Ecr_c.bmp");
   TPicture picture;
   std::unique_ptr<TBitmap> written;
@@ -303,7 +305,7 @@ TEST_F(JobTest, TestRunWritesNothingAndKeepsTheList) {
   ExpectLine(RunLines()[10], " Encrypted file name:  out\\.bmp", QColor(128, 0, 128), false);
   // Cancelling writes and logs nothing.
   const size_t count = form->ActivityLog().Lines().size();
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(form->ActivityLog().Lines().size(), count);
 }
 
@@ -313,11 +315,11 @@ TEST_F(JobTest, DecryptionNamesAndModes) {
   folder.Copy("bmp/bmpsuite/g/pal4.bmp", "plain.bmp");
   Open();
   form->Decrypt1Click();
-  form->ShowAllFiles->setChecked(true);
+  ui.ShowAllFiles->setChecked(true);
   form->ShowAllFilesClick();
-  form->EncryptAndDelete->setChecked(true);
+  ui.EncryptAndDelete->setChecked(true);
   Select({"Ecr_photo.bmp", "ecr_photo.bmp", "plain.bmp"});
-  Run(form->Dbutton);
+  Run(ui.Dbutton);
   EXPECT_EQ(services.dialogs.confirmations.back(),
             " \n You are about to initiate decryption process.   \n Your decryption code is set "
             "to 614052.  \n\n Do you want to proceed?");
@@ -354,18 +356,18 @@ TEST_F(JobTest, EncryptAndDecryptWithDeleteRoundTrip) {
     expected.insert(name.substr(0, name.rfind('.')) + ".bmp");
   }
   Open();
-  form->EncryptAndDelete->setChecked(true);
+  ui.EncryptAndDelete->setChecked(true);
   std::vector<QString> names;
   for (const auto& file : files) names.push_back(QString::fromStdString(file.second));
   Select(names);
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   std::set<std::string> encrypted;
   for (const auto& name : expected) encrypted.insert("Ecr_" + name);
   EXPECT_EQ(FolderFiles(folder.Path()), encrypted);
 
   form->Decrypt1Click();
   Select({"Ecr_hopper.bmp", "Ecr_pal8.bmp", "Ecr_stride.bmp", "Ecr_gray.bmp"});
-  Run(form->Dbutton);
+  Run(ui.Dbutton);
   EXPECT_EQ(FolderFiles(folder.Path()), expected);
   for (const auto& [name, storage] : originals) {
     EXPECT_EQ(LoadedStorage(folder / (name.substr(0, name.rfind('.')) + ".bmp")), storage) << name;
@@ -377,22 +379,22 @@ TEST_F(JobTest, SingleDecryptAndSaveOnTheDecryptPage) {
   folder.File("Ecr_bad.bmp", "BM this is no bitmap");
   Open();
   form->Decrypt1Click();
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
-  EXPECT_FALSE(form->ButtonSave->isEnabled());
-  form->ButtonDecrypt->setEnabled(true);
-  form->ButtonDecrypt->click();
-  ASSERT_NE(form->ImageDecrypted->Graphic(), nullptr);
-  EXPECT_TRUE(form->ButtonSave->isEnabled());
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("Ecr_a.bmp"));
+  EXPECT_FALSE(ui.ButtonSave->isEnabled());
+  ui.ButtonDecrypt->setEnabled(true);
+  ui.ButtonDecrypt->click();
+  ASSERT_NE(ui.ImageDecrypted->Graphic(), nullptr);
+  EXPECT_TRUE(ui.ButtonSave->isEnabled());
 
   // The dialog holds no proposed name; the written file is the pane's picture.
   form->SavePictureDialogFileName = "held.bmp";
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "plain.bmp"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "held.bmp");
   TBitmap expected;
   DecryptTransform(*form->WorkingBitmap, "614052", expected);
   EXPECT_EQ(LoadedStorage(folder / "plain.bmp"), test::StorageBytes(expected));
-  EXPECT_TRUE(Items(form->FileListBox1).contains("Ecr_a.bmp")) << "the list was read again";
+  EXPECT_TRUE(Items(ui.FileListBox1).contains("Ecr_a.bmp")) << "the list was read again";
 
   // A failed write: the heading only, the error in the box.
   form->SetPictureWriter([](const TGraphic&, const std::string&, TExistingFile) {
@@ -400,19 +402,19 @@ TEST_F(JobTest, SingleDecryptAndSaveOnTheDecryptPage) {
   });
   const size_t before = form->ActivityLog().Lines().size();
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "again.bmp"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   ASSERT_EQ(form->ActivityLog().Lines().size(), before + 2);
   EXPECT_TRUE(form->ActivityLog().Lines().back().text.startsWith(" SINGLE IMAGE (DECRYPTION)"));
   ASSERT_EQ(services.dialogs.errors.size(), 1u);
   EXPECT_TRUE(services.dialogs.errors[0].startsWith("Stream write error"));
 
   // Decrypting after a failed load goes to the error box.
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_bad.bmp"));
-  form->ButtonSave->setEnabled(false);
-  form->ButtonDecrypt->setEnabled(true);
-  form->ButtonDecrypt->click();
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("Ecr_bad.bmp"));
+  ui.ButtonSave->setEnabled(false);
+  ui.ButtonDecrypt->setEnabled(true);
+  ui.ButtonDecrypt->click();
   EXPECT_EQ(services.dialogs.errors.back(), "Scan line index out of range.");
-  EXPECT_FALSE(form->ButtonSave->isEnabled());
+  EXPECT_FALSE(ui.ButtonSave->isEnabled());
 }
 
 TEST_F(JobTest, SaveAsksBeforeReplacingAFile) {
@@ -421,15 +423,15 @@ TEST_F(JobTest, SaveAsksBeforeReplacingAFile) {
   folder.File("a.bmp", restored);
   Open();
   form->Decrypt1Click();
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
-  form->ButtonDecrypt->setEnabled(true);
-  form->ButtonDecrypt->click();
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("Ecr_a.bmp"));
+  ui.ButtonDecrypt->setEnabled(true);
+  ui.ButtonDecrypt->click();
   const size_t logged = form->ActivityLog().Lines().size();
 
   // No keeps the file and logs nothing.
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "a.bmp"));
   services.dialogs.answers.push_back(false);
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   ASSERT_EQ(services.dialogs.confirmations.size(), 1u);
   EXPECT_EQ(services.dialogs.confirmations[0], "a.bmp already exists.\nDo you want to replace it?");
   EXPECT_EQ(test::ReadFileBytes(folder / "a.bmp"),
@@ -439,7 +441,7 @@ TEST_F(JobTest, SaveAsksBeforeReplacingAFile) {
   // Yes replaces it with the pane's picture.
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "a.bmp"));
   services.dialogs.answers.push_back(true);
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.confirmations.size(), 2u);
   TBitmap expected;
   DecryptTransform(*form->WorkingBitmap, "614052", expected);
@@ -447,7 +449,7 @@ TEST_F(JobTest, SaveAsksBeforeReplacingAFile) {
 
   // A new name needs no question.
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "new.bmp"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.confirmations.size(), 2u);
   EXPECT_TRUE(std::filesystem::exists(folder / "new.bmp"));
 }
@@ -456,13 +458,13 @@ TEST_F(JobTest, ACodeTypedDuringARunAppliesToLaterFiles) {
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "b.bmp");
   Open();
-  form->EncryptAndSave->setChecked(true);
+  ui.EncryptAndSave->setChecked(true);
   Select({"a.bmp", "b.bmp"});
   // The code changes once the first file has been written.
   services.pause.onProcessMessages = [this] {
-    if (std::filesystem::exists(folder / "Ecr_a.bmp")) form->EditSeedEncrypt->setText("77");
+    if (std::filesystem::exists(folder / "Ecr_a.bmp")) ui.EditSeedEncrypt->setText("77");
   };
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   EXPECT_TRUE(services.dialogs.confirmations.back().contains("code is set to 614052."));
   for (const auto& [name, code] : {std::pair{"a", "614052"}, std::pair{"b", "77"}}) {
     TPicture picture;
@@ -482,15 +484,15 @@ TEST_F(JobTest, AClickOnAnotherFileDuringADeleteRunDeletesOnlyTheEncryptedOne) {
   const auto aBytes = test::ReadFileBytes(folder / "a.bmp");
   const auto bStorage = LoadedStorage(folder / "b.bmp");
   Open();
-  form->EncryptAndDelete->setChecked(true);
+  ui.EncryptAndDelete->setChecked(true);
   Select({"b.bmp"});
   bool clicked = false;
   services.pause.onProcessMessages = [&] {
     if (clicked) return;
     clicked = true;
-    test::ClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("a.bmp"));
+    test::ClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("a.bmp"));
   };
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   ASSERT_TRUE(clicked);
   EXPECT_EQ(FolderFiles(folder.Path()), (std::set<std::string>{"a.bmp", "Ecr_b.bmp"}));
   EXPECT_EQ(test::ReadFileBytes(folder / "a.bmp"), aBytes);
@@ -508,21 +510,21 @@ TEST_F(JobTest, AClickOnAnotherFileDuringADeleteRunDeletesOnlyTheEncryptedOne) {
 TEST_F(JobTest, CodesThatDoNotConvertAreRefusedBeforeAnyFile) {
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
   Open();
-  form->EncryptAndDelete->setChecked(true);
+  ui.EncryptAndDelete->setChecked(true);
   Select({"a.bmp"});
   for (const QString code : {"", "99999999999"}) {
     services.dialogs.errors.clear();
-    form->EditSeedEncrypt->setText(code);
-    Run(form->Ebutton);
+    ui.EditSeedEncrypt->setText(code);
+    Run(ui.Ebutton);
     EXPECT_EQ(services.dialogs.errors,
               std::vector<QString>{"'" + code + "' is not a valid integer value."});
     EXPECT_EQ(RunLines().size(), 0u);
     EXPECT_EQ(FolderFiles(folder.Path()), std::set<std::string>{"a.bmp"});
   }
   // A code emptied while the run pauses fails that file and keeps it.
-  form->EditSeedEncrypt->setText("614052");
-  services.pause.onProcessMessages = [this] { form->EditSeedEncrypt->clear(); };
-  Run(form->Ebutton);
+  ui.EditSeedEncrypt->setText("614052");
+  services.pause.onProcessMessages = [this] { ui.EditSeedEncrypt->clear(); };
+  Run(ui.Ebutton);
   ExpectLine(RunLines()[3], " ERROR \\('' is not a valid integer value\\) while processing a\\.bmp",
              kRed, false);
   EXPECT_EQ(FolderFiles(folder.Path()), std::set<std::string>{"a.bmp"});
@@ -530,13 +532,13 @@ TEST_F(JobTest, CodesThatDoNotConvertAreRefusedBeforeAnyFile) {
 
   form->Decrypt1Click();
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_a.bmp");
-  form->FileListBox1->ReRead();
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_a.bmp"));
-  form->EditSeedDecrypt->setText("4294967296");
-  form->ButtonDecrypt->setEnabled(true);
-  form->ButtonDecrypt->click();
+  ui.FileListBox1->ReRead();
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("Ecr_a.bmp"));
+  ui.EditSeedDecrypt->setText("4294967296");
+  ui.ButtonDecrypt->setEnabled(true);
+  ui.ButtonDecrypt->click();
   EXPECT_EQ(services.dialogs.errors.back(), "'4294967296' is not a valid integer value.");
-  EXPECT_EQ(form->ImageDecrypted->Graphic(), nullptr);
+  EXPECT_EQ(ui.ImageDecrypted->Graphic(), nullptr);
 }
 
 // Files already in the destination are replaced only when the user says so,
@@ -562,10 +564,11 @@ TEST_F(JobTest, ExistingOutputsAreReplacedOnlyWhenTheUserSaysSo) {
     services.dialogs.questionAnswers = {c.answer};
     const TWindows caseWindows = CreateWindows(services.Services());
     form = caseWindows.FormCrypt.get();
+    ui = test::TMainControls(*form);
     form->show();
-    form->EncryptAndDelete->setChecked(true);
+    ui.EncryptAndDelete->setChecked(true);
     Select({"a.bmp", "b.bmp", "c.bmp"});
-    Run(form->Ebutton);
+    Run(ui.Ebutton);
     ASSERT_EQ(
         services.dialogs.questions,
         std::vector<QString>{"2 files already exist in the destination folder. Replace them?"});
@@ -614,14 +617,14 @@ TEST_F(JobTest, WriteFaultsKeepTheSource) {
       {"destination deleted",
        [](JobTest& t) {
          t.folder.Folder("gone");
-         t.form->DirLabel->setText(QString::fromStdString(t.folder / "gone"));
+         t.ui.DirLabel->setText(QString::fromStdString(t.folder / "gone"));
          std::filesystem::remove(t.folder / "gone");
        },
        "Cannot create file .+/gone/Ecr_.\\.bmp"},
       {"destination not a folder",
        [](JobTest& t) {
          t.folder.File("plain");
-         t.form->DirLabel->setText(QString::fromStdString(t.folder / "plain"));
+         t.ui.DirLabel->setText(QString::fromStdString(t.folder / "plain"));
        },
        "Cannot create file .+"},
       {"disk full",
@@ -644,11 +647,12 @@ TEST_F(JobTest, WriteFaultsKeepTheSource) {
     services.dialogs.informations.clear();
     const TWindows caseWindows = CreateWindows(services.Services());
     form = caseWindows.FormCrypt.get();
+    ui = test::TMainControls(*form);
     form->show();
-    form->EncryptAndDelete->setChecked(true);
+    ui.EncryptAndDelete->setChecked(true);
     Select({"a.bmp", "b.bmp"});
     c.arrange(*this);
-    Run(form->Ebutton);
+    Run(ui.Ebutton);
     const auto lines = RunLines();
     // No file is reported saved.
     ASSERT_EQ(lines.size(), 10u);
@@ -658,14 +662,14 @@ TEST_F(JobTest, WriteFaultsKeepTheSource) {
     ExpectLine(lines[6], " Total image count encrypted: 0", kNavy, false);
     ExpectLine(lines[8], " Encryption completed with errors\\.", kNavy, false);
     EXPECT_EQ(FolderFiles(local.Path()), (std::set<std::string>{"a.bmp", "b.bmp"}));
-    EXPECT_FALSE(form->EditSeedEncrypt->isEnabled());
+    EXPECT_FALSE(ui.EditSeedEncrypt->isEnabled());
   }
 }
 
 TEST_F(JobTest, SavesTheLogAsRichTextAndPrintsIt) {
   Open();
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "mylog"));
-  form->FlatSpeedButton3->click();
+  ui.FlatSpeedButton3->click();
   EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "quorvex_log");
   const auto bytes = test::ReadFileBytes(folder / "mylog.rtf");
   const std::string rtf(bytes.begin(), bytes.end());
@@ -681,12 +685,12 @@ TEST_F(JobTest, SavedLogReadsBackInAnotherReader) {
   if (QStandardPaths::findExecutable("unrtf").isEmpty()) GTEST_SKIP() << "unrtf is missing";
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "a.bmp");
   Open();
-  form->EncryptAndSave->setChecked(true);
+  ui.EncryptAndSave->setChecked(true);
   Select({"a.bmp"});
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   form->ActivityLog().Add("braces {} and \\ backslash");
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "log.rtf"));
-  form->FlatSpeedButton3->click();
+  ui.FlatSpeedButton3->click();
   QProcess unrtf;
   unrtf.start("unrtf", {"--html", QString::fromStdString(folder / "log.rtf")});
   ASSERT_TRUE(unrtf.waitForFinished(10000));
@@ -706,7 +710,7 @@ TEST_F(JobTest, PrintsTheWholeLogToPdf) {
   for (int i = 0; i < 200; ++i) form->ActivityLog().Add(QString(" line %1").arg(i));
   form->Printer().setOutputFormat(QPrinter::PdfFormat);
   form->Printer().setOutputFileName(QString::fromStdString(folder / "log.pdf"));
-  form->FSB_Print->click();
+  ui.FSB_Print->click();
   EXPECT_TRUE(services.dialogs.errors.empty());
   EXPECT_EQ(form->Printer().docName(), "Quorvex Log File");
   const auto pdf = test::ReadFileBytes(folder / "log.pdf");
@@ -734,27 +738,27 @@ TEST_F(JobTest, WithoutAPrinterPrintOpensThePrintDialogAndUsesItsChoice) {
   };
 
   // Cancelled: nothing printed, no error.
-  form->FSB_Print->click();
+  ui.FSB_Print->click();
   EXPECT_EQ(services.dialogs.printerSetups, 1);
   EXPECT_TRUE(services.dialogs.errors.empty());
 
   pickPdf("first.pdf");
-  form->FSB_Print->click();
+  ui.FSB_Print->click();
   EXPECT_EQ(services.dialogs.printerSetups, 2);
   EXPECT_TRUE(std::filesystem::exists(folder / "first.pdf"));
   EXPECT_TRUE(services.dialogs.errors.empty());
 
   // Printing again, from the menu too, uses that choice without asking.
   std::filesystem::remove(folder / "first.pdf");
-  form->PrintLog1->trigger();
+  ui.PrintLog1->trigger();
   EXPECT_EQ(services.dialogs.printerSetups, 2);
   EXPECT_TRUE(std::filesystem::exists(folder / "first.pdf"));
 
   // Printer Setup changes the printer Print uses.
   pickPdf("second.pdf");
-  form->PrinterSetup1->trigger();
+  ui.PrinterSetup1->trigger();
   EXPECT_EQ(services.dialogs.printerSetups, 3);
-  form->FSB_Print->click();
+  ui.FSB_Print->click();
   EXPECT_EQ(services.dialogs.printerSetups, 3);
   EXPECT_TRUE(std::filesystem::exists(folder / "second.pdf"));
   EXPECT_TRUE(services.dialogs.errors.empty());
@@ -787,18 +791,18 @@ class SealJobTest : public JobTest {
 
 TEST_F(SealJobTest, ItemIsOffByDefaultRememberedAndLiftsTheDigitFilterWhileOn) {
   Open();
-  EXPECT_EQ(form->SealWholeFiles1->text(), "Seal Whole Files");
-  EXPECT_TRUE(form->Action1->actions().contains(form->SealWholeFiles1));
-  EXPECT_TRUE(form->SealWholeFiles1->isCheckable());
-  EXPECT_FALSE(form->SealWholeFiles1->isChecked());
-  for (QLineEdit* edit : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+  EXPECT_EQ(ui.SealWholeFiles1->text(), "Seal Whole Files");
+  EXPECT_TRUE(ui.Action1->actions().contains(ui.SealWholeFiles1));
+  EXPECT_TRUE(ui.SealWholeFiles1->isCheckable());
+  EXPECT_FALSE(ui.SealWholeFiles1->isChecked());
+  for (QLineEdit* edit : {ui.EditSeedEncrypt, ui.EditSeedDecrypt}) {
     TypeInto(edit, "4a2 b!");
     EXPECT_EQ(edit->text(), "42");
   }
 
-  form->SealWholeFiles1->trigger();
-  EXPECT_TRUE(form->SealWholeFiles1->isChecked());
-  for (QLineEdit* edit : {form->EditSeedEncrypt, form->EditSeedDecrypt}) {
+  ui.SealWholeFiles1->trigger();
+  EXPECT_TRUE(ui.SealWholeFiles1->isChecked());
+  for (QLineEdit* edit : {ui.EditSeedEncrypt, ui.EditSeedDecrypt}) {
     TypeInto(edit, "4a2 b!");
     EXPECT_EQ(edit->text(), "4a2 b!");
     // Pasted text is not filtered either.
@@ -807,25 +811,25 @@ TEST_F(SealJobTest, ItemIsOffByDefaultRememberedAndLiftsTheDigitFilterWhileOn) {
     EXPECT_EQ(edit->text(), "pässwörd 9");
   }
   // "Reveal Codes" still shows and hides what was typed.
-  form->RevealCodes1->trigger();
-  EXPECT_EQ(form->EditSeedEncrypt->echoMode(), QLineEdit::Normal);
-  form->RevealCodes1->trigger();
-  EXPECT_EQ(form->EditSeedEncrypt->echoMode(), QLineEdit::Password);
+  ui.RevealCodes1->trigger();
+  EXPECT_EQ(ui.EditSeedEncrypt->echoMode(), QLineEdit::Normal);
+  ui.RevealCodes1->trigger();
+  EXPECT_EQ(ui.EditSeedEncrypt->echoMode(), QLineEdit::Password);
 
   // The next session finds the item as it was left.
   {
     const TWindows next = CreateWindows(services.Services());
-    TFormCrypt* again = next.FormCrypt.get();
-    EXPECT_TRUE(again->SealWholeFiles1->isChecked());
-    again->show();
-    TypeInto(again->EditSeedDecrypt, "x1y");
-    EXPECT_EQ(again->EditSeedDecrypt->text(), "x1y");
-    again->SealWholeFiles1->trigger();
-    TypeInto(again->EditSeedDecrypt, "x1y");
-    EXPECT_EQ(again->EditSeedDecrypt->text(), "1");
+    const test::TMainControls again(*next.FormCrypt);
+    EXPECT_TRUE(again.SealWholeFiles1->isChecked());
+    next.FormCrypt->show();
+    TypeInto(again.EditSeedDecrypt, "x1y");
+    EXPECT_EQ(again.EditSeedDecrypt->text(), "x1y");
+    again.SealWholeFiles1->trigger();
+    TypeInto(again.EditSeedDecrypt, "x1y");
+    EXPECT_EQ(again.EditSeedDecrypt->text(), "1");
   }
   const TWindows last = CreateWindows(services.Services());
-  EXPECT_FALSE(last.FormCrypt->SealWholeFiles1->isChecked());
+  EXPECT_FALSE(test::TMainControls(*last.FormCrypt).SealWholeFiles1->isChecked());
 }
 
 TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
@@ -834,11 +838,11 @@ TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
   for (const auto& [data, name] : files) folder.Copy(data, name);
   folder.Folder("originals");
   Open();
-  form->SealWholeFiles1->trigger();
-  form->EditSeedEncrypt->setText("correct horse");
-  form->EncryptAndSave->setChecked(true);
+  ui.SealWholeFiles1->trigger();
+  ui.EditSeedEncrypt->setText("correct horse");
+  ui.EncryptAndSave->setChecked(true);
   Select({"hopper.jpg", "pal8.bmp"});
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
 
   EXPECT_EQ(services.dialogs.confirmations.back(),
             " \n You are about to initiate encryption process.   \n Files are sealed whole with "
@@ -851,7 +855,7 @@ TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
   ExpectLine(lines[3], " Files are sealed whole \\(passphrase encryption\\)\\.", kNavy, false);
   ExpectLine(lines[4], " Image saved as:  Ecr_hopper\\.bmp", kNavy, true);
   // The pane shows the last sealed file as it was written.
-  const auto* noise = dynamic_cast<const TBitmap*>(form->ImageEncrypted->Graphic());
+  const auto* noise = dynamic_cast<const TBitmap*>(ui.ImageEncrypted->Graphic());
   ASSERT_NE(noise, nullptr);
   EXPECT_EQ(test::StorageBytes(*noise), LoadedStorage(folder / "Ecr_pal8.bmp"));
   for (const auto& [data, name] : files) {
@@ -861,10 +865,10 @@ TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
   }
 
   form->Decrypt1Click();
-  form->EditSeedDecrypt->setText("correct horse");
+  ui.EditSeedDecrypt->setText("correct horse");
   Select({"Ecr_hopper.bmp", "Ecr_pal8.bmp"});
   const size_t before = form->ActivityLog().Lines().size();
-  Run(form->Dbutton);
+  Run(ui.Dbutton);
   EXPECT_TRUE(services.dialogs.confirmations.back().contains(
       " Sealed files are restored as their original files.  \n"));
   EXPECT_TRUE(services.dialogs.errors.empty());
@@ -882,13 +886,13 @@ TEST_F(SealJobTest, SealsAFolderAndUnsealsItByteForByte) {
 TEST_F(SealJobTest, SealingRefusesWeakPassphrasesBeforeTheRun) {
   folder.Copy("jpeg/hopper.jpg", "a.jpg");
   Open();
-  form->SealWholeFiles1->trigger();
-  form->EncryptAndSave->setChecked(true);
+  ui.SealWholeFiles1->trigger();
+  ui.EncryptAndSave->setChecked(true);
   Select({"a.jpg"});
   for (const QString code : {"614052", "short"}) {
     services.dialogs.errors.clear();
-    form->EditSeedEncrypt->setText(code);
-    Run(form->Ebutton);
+    ui.EditSeedEncrypt->setText(code);
+    Run(ui.Ebutton);
     ASSERT_EQ(services.dialogs.errors.size(), 1u) << code.toStdString();
     EXPECT_TRUE(services.dialogs.confirmations.empty());
     EXPECT_EQ(RunLines().size(), 0u);
@@ -906,21 +910,21 @@ TEST_F(SealJobTest, DecryptRunsUnsealWhateverTheItemSays) {
   std::filesystem::rename(folder / "notes.txt", folder / "kept.txt");
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "Ecr_plain.bmp");
   Open();
-  ASSERT_FALSE(form->SealWholeFiles1->isChecked());
+  ASSERT_FALSE(ui.SealWholeFiles1->isChecked());
   form->Decrypt1Click();
-  form->EncryptAndSave->setChecked(true);
+  ui.EncryptAndSave->setChecked(true);
 
-  form->EditSeedDecrypt->setText("not a number");
+  ui.EditSeedDecrypt->setText("not a number");
   Select({"Ecr_notes.bmp", "Ecr_plain.bmp"});
-  Run(form->Dbutton);
+  Run(ui.Dbutton);
   EXPECT_EQ(services.dialogs.errors,
             std::vector<QString>{"'not a number' is not a valid integer value."});
   EXPECT_FALSE(std::filesystem::exists(folder / "notes.txt"));
 
   services.dialogs.errors.clear();
-  form->EditSeedDecrypt->setText("20261210");
+  ui.EditSeedDecrypt->setText("20261210");
   Select({"Ecr_notes.bmp"});
-  Run(form->Dbutton);
+  Run(ui.Dbutton);
   EXPECT_TRUE(services.dialogs.errors.empty());
   EXPECT_EQ(ReadFileBytes(folder / "notes.txt"), ReadFileBytes(folder / "kept.txt"));
 }
@@ -934,26 +938,26 @@ TEST_F(SealJobTest, SingleUnsealShowsThePictureAndSavesTheOriginal) {
   folder.Folder("out");
   Open();
   form->Decrypt1Click();
-  test::DoubleClickRow(form->FileListBox1, Items(form->FileListBox1).indexOf("Ecr_hopper.bmp"));
+  test::DoubleClickRow(ui.FileListBox1, Items(ui.FileListBox1).indexOf("Ecr_hopper.bmp"));
 
   // A wrong passphrase shows nothing and offers nothing to save.
-  form->EditSeedDecrypt->setText("wrong horse");
-  form->ButtonDecrypt->setEnabled(true);
-  form->ButtonDecrypt->click();
+  ui.EditSeedDecrypt->setText("wrong horse");
+  ui.ButtonDecrypt->setEnabled(true);
+  ui.ButtonDecrypt->click();
   EXPECT_EQ(services.dialogs.errors, std::vector<QString>{kSealRefusal});
-  EXPECT_EQ(form->ImageDecrypted->Graphic(), nullptr);
+  EXPECT_EQ(ui.ImageDecrypted->Graphic(), nullptr);
 
-  form->EditSeedDecrypt->setText("correct horse");
-  form->ButtonDecrypt->click();
+  ui.EditSeedDecrypt->setText("correct horse");
+  ui.ButtonDecrypt->click();
   EXPECT_EQ(services.dialogs.errors.size(), 1u);
-  ASSERT_NE(form->ImageDecrypted->Graphic(), nullptr);
-  const auto* shown = dynamic_cast<const TBitmap*>(form->ImageDecrypted->Graphic());
+  ASSERT_NE(ui.ImageDecrypted->Graphic(), nullptr);
+  const auto* shown = dynamic_cast<const TBitmap*>(ui.ImageDecrypted->Graphic());
   ASSERT_NE(shown, nullptr);
   EXPECT_EQ(test::StorageBytes(*shown), LoadedStorage(folder / "hopper.jpg"));
 
-  EXPECT_TRUE(form->ButtonSave->isEnabled());
+  EXPECT_TRUE(ui.ButtonSave->isEnabled());
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out/hopper.jpg"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   ASSERT_FALSE(services.dialogs.saveRequests.empty());
   EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "hopper.jpg");
   EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), ReadFileBytes(folder / "hopper.jpg"));
@@ -962,7 +966,7 @@ TEST_F(SealJobTest, SingleUnsealShowsThePictureAndSavesTheOriginal) {
   // An existing file is replaced only when the user says so.
   test::WriteFileBytes(folder / "out/hopper.jpg", {1, 2, 3});
   services.dialogs.saveAnswers.push_back(QString::fromStdString(folder / "out/hopper.jpg"));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.confirmations.back(),
             "hopper.jpg already exists.\nDo you want to replace it?");
   EXPECT_EQ(ReadFileBytes(folder / "out/hopper.jpg"), (std::vector<uint8_t>{1, 2, 3}));
@@ -975,20 +979,20 @@ TEST_F(SealJobTest, SingleSealShowsTheNoiseAndSavesTheSealedFile) {
   folder.Copy("jpeg/hopper.jpg", "hopper.jpg");
   folder.Folder("out");
   Open();
-  form->SealWholeFiles1->trigger();
-  form->EditSeedEncrypt->setText("correct horse");
+  ui.SealWholeFiles1->trigger();
+  ui.EditSeedEncrypt->setText("correct horse");
   Select({"hopper.jpg"});
-  Run(form->Ebutton);
+  Run(ui.Ebutton);
   EXPECT_TRUE(services.dialogs.errors.empty());
   EXPECT_EQ(FolderFiles(folder.Path()), (std::set<std::string>{"hopper.jpg", "out"}));
-  const auto* noise = dynamic_cast<const TBitmap*>(form->ImageEncrypted->Graphic());
+  const auto* noise = dynamic_cast<const TBitmap*>(ui.ImageEncrypted->Graphic());
   ASSERT_NE(noise, nullptr);
   EXPECT_GT(noise->ImageWidth(), 0);
 
-  ASSERT_TRUE(form->ButtonSave->isEnabled());
+  ASSERT_TRUE(ui.ButtonSave->isEnabled());
   const std::string target = folder / "out/Ecr_hopper.bmp";
   services.dialogs.saveAnswers.push_back(QString::fromStdString(target));
-  form->ButtonSave->click();
+  ui.ButtonSave->click();
   EXPECT_EQ(services.dialogs.saveRequests.back().fileName, "Ecr_hopper.bmp");
   ASSERT_TRUE(IsSealedFile(target));
   EXPECT_EQ(LoadedStorage(target), test::StorageBytes(*noise));

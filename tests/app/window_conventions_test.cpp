@@ -76,17 +76,19 @@ class WindowConventionsTest : public testing::Test {
     windows.FormCrypt.reset();
     windows = CreateWindows(services.Services());
     form = windows.FormCrypt.get();
+    ui = test::TMainControls(*form);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
   }
-  QTreeWidgetItem* Shown() const { return form->DirectoryOutline1->currentItem(); }
+  QTreeWidgetItem* Shown() const { return ui.DirectoryOutline1->currentItem(); }
 
   test::TTempFolder folder;
   test::TScriptedServices services;
   TWindows windows;
   TFormCrypt* form = nullptr;
+  test::TMainControls ui;
 };
 
 // Every pixel that differs between two renderings of the same size.
@@ -105,7 +107,7 @@ QImage Render(QWidget* widget) {
 TEST_F(WindowConventionsTest, EveryControlThatTakesFocusShowsIt) {
   QStringList checked;
   for (int page : {kEncryptPage, kDecryptPage, kLogPage}) {
-    form->Tab->SetTabIndex(page);
+    ui.Tab->SetTabIndex(page);
     form->TabTabChanged();
     // Buttons wait for a selection or a run; their look with focus is
     // checked all the same.
@@ -123,8 +125,8 @@ TEST_F(WindowConventionsTest, EveryControlThatTakesFocusShowsIt) {
                                    ? control->metaObject()->className()
                                    : control->objectName().toStdString();
       QWidget* elsewhere =
-          control == form->Tab->Bar() ? static_cast<QWidget*>(form->RichEdit1) : form->Tab->Bar();
-      if (page != kLogPage && elsewhere == form->RichEdit1) elsewhere = form->FileListBox1;
+          control == ui.Tab->Bar() ? static_cast<QWidget*>(ui.RichEdit1) : ui.Tab->Bar();
+      if (page != kLogPage && elsewhere == ui.RichEdit1) elsewhere = ui.FileListBox1;
       elsewhere->setFocus();
       ASSERT_FALSE(control->hasFocus()) << name;
       const QImage without = Render(control);
@@ -149,7 +151,7 @@ TEST_F(WindowConventionsTest, EveryControlThatTakesFocusShowsIt) {
 }
 
 TEST_F(WindowConventionsTest, CtrlTabAndCtrlShiftTabSwitchPagesRoundTheEnd) {
-  form->FileListBox1->setFocus();
+  ui.FileListBox1->setFocus();
   const struct {
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
@@ -163,18 +165,18 @@ TEST_F(WindowConventionsTest, CtrlTabAndCtrlShiftTabSwitchPagesRoundTheEnd) {
   };
   for (const auto& press : presses) {
     QTest::keyClick(QApplication::focusWidget(), press.key, press.modifiers);
-    EXPECT_EQ(form->Tab->TabIndex(), press.page);
+    EXPECT_EQ(ui.Tab->TabIndex(), press.page);
   }
   // The page is set up as a click on its tab sets it up.
-  EXPECT_TRUE(form->DecryptPanel->isVisible());
-  EXPECT_EQ(form->FileListBox1->Mask(), "Ecr_*.bmp");
+  EXPECT_TRUE(ui.DecryptPanel->isVisible());
+  EXPECT_EQ(ui.FileListBox1->Mask(), "Ecr_*.bmp");
 }
 
 TEST_F(WindowConventionsTest, CheckAndRadioCaptionsStayPutWhenChecked) {
   // A check box's own 13-pixel mark plus the gap before the caption.
   constexpr int kCaptionFrom = 16;
   for (QAbstractButton* box : std::initializer_list<QAbstractButton*>{
-           form->CheckBoxStretch, form->EncryptOnly, form->EncryptAndSave, form->ShowAllFiles}) {
+           ui.CheckBoxStretch, ui.EncryptOnly, ui.EncryptAndSave, ui.ShowAllFiles}) {
     // Radio buttons of one group cannot be unchecked one by one.
     box->setAutoExclusive(false);
     box->setChecked(false);
@@ -198,9 +200,9 @@ TEST_F(WindowConventionsTest, ClippedNamesAndPathsShowWholeInATip) {
     bool tip;
   } cases[] = {{"short.bmp", false}, {longName.arg(1) + longName.arg(2), true}};
   for (const auto& c : cases) {
-    for (QLabel* label : {form->ImageName, form->DirLabel}) {
+    for (QLabel* label : {ui.ImageName, ui.DirLabel}) {
       HideTip();
-      label->setText(c.text + (label == form->DirLabel ? c.text + c.text : QString()));
+      label->setText(c.text + (label == ui.DirLabel ? c.text + c.text : QString()));
       QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
       QApplication::sendEvent(label, &help);
       EXPECT_EQ(QToolTip::isVisible(), c.tip) << label->objectName().toStdString();
@@ -212,16 +214,16 @@ TEST_F(WindowConventionsTest, ClippedNamesAndPathsShowWholeInATip) {
   // In the file list.
   const std::string name = longName.arg(3).toStdString();
   folder.File(name);
-  form->FilterComboBox1->SetFilter("All|*.*");
-  form->FileListBox1->SetMask("*.*");
+  ui.FilterComboBox1->SetFilter("All|*.*");
+  ui.FileListBox1->SetMask("*.*");
   for (const QString& entry : {QString("photo.bmp"), QString::fromStdString(name)}) {
     HideTip();
-    const int row = Items(form->FileListBox1).indexOf(entry);
+    const int row = Items(ui.FileListBox1).indexOf(entry);
     ASSERT_GE(row, 0);
     const QPoint at =
-        form->FileListBox1->visualItemRect(form->FileListBox1->item(row)).topLeft() + QPoint(4, 4);
-    QHelpEvent help(QEvent::ToolTip, at, form->FileListBox1->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(form->FileListBox1->viewport(), &help);
+        ui.FileListBox1->visualItemRect(ui.FileListBox1->item(row)).topLeft() + QPoint(4, 4);
+    QHelpEvent help(QEvent::ToolTip, at, ui.FileListBox1->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(ui.FileListBox1->viewport(), &help);
     const bool clipped = entry != "photo.bmp";
     EXPECT_EQ(QToolTip::isVisible(), clipped) << entry.toStdString();
     if (clipped) {
@@ -261,40 +263,48 @@ TEST_F(WindowConventionsTest, RefreshReadsTheTreeAndTheListAgain) {
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "added.bmp");
 
   // F5, as the Page menu's Refresh item shows.
-  ASSERT_EQ(form->Refresh1->text(), "Refresh");
-  ASSERT_TRUE(form->Page1->actions().contains(form->Refresh1));
-  EXPECT_EQ(form->Refresh1->shortcut(), QKeySequence(Qt::Key_F5));
-  QTest::keyClick(form->FileListBox1, Qt::Key_F5);
+  ASSERT_EQ(ui.Refresh1->text(), "Refresh");
+  ASSERT_TRUE(ui.Page1->actions().contains(ui.Refresh1));
+  EXPECT_EQ(ui.Refresh1->shortcut(), QKeySequence(Qt::Key_F5));
+  QTest::keyClick(ui.FileListBox1, Qt::Key_F5);
   EXPECT_EQ(Children(top), QStringList({"kept", "new"}));
   EXPECT_EQ(Children(top->child(0)), QStringList({"also", "inner"})) << "open nodes read again";
   EXPECT_TRUE(top->child(0)->isExpanded());
   EXPECT_EQ(Shown(), top);
-  EXPECT_TRUE(Items(form->FileListBox1).contains("added.bmp"));
+  EXPECT_TRUE(Items(ui.FileListBox1).contains("added.bmp"));
 
   // A run under way works through the list it started with.
   folder.Copy("bmp/bmpsuite/g/pal8.bmp", "during.bmp");
-  form->StopButton->setEnabled(true);
-  QTest::keyClick(form->FileListBox1, Qt::Key_F5);
-  QEvent during(QEvent::ActivationChange);
-  QApplication::sendEvent(form, &during);
-  EXPECT_FALSE(Items(form->FileListBox1).contains("during.bmp"));
-  form->StopButton->setEnabled(false);
+  QStringList listedDuringTheRun;
+  services.pause.onProcessMessages = [&] {
+    if (!listedDuringTheRun.isEmpty()) return;
+    QTest::keyClick(ui.FileListBox1, Qt::Key_F5);
+    QEvent during(QEvent::ActivationChange);
+    QApplication::sendEvent(form, &during);
+    listedDuringTheRun = Items(ui.FileListBox1);
+  };
+  ui.FileListBox1->item(Items(ui.FileListBox1).indexOf("added.bmp"))->setSelected(true);
+  services.dialogs.answers.push_back(true);
+  form->EbuttonClick();
+  services.pause.onProcessMessages = nullptr;
+  ASSERT_FALSE(listedDuringTheRun.isEmpty()) << "the run paused";
+  EXPECT_FALSE(listedDuringTheRun.contains("during.bmp"));
 
   // Returning to the window reads the tree; the folder shown was removed
   // meanwhile, so its parent takes over, in the list as well.
-  form->DirectoryOutline1->setCurrentItem(top->child(0)->child(1));  // kept/inner
+  ui.DirectoryOutline1->setCurrentItem(top->child(0)->child(1));  // kept/inner
   ASSERT_EQ(GetCurrentDirectoryPath(), folder / "kept/inner");
-  ASSERT_TRUE(Items(form->FileListBox1).isEmpty());
+  ASSERT_TRUE(Items(ui.FileListBox1).isEmpty());
   folder.File("kept/seen.bmp");
   std::filesystem::remove(folder / "kept/inner");
   QEvent activation(QEvent::ActivationChange);
   QApplication::sendEvent(form, &activation);
-  EXPECT_EQ(form->DirectoryOutline1->Directory(), folder / "kept");
+  EXPECT_EQ(ui.DirectoryOutline1->Directory(), folder / "kept");
   EXPECT_EQ(GetCurrentDirectoryPath(), folder / "kept");
   EXPECT_EQ(Shown()->text(0), "kept");
   Shown()->setExpanded(true);
   EXPECT_EQ(Children(Shown()), QStringList({"also"}));
-  EXPECT_EQ(Items(form->FileListBox1), QStringList({"seen.bmp"}));
+  EXPECT_EQ(Items(ui.FileListBox1), QStringList({"seen.bmp"}));
   EXPECT_TRUE(services.dialogs.errors.empty());
 }
 
@@ -335,13 +345,13 @@ TEST_F(WindowConventionsTest, NamesThatAreNotUtf8AreListedAndLoaded) {
   folder.Folder(subfolder);
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", subfolder + "/inside.bmp");
   Open();
-  const int row = Items(form->FileListBox1).indexOf(DecodeFileName(file));
+  const int row = Items(ui.FileListBox1).indexOf(DecodeFileName(file));
   ASSERT_GE(row, 0) << "listed";
-  DoubleClickRow(form->FileListBox1, row);
+  DoubleClickRow(ui.FileListBox1, row);
   EXPECT_TRUE(services.dialogs.errors.empty()) << services.dialogs.errors[0].toStdString();
   ASSERT_NE(form->WorkingBitmap, nullptr) << "loaded";
   EXPECT_EQ(form->WorkingBitmap->ImageWidth(), 127);
-  EXPECT_EQ(EncodeFileName(form->ImageName->text()), file);
+  EXPECT_EQ(EncodeFileName(ui.ImageName->text()), file);
 
   QTreeWidgetItem* top = Shown();
   top->setExpanded(true);
@@ -350,9 +360,9 @@ TEST_F(WindowConventionsTest, NamesThatAreNotUtf8AreListedAndLoaded) {
     if (EncodeFileName(top->child(i)->text(0)) == subfolder) node = top->child(i);
   }
   ASSERT_NE(node, nullptr) << "the folder is in the tree";
-  form->DirectoryOutline1->setCurrentItem(node);
+  ui.DirectoryOutline1->setCurrentItem(node);
   EXPECT_EQ(GetCurrentDirectoryPath(), folder / subfolder);
-  EXPECT_EQ(Items(form->FileListBox1), QStringList({"inside.bmp"}));
+  EXPECT_EQ(Items(ui.FileListBox1), QStringList({"inside.bmp"}));
 }
 
 TEST_F(WindowConventionsTest, FilesHandedOverShowTheirFolderAndAreSelected) {
@@ -361,21 +371,21 @@ TEST_F(WindowConventionsTest, FilesHandedOverShowTheirFolderAndAreSelected) {
     folder.Copy("bmp/bmpsuite/g/rgb24.bmp", std::string("trip/") + name);
   }
   folder.Copy("bmp/bmpsuite/g/rgb24.bmp", "kept/elsewhere.bmp");
-  form->Tab->SetTabIndex(kLogPage);
+  ui.Tab->SetTabIndex(kLogPage);
   form->TabTabChanged();
   // As on the command line: relative to the current folder, a missing file
   // and one in another folder left alone.
   form->OpenFiles(
       {"trip/c.bmp", "missing.bmp", folder / "trip/a.bmp", folder / "kept/elsewhere.bmp"});
-  EXPECT_EQ(form->Tab->TabIndex(), kEncryptPage);
-  EXPECT_EQ(form->DirectoryOutline1->Directory(), folder / "trip");
+  EXPECT_EQ(ui.Tab->TabIndex(), kEncryptPage);
+  EXPECT_EQ(ui.DirectoryOutline1->Directory(), folder / "trip");
   EXPECT_EQ(Shown()->text(0), "trip");
-  EXPECT_EQ(Items(form->FileListBox1), QStringList({"a.bmp", "b.bmp", "c.bmp"}));
-  EXPECT_EQ(Selected(form->FileListBox1), QStringList({"a.bmp", "c.bmp"}));
-  EXPECT_EQ(form->FileListBox1->ItemIndex(), 2) << "the first one given is focused";
-  EXPECT_EQ(form->ImageName->text(), "c.bmp");
+  EXPECT_EQ(Items(ui.FileListBox1), QStringList({"a.bmp", "b.bmp", "c.bmp"}));
+  EXPECT_EQ(Selected(ui.FileListBox1), QStringList({"a.bmp", "c.bmp"}));
+  EXPECT_EQ(ui.FileListBox1->ItemIndex(), 2) << "the first one given is focused";
+  EXPECT_EQ(ui.ImageName->text(), "c.bmp");
   EXPECT_NE(form->WorkingBitmap, nullptr);
-  EXPECT_TRUE(form->Ebutton->isEnabled()) << "ready to run on the selection";
+  EXPECT_TRUE(ui.Ebutton->isEnabled()) << "ready to run on the selection";
 
   // Dropped from a file manager: local files are taken, anything else not.
   const std::string dropped = "sn\xff.bmp";
@@ -394,9 +404,9 @@ TEST_F(WindowConventionsTest, FilesHandedOverShowTheirFolderAndAreSelected) {
   EXPECT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &files, Qt::LeftButton, {});
   QApplication::sendEvent(form, &drop);
-  EXPECT_EQ(form->DirectoryOutline1->Directory(), folder.Path());
-  EXPECT_EQ(Selected(form->FileListBox1), QStringList({DecodeFileName(dropped)}));
-  EXPECT_EQ(EncodeFileName(form->ImageName->text()), dropped);
+  EXPECT_EQ(ui.DirectoryOutline1->Directory(), folder.Path());
+  EXPECT_EQ(Selected(ui.FileListBox1), QStringList({DecodeFileName(dropped)}));
+  EXPECT_EQ(EncodeFileName(ui.ImageName->text()), dropped);
   EXPECT_TRUE(services.dialogs.errors.empty());
 }
 
