@@ -134,6 +134,7 @@ TFormCrypt::TFormCrypt(TServices services, QWidget* parent)
   activityLog_->SetView(RichEdit1);
   BuildMenu();
   Connect();
+  UpdateControlStates();
   RestoreSealing();
   setAcceptDrops(true);
   SetErrorBox([this](const QString& text) { services_.dialogs->ShowError(this, text); });
@@ -168,6 +169,10 @@ void TFormCrypt::SetCompanions(TAboutBox* aboutBox, TDirectoryForm* directoryFor
   aboutBox_ = aboutBox;
   directoryForm_ = directoryForm;
   previewForm_ = previewForm;
+}
+
+std::string TFormCrypt::ShownFolder() const {
+  return DirectoryOutline1->Directory();
 }
 
 QString TFormCrypt::ProgramFolder() const {
@@ -326,7 +331,6 @@ void TFormCrypt::BuildWindow() {
   ButtonDecrypt = Named(new QPushButton("Decyrpt", DecryptPanel), "ButtonDecrypt");
   ButtonDecrypt->setGeometry(0, 225, 75, 25);
   ButtonDecrypt->setAutoDefault(false);
-  ButtonDecrypt->setEnabled(false);
   DecryptPanel->hide();
 
   Dbutton = MakeButton(Tab, "Dbutton", "Decrypt", runButton, FlatRole::RunButton,
@@ -334,10 +338,7 @@ void TFormCrypt::BuildWindow() {
   Dbutton->hide();
   // The Mode group and the run buttons stay above the Decrypt panel.
   Mode->raise();
-  for (QPushButton* button : {Ebutton, Dbutton, StopButton, ButtonSave}) {
-    button->setEnabled(false);
-    button->raise();
-  }
+  for (QPushButton* button : {Ebutton, Dbutton, StopButton, ButtonSave}) button->raise();
 
   StopLabel = MakeLabel(Tab, "StopLabel", "0", QRect(740, 4, 20, 14));
   StopLabel->hide();
@@ -439,7 +440,6 @@ void TFormCrypt::Connect() {
   on(FileListBox1, &TFileListBox::Click, &TFormCrypt::FileListBox1Click);
   on(FileListBox1, &TFileListBox::Change, &TFormCrypt::FileListBox1Change);
   on(FileListBox1, &TFileListBox::DblClick, &TFormCrypt::FileListBox1DblClick);
-  on(Action1, &QMenu::aboutToShow, &TFormCrypt::Action1Click);
   // The item's check mark is the handler's to set.
   connect(RevealCodes1, &QAction::triggered, this, [this] {
     RevealCodes1->setChecked(!RevealCodes1->isChecked());
@@ -518,7 +518,7 @@ void TFormCrypt::changeEvent(QEvent* event) {
   // Back from another program: folders may have come and gone meanwhile.
   // Not while a run is under way, which reads the list it started with.
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && shown_ &&
-      !StopButton->isEnabled()) {
+      !RunTakingFiles()) {
     Guarded([this] { DirectoryOutline1->Refresh(); });
   }
 }

@@ -57,7 +57,8 @@ enum TPage { kEncryptPage = 0, kDecryptPage = 1, kLogPage = 2 };
 
 // The main window: one tab strip with a shared set of controls that each
 // page rearranges, the browsing column, the picture panes, the code fields,
-// the run controls and the activity log. State lives in the controls.
+// the run controls and the activity log. State lives in the controls, but
+// for the few facts their enabling follows.
 class TFormCrypt : public QMainWindow {
   Q_OBJECT
  public:
@@ -77,8 +78,83 @@ class TFormCrypt : public QMainWindow {
   // Writes every output picture; tests put a failing writer here.
   using TPictureWriter = std::function<void(const TGraphic&, const std::string&, TExistingFile)>;
   void SetPictureWriter(TPictureWriter writer) { pictureWriter_ = std::move(writer); }
+  // The folder the folder tree shows, which the gallery opens on.
+  std::string ShownFolder() const;
 
-  // Controls, named as the window's design names them.
+  // The picture loaded last and the result of the last encrypt step.
+  std::unique_ptr<TBitmap> WorkingBitmap;
+  std::unique_ptr<TBitmap> EncryptedBitmap;
+  // What the picture save dialog holds from one use to the next: its file
+  // name and its starting folder (empty: the platform's default).
+  QString SavePictureDialogFileName;
+  QString SavePictureDialogFolder;
+  // The log save dialog's file name, proposed again on later uses.
+  QString SaveDialog1FileName = "quorvex_log";
+
+  // Handlers.
+  void FormShow();
+  void TabTabChanged();
+  void Encrypt1Click();
+  void Decrypt1Click();
+  void ActivityLog1Click();
+  void ShowAllFilesClick();
+  void FileListBox1Click();
+  void FileListBox1Change();
+  void FileListBox1DblClick();
+  // The digit filter of both code fields: true when the key is kept.
+  bool EditNumericKeyPress(QKeyEvent* event);
+  void RevealCodes1Click();
+  // Turns sealing on or off: the code fields take any passphrase while it
+  // is on; the choice is kept for the next session.
+  void SealWholeFiles1Click();
+  bool SealingOn() const;
+  void CheckBoxStretchClick();
+  void Exit1Click();
+  // Asks before the window closes; true to close.
+  bool FormCloseQuery();
+  void FB_previewClick();
+  void DriveComboBox1Change();
+  void DirectoryOutline1Change();
+  // Reads the folder tree and the file list again; not while a run is under
+  // way.
+  void Refresh1Click();
+  // Ctrl+Tab and Ctrl+Shift+Tab: the next or previous page, round the end.
+  void NextPage(int step);
+  // Shows the folder of the files given (on the command line or dropped on
+  // the window) and selects those of them that the list shows; the focused
+  // one is loaded as a double-click loads it. Paths are bytes; those in
+  // other folders than the first existing file's are left alone.
+  void OpenFiles(const std::vector<std::string>& paths);
+  void DestinationDirectory1Click();
+  void FlatSpeedButton2Click();
+  void PrinterSetup1Click();
+  void Help1Click();
+  void ImageOriginalDblClick();
+  void LaunchViewer(const QString& path);
+  void TallowenWebSite1Click();
+  void OnLineSupport1Click();
+  void About2Click();
+  void EbuttonClick();
+  void DbuttonClick();
+  void StopButtonClick();
+  void ButtonDecryptClick();
+  void ButtonSaveClick();
+  void FlatSpeedButton4Click();
+  void FlatSpeedButton3Click();
+  void FSB_PrintClick();
+  void PrintLog1Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  // Controls, named as the window's design names them; tests find them by
+  // these names.
   QFrame* TopBand;
   QFrame* DestinationRow;
   QLabel* DestinationCaption;
@@ -159,79 +235,30 @@ class TFormCrypt : public QMainWindow {
   QAction* N1;
   QAction* About2;
 
-  // The picture loaded last and the result of the last encrypt step.
-  std::unique_ptr<TBitmap> WorkingBitmap;
-  std::unique_ptr<TBitmap> EncryptedBitmap;
-  // What the picture save dialog holds from one use to the next: its file
-  // name and its starting folder (empty: the platform's default).
-  QString SavePictureDialogFileName;
-  QString SavePictureDialogFolder;
-  // The log save dialog's file name, proposed again on later uses.
-  QString SaveDialog1FileName = "quorvex_log";
+  // What the enabled state of the run controls and the Action items follows,
+  // besides the page and the stop flag. Handlers change it, then call
+  // UpdateControlStates.
+  struct TControlState {
+    // A selection was made since the page was set up; clearing it leaves
+    // the run buttons enabled.
+    bool filesChosen = false;
+    // The list held files at its last change, on a page that previews.
+    bool previewOffered = true;
+    // A pane holds a result that "Save" writes.
+    bool resultToSave = false;
+    // A run step loaded the picture the single decrypt step works on.
+    bool pictureFromRun = false;
+    // A run step failed; the code fields wait for the next file.
+    bool codesLocked = false;
+    bool running = false;
+  };
+  // Sets the enabled state of every run control and Action item.
+  void UpdateControlStates();
+  bool StopRequested() const;
+  // Whether a run still takes files from the list: once stopped it takes
+  // no more.
+  bool RunTakingFiles() const;
 
-  // Handlers.
-  void FormShow();
-  void TabTabChanged();
-  void Encrypt1Click();
-  void Decrypt1Click();
-  void ActivityLog1Click();
-  void ShowAllFilesClick();
-  void FileListBox1Click();
-  void FileListBox1Change();
-  void FileListBox1DblClick();
-  void Action1Click();
-  // The digit filter of both code fields: true when the key is kept.
-  bool EditNumericKeyPress(QKeyEvent* event);
-  void RevealCodes1Click();
-  // Turns sealing on or off: the code fields take any passphrase while it
-  // is on; the choice is kept for the next session.
-  void SealWholeFiles1Click();
-  bool SealingOn() const;
-  void CheckBoxStretchClick();
-  void Exit1Click();
-  // Asks before the window closes; true to close.
-  bool FormCloseQuery();
-  void FB_previewClick();
-  void DriveComboBox1Change();
-  void DirectoryOutline1Change();
-  // Reads the folder tree and the file list again; not while a run is under
-  // way.
-  void Refresh1Click();
-  // Ctrl+Tab and Ctrl+Shift+Tab: the next or previous page, round the end.
-  void NextPage(int step);
-  // Shows the folder of the files given (on the command line or dropped on
-  // the window) and selects those of them that the list shows; the focused
-  // one is loaded as a double-click loads it. Paths are bytes; those in
-  // other folders than the first existing file's are left alone.
-  void OpenFiles(const std::vector<std::string>& paths);
-  void DestinationDirectory1Click();
-  void FlatSpeedButton2Click();
-  void PrinterSetup1Click();
-  void Help1Click();
-  void ImageOriginalDblClick();
-  void LaunchViewer(const QString& path);
-  void TallowenWebSite1Click();
-  void OnLineSupport1Click();
-  void About2Click();
-  void EbuttonClick();
-  void DbuttonClick();
-  void StopButtonClick();
-  void ButtonDecryptClick();
-  void ButtonSaveClick();
-  void FlatSpeedButton4Click();
-  void FlatSpeedButton3Click();
-  void FSB_PrintClick();
-  void PrintLog1Click();
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void dragEnterEvent(QDragEnterEvent* event) override;
-  void dropEvent(QDropEvent* event) override;
-
- private:
   void BuildWindow();
   void BuildMenu();
   void Connect();
@@ -259,6 +286,7 @@ class TFormCrypt : public QMainWindow {
                   const std::function<void(const QString&)>& write);
 
   TServices services_;
+  TControlState state_;
   TAboutBox* aboutBox_ = nullptr;
   TDirectoryForm* directoryForm_ = nullptr;
   QDialog* previewForm_ = nullptr;

@@ -30,7 +30,7 @@ void TFormCrypt::DirectoryOutline1Change() {
 
 void TFormCrypt::Refresh1Click() {
   // A run works through the list it started with.
-  if (StopButton->isEnabled()) return;
+  if (RunTakingFiles()) return;
   const std::string before = DirectoryOutline1->Directory();
   DirectoryOutline1->Refresh();
   // A folder that went away has already brought the list to its parent.

@@ -51,12 +51,11 @@ void TFormCrypt::TabTabChanged() {
       FilterComboBox1->setCurrentIndex(0);
       FileListBox1->SetMask(kAllImagesMask);
       FileListBox1->ReRead();
-      Ebutton->setEnabled(false);
-      Dbutton->setEnabled(false);
-      ButtonSave->setEnabled(false);
+      state_.filesChosen = false;
+      state_.resultToSave = false;
+      state_.previewOffered = true;
       ImageName->clear();
       FilterComboBox1->show();
-      FB_preview->setEnabled(true);
       ClearPanes();
       break;
     case kDecryptPage:
@@ -65,11 +64,10 @@ void TFormCrypt::TabTabChanged() {
       DecryptPanel->show();
       Dbutton->show();
       FileListBox1->SetMask("Ecr_*.bmp");
-      FB_preview->setEnabled(false);
       FileListBox1->SetMask(ShowAllFiles->isChecked() ? "*.bmp" : "Ecr_*.bmp");
-      Ebutton->setEnabled(false);
-      Dbutton->setEnabled(false);
-      ButtonSave->setEnabled(false);
+      state_.filesChosen = false;
+      state_.resultToSave = false;
+      state_.previewOffered = false;
       ImageName->clear();
       FilterComboBox1->hide();
       ClearPanes();
@@ -81,6 +79,7 @@ void TFormCrypt::TabTabChanged() {
     default:
       break;
   }
+  UpdateControlStates();
 }
 
 void TFormCrypt::Encrypt1Click() {
@@ -103,19 +102,16 @@ void TFormCrypt::ShowAllFilesClick() {
 }
 
 void TFormCrypt::FileListBox1Click() {
-  // E1: a selection enables the run buttons and the code fields; no
-  // selection changes nothing.
+  // No selection changes nothing.
   if (FileListBox1->SelCount() == 0) return;
-  Ebutton->setEnabled(true);
-  Dbutton->setEnabled(true);
-  EditSeedEncrypt->setEnabled(true);
-  EditSeedDecrypt->setEnabled(true);
+  state_.filesChosen = true;
+  state_.codesLocked = false;
+  UpdateControlStates();
 }
 
 void TFormCrypt::FileListBox1Change() {
-  // E2.
-  FB_preview->setEnabled(FileListBox1->ItemCount() > 0);
-  if (Tab->TabIndex() == kDecryptPage) FB_preview->setEnabled(false);
+  state_.previewOffered = FileListBox1->ItemCount() > 0 && Tab->TabIndex() != kDecryptPage;
+  UpdateControlStates();
 }
 
 void TFormCrypt::FileListBox1DblClick() {
@@ -127,15 +123,31 @@ void TFormCrypt::FileListBox1DblClick() {
   loadedFile_ = file;
   ImageOriginal->ShowDrawn(*WorkingBitmap);
   ClearPanes();
-  ButtonSave->setEnabled(false);
+  state_.resultToSave = false;
+  UpdateControlStates();
 }
 
-void TFormCrypt::Action1Click() {
-  // E3.
-  EncryptImages1->setEnabled(Ebutton->isEnabled());
-  DecryptImages1->setEnabled(Dbutton->isEnabled());
-  if (Tab->TabIndex() == kEncryptPage) DecryptImages1->setEnabled(false);
-  if (Tab->TabIndex() == kDecryptPage) EncryptImages1->setEnabled(false);
+void TFormCrypt::UpdateControlStates() {
+  const auto page = Tab->TabIndex();
+  Ebutton->setEnabled(state_.filesChosen);
+  Dbutton->setEnabled(state_.filesChosen);
+  StopButton->setEnabled(RunTakingFiles());
+  ButtonSave->setEnabled(state_.resultToSave);
+  ButtonDecrypt->setEnabled(state_.pictureFromRun);
+  FB_preview->setEnabled(state_.previewOffered);
+  EditSeedEncrypt->setEnabled(!state_.codesLocked);
+  EditSeedDecrypt->setEnabled(!state_.codesLocked);
+  // The Log page offers both runs.
+  EncryptImages1->setEnabled(state_.filesChosen && page != kDecryptPage);
+  DecryptImages1->setEnabled(state_.filesChosen && page != kEncryptPage);
+}
+
+bool TFormCrypt::StopRequested() const {
+  return StopLabel->text() != "0";
+}
+
+bool TFormCrypt::RunTakingFiles() const {
+  return state_.running && !StopRequested();
 }
 
 bool TFormCrypt::EditNumericKeyPress(QKeyEvent* event) {

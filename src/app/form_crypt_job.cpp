@@ -53,19 +53,18 @@ void TFormCrypt::DecryptStep() {
   TBitmap decrypted;
   DecryptTransform(SourceOf(WorkingBitmap), EditSeedDecrypt->text().toStdString(), decrypted);
   ImageDecrypted->SetGraphic(decrypted);
-  EditSeedDecrypt->setEnabled(true);
 }
 
 void TFormCrypt::ButtonDecryptClick() {
   if (!loadedFile_.empty() && IsSealedFile(loadedFile_)) {
     UnsealLoadedFile();
-    ButtonSave->setEnabled(true);
-    return;
+  } else {
+    // A code the transform would replace by its fallback seed is refused.
+    CheckCode(EditSeedDecrypt->text().toStdString());
+    DecryptStep();
   }
-  // A code the transform would replace by its fallback seed is refused.
-  CheckCode(EditSeedDecrypt->text().toStdString());
-  DecryptStep();
-  ButtonSave->setEnabled(true);
+  state_.resultToSave = true;
+  UpdateControlStates();
 }
 
 void TFormCrypt::UnsealLoadedFile() {
@@ -90,7 +89,6 @@ void TFormCrypt::UnsealLoadedFile() {
     ImageDecrypted->Clear();
   }
   restored_ = std::move(file);
-  EditSeedDecrypt->setEnabled(true);
 }
 
 namespace {
@@ -125,7 +123,8 @@ void TFormCrypt::ShowSealed(const std::string& source, const TBatchOutcome& outc
   LoadPictureFromMemory(bytes.data(), bytes.size(), "sealed.bmp", picture, noise);
   ImageEncrypted->SetGraphic(*noise);
   sealed_ = std::move(bytes);
-  ButtonSave->setEnabled(true);
+  state_.resultToSave = true;
+  UpdateControlStates();
 }
 
 void TFormCrypt::SaveSingle(bool encrypt, TDialogs::SaveOptions options,
@@ -212,7 +211,7 @@ void TFormCrypt::DbuttonClick() {
 
 void TFormCrypt::StopButtonClick() {
   StopLabel->setText("1");
-  StopButton->setEnabled(false);
+  UpdateControlStates();
 }
 
 void TFormCrypt::BatchRun(bool encrypt) {
@@ -244,12 +243,13 @@ void TFormCrypt::BatchRun(bool encrypt) {
   run.SetSealing(encrypt && sealing);
   if (mode != TBatchMode::TestOnly && !AllowReplacing(run)) return;
 
-  if (!encrypt) ButtonSave->setEnabled(false);
+  if (!encrypt) state_.resultToSave = false;
   FlatGauge1->SetProgress(0);
   SavePictureDialogFolder = QString::fromStdString(DirectoryOutline1->Directory());
   FlatGauge1->SetMaxValue(FileListBox1->SelCount());
   StopLabel->setText("0");
-  StopButton->setEnabled(true);
+  state_.running = true;
+  UpdateControlStates();
 
   const QColor color = encrypt ? log_colors::kNavy : log_colors::kGreen;
   TActivityLog& log = ActivityLog();
@@ -291,10 +291,10 @@ void TFormCrypt::BatchRun(bool encrypt) {
     errorWord = "with";
     log.SetColor(log_colors::kRed);
     log.Add(" ERROR (" + failure + ") while processing " + name);
-    ButtonDecrypt->setEnabled(false);
-    EditSeedEncrypt->setEnabled(false);
-    EditSeedDecrypt->setEnabled(false);
-    if (!encrypt) ButtonSave->setEnabled(false);
+    state_.pictureFromRun = false;
+    state_.codesLocked = true;
+    if (!encrypt) state_.resultToSave = false;
+    UpdateControlStates();
   }
 
   if (!EncryptOnly->isChecked()) FileListBox1->ReRead();
@@ -307,7 +307,8 @@ void TFormCrypt::BatchRun(bool encrypt) {
     services_.dialogs->Inform(this, stopped ? "   Execution stoped on user request!   "
                                             : "             Decryption complete!             ");
   }
-  StopButton->setEnabled(false);
+  state_.running = false;
+  UpdateControlStates();
   log.SetColor(color);
   log.Add(" Total image count selected: " + QString::number(FlatGauge1->MaxValue()));
   log.Add((encrypt ? " Total image count encrypted: " : " Total image count decrypted: ") +
@@ -372,10 +373,10 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
     loadedFile_ = source;
     ImageOriginal->ShowDrawn(*WorkingBitmap);
     ClearPanes();
-    ButtonSave->setEnabled(false);
-    ButtonDecrypt->setEnabled(true);
-    EditSeedEncrypt->setEnabled(true);
-    EditSeedDecrypt->setEnabled(true);
+    state_.resultToSave = false;
+    state_.pictureFromRun = true;
+    state_.codesLocked = false;
+    UpdateControlStates();
     services_.pause->ProcessMessages();
     services_.pause->Sleep(kStepPause);
   };
@@ -385,11 +386,11 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   hooks.transformed = [&] {
     if (encrypt) {
       ImageEncrypted->SetGraphic(*EncryptedBitmap);
-      ButtonDecrypt->setEnabled(true);
-      ButtonSave->setEnabled(true);
+      state_.pictureFromRun = true;
+      state_.resultToSave = true;
+      UpdateControlStates();
     } else {
       ImageDecrypted->SetGraphic(*decrypted);
-      EditSeedDecrypt->setEnabled(true);
     }
     services_.pause->ProcessMessages();
     if (writing) services_.pause->Sleep(kStepPause);
@@ -418,7 +419,10 @@ TBatchOutcome TFormCrypt::BatchFileStep(TBatchRun& run, bool encrypt, int positi
   if (position + 1 < FileListBox1->ItemCount()) {
     FileListBox1->setCurrentRow(position + 1, QItemSelectionModel::NoUpdate);
   }
-  if (!encrypt && !writing) ButtonSave->setEnabled(true);
+  if (!encrypt && !writing) {
+    state_.resultToSave = true;
+    UpdateControlStates();
+  }
   return outcome;
 }
 

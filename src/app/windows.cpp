@@ -14,7 +14,7 @@ TWindows CreateWindows(TServices services) {
   windows.DirectoryForm = std::make_unique<TDirectoryForm>();
   TFormCrypt* form = windows.FormCrypt.get();
   windows.PreviewForm = std::make_unique<TPreviewForm>(
-      services, [form] { return form->DirectoryOutline1->Directory(); }, form);
+      services, [form] { return form->ShownFolder(); }, form);
   windows.PreviewForm->SetErrorReport([](const std::exception& error) { HandleException(error); });
   windows.FormCrypt->SetCompanions(windows.AboutBox.get(), windows.DirectoryForm.get(),
                                    windows.PreviewForm.get());

@@ -401,8 +401,9 @@ TEST(GalleryInMainWindowTest, PreviewButtonOpensTheGalleryOnTheTreeFolderWithThe
     dialog.hide();
     return 0;
   });
-  windows.FormCrypt->FB_preview->setEnabled(true);
-  QTest::mouseClick(windows.FormCrypt->FB_preview, Qt::LeftButton);
+  QPushButton* preview = test::TMainControls(*windows.FormCrypt).FB_preview;
+  preview->setEnabled(true);
+  QTest::mouseClick(preview, Qt::LeftButton);
   ASSERT_EQ(services.dialogs.modalShown.size(), 1u);
   EXPECT_EQ(services.dialogs.modalShown[0], windows.PreviewForm.get());
   EXPECT_TRUE(busyBeforeShow);
