@@ -594,6 +594,35 @@ std::unique_ptr<TStripDecoder> MakeStripDecoder(const TImageProperties& p,
   }
 }
 
+// The strips must be able to hold the picture before its storage is made,
+// so a bare header cannot claim a large one.
+void RequireStripData(const TBitmap& bitmap, const TStream& stream, int64_t base,
+                      const TStripTable& strips, const TSampleLayout& layout,
+                      CompressionKind kind) {
+  const uint64_t pixelBytes = std::max<uint64_t>((layout.PixelBits() + 7) / 8, 1);
+  RequireDataForClaim(
+      bitmap, layout.width, layout.height,
+      SaturatingProduct({layout.UnitsOf(layout.height), layout.unitBytes, layout.planes}),
+      static_cast<int64_t>(StripBytesPresent(stream, base, strips)),
+      std::max<uint64_t>(MostDecodedBytesPerByte(kind, layout.rowBytes, pixelBytes), 1));
+}
+
+void ReadStrips(TStripSource& source, TTIFFRowWriter& writer, const TSampleLayout& layout,
+                const std::vector<uint32_t>& rowsPerStrip) {
+  uint32_t y = 0;
+  for (size_t strip = 0; strip < source.StripsPerPlane() && y < layout.height; ++strip) {
+    uint32_t rows = rowsPerStrip[std::min(strip, rowsPerStrip.size() - 1)];
+    if (rows == 0) rows = layout.height;
+    rows = std::min(rows, layout.height - y);
+    const size_t available =
+        source.Load(strip, StorageBytes({layout.UnitsOf(rows), layout.unitBytes}));
+    writer.WriteStrip(source, available, y, rows);
+    // Rows this strip did not deliver stay white; the next strip starts at
+    // its own place.
+    y += rows;
+  }
+}
+
 }  // namespace
 
 void TTIFFGraphic::FillProperties(const TTIFFFields& d) {
@@ -729,14 +758,7 @@ void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   const TImageProperties& p = properties_;
   const TSampleLayout layout = LayoutOf(p, tiff_, ColorManager().SourceColorScheme());
 
-  // The strips must be able to hold the picture before its storage is made,
-  // so a bare header cannot claim a large one.
-  const uint64_t pixelBytes = std::max<uint64_t>((layout.PixelBits() + 7) / 8, 1);
-  RequireDataForClaim(
-      *this, layout.width, layout.height,
-      SaturatingProduct({layout.UnitsOf(layout.height), layout.unitBytes, layout.planes}),
-      static_cast<int64_t>(StripBytesPresent(stream, directory_.Base(), strips)),
-      std::max<uint64_t>(MostDecodedBytesPerByte(p.compression, layout.rowBytes, pixelBytes), 1));
+  RequireStripData(*this, stream, directory_.Base(), strips, layout, p.compression);
   SetImageWidth(p.width);
   SetImageHeight(p.height);
 
@@ -750,19 +772,7 @@ void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   TStripSource source(stream, directory_.Base(), strips, layout.planes,
                       MakeStripDecoder(p, tiff_, layout, fields), reverseBits);
   TTIFFRowWriter writer(*this, ColorManager(), layout, predict, directory_.BigEndian());
-  const std::vector<uint32_t>& rowsPerStrip = tiff_.rowsPerStrip;
-  uint32_t y = 0;
-  for (size_t strip = 0; strip < source.StripsPerPlane() && y < layout.height; ++strip) {
-    uint32_t rows = rowsPerStrip[std::min(strip, rowsPerStrip.size() - 1)];
-    if (rows == 0) rows = layout.height;
-    rows = std::min(rows, layout.height - y);
-    const size_t available =
-        source.Load(strip, StorageBytes({layout.UnitsOf(rows), layout.unitBytes}));
-    writer.WriteStrip(source, available, y, rows);
-    // Rows this strip did not deliver stay white; the next strip starts at
-    // its own place.
-    y += rows;
-  }
+  ReadStrips(source, writer, layout, tiff_.rowsPerStrip);
 }
 
 void RegisterTIFFFormats(TFileFormatList& list) {
