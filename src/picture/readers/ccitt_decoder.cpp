@@ -4,7 +4,10 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <span>
 #include <vector>
+
+#include "picture/byte_input.h"
 
 namespace quorvex {
 
@@ -136,19 +139,17 @@ const std::array<uint8_t, 256>& ReversedBytes() {
 // as zeros but are never counted as available.
 class TBitReader {
  public:
-  TBitReader(const uint8_t* source, size_t size, bool reverseBits)
-      : source_(source), size_(size), reverse_(reverseBits ? ReversedBytes().data() : nullptr) {}
+  TBitReader(std::span<const uint8_t> source, bool reverseBits)
+      : source_(source), reverse_(reverseBits ? ReversedBytes().data() : nullptr) {}
 
   void Fill() {
-    if (reverse_ == nullptr && count_ <= 0 && position_ + 8 <= size_) {
-      uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word = (word << 8) | source_[position_ + i];
-      acc_ = word;
+    if (reverse_ == nullptr && count_ <= 0 && position_ + 8 <= source_.size()) {
+      acc_ = LoadU64BE(source_.subspan(position_, 8).data());
       count_ = 64;
       position_ += 8;
       return;
     }
-    while (count_ <= 56 && position_ < size_) {
+    while (count_ <= 56 && position_ < source_.size()) {
       uint8_t byte = source_[position_++];
       if (reverse_ != nullptr) byte = reverse_[byte];
       acc_ |= uint64_t{byte} << (56 - count_);
@@ -157,7 +158,7 @@ class TBitReader {
   }
 
   int Available() const { return count_; }
-  bool Exhausted() const { return count_ == 0 && position_ >= size_; }
+  bool Exhausted() const { return count_ == 0 && position_ >= source_.size(); }
   uint32_t Peek(int bits) const { return static_cast<uint32_t>(acc_ >> (64 - bits)); }
   void Consume(int bits) {
     acc_ = bits >= 64 ? 0 : acc_ << bits;
@@ -213,8 +214,7 @@ class TBitReader {
   }
 
  private:
-  const uint8_t* source_;
-  size_t size_;
+  std::span<const uint8_t> source_;
   const uint8_t* reverse_;
   size_t position_ = 0;
   uint64_t acc_ = 0;
@@ -423,7 +423,7 @@ size_t TCCITTHuffmanDecoder::DecodeStrip(const uint8_t* source, size_t sourceSiz
   if (targetSize > 0) std::memset(target, 0, targetSize);
   const uint64_t rowBytes = RowBytes(width_);
   if (rowBytes == 0 || source == nullptr) return 0;
-  TBitReader reader(source, sourceSize, reverseBits_);
+  TBitReader reader({source, sourceSize}, reverseBits_);
   uint64_t rowStart = 0;
   while (rowStart < targetSize) {
     reader.Fill();
@@ -450,7 +450,7 @@ size_t TCCITTFax3Decoder::DecodeStrip(const uint8_t* source, size_t sourceSize, 
   if (targetSize > 0) std::memset(target, 0, targetSize);
   const uint64_t rowBytes = RowBytes(width_);
   if (rowBytes == 0 || source == nullptr) return 0;
-  TBitReader reader(source, sourceSize, reverseBits_);
+  TBitReader reader({source, sourceSize}, reverseBits_);
   const bool twoDimensional = (t4Options_ & kTwoDimensional) != 0;
   // Colour changes of the previous row (the first row's reference is all
   // white) and of the current one, each ended by `width` entries.

@@ -1,5 +1,8 @@
 #include "picture/readers/eps_reader.h"
 
+#include <array>
+
+#include "picture/byte_input.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
@@ -11,49 +14,64 @@ namespace {
 
 constexpr const char* kEPSFormatName = "EPS";
 
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+// The header at the stream's position, which is kept; nullopt when the
+// stream ends first.
+std::optional<TEPSHeader> PeekHeader(TStream& stream) {
+  if (stream.Remaining() < static_cast<int64_t>(TEPSHeader::kSize)) return std::nullopt;
+  const int64_t start = stream.Position();
+  std::array<uint8_t, TEPSHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  stream.Seek(start);
+  return TEPSHeader::Parse(raw);
 }
 
 }  // namespace
 
-TEPSHeader TEPSHeader::Parse(const uint8_t* b) {
+TEPSHeader TEPSHeader::Parse(std::span<const uint8_t> bytes) {
+  TByteReader reader(bytes);
   TEPSHeader h;
-  h.magic = U32(b);
-  h.postScriptOffset = U32(b + 4);
-  h.postScriptLength = U32(b + 8);
-  h.metafileOffset = U32(b + 12);
-  h.metafileLength = U32(b + 16);
-  h.tiffOffset = U32(b + 20);
-  h.tiffLength = U32(b + 24);
-  h.checksum = static_cast<uint16_t>(b[28] | (b[29] << 8));
+  h.magic = reader.U32LE();
+  h.postScriptOffset = reader.U32LE();
+  h.postScriptLength = reader.U32LE();
+  h.metafileOffset = reader.U32LE();
+  h.metafileLength = reader.U32LE();
+  h.tiffOffset = reader.U32LE();
+  h.tiffLength = reader.U32LE();
+  h.checksum = reader.U16LE();
   return h;
 }
 
-bool TEPSGraphic::AcceptsStream(TStream& stream) {
-  const int64_t start = stream.Position();
-  if (stream.Remaining() <= static_cast<int64_t>(TEPSHeader::kSize)) return false;
-  uint8_t raw[TEPSHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  stream.Seek(start);
-  const TEPSHeader h = TEPSHeader::Parse(raw);
-  return h.magic == TEPSHeader::kMagic &&
-         start + static_cast<int64_t>(TEPSHeader::kSize) < int64_t{h.tiffOffset} &&
-         h.tiffLength > 0;
+bool TEPSHeader::HasTIFFPreview(int64_t start) const {
+  return magic == kMagic && start + static_cast<int64_t>(kSize) < int64_t{tiffOffset} &&
+         tiffLength > 0;
 }
 
-void TEPSGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  uint8_t raw[TEPSHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TEPSHeader h = TEPSHeader::Parse(raw);
-  if (h.magic != TEPSHeader::kMagic) {
-    throw EInvalidGraphic(FormatMessage(kTIFFInvalidFormat, kEPSFormatName));
+bool TEPSGraphic::AcceptsStream(TStream& stream) {
+  if (stream.Remaining() <= static_cast<int64_t>(TEPSHeader::kSize)) return false;
+  const auto header = PeekHeader(stream);
+  return header && header->HasTIFFPreview(stream.Position());
+}
+
+bool TEPSGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
+  const int64_t start = stream.Position();
+  header_ = PeekHeader(stream);
+  if (!header_ || header_->magic != TEPSHeader::kMagic) {
+    return TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
   }
   // The offset counts from the start of the file, which is where the
   // header was read.
-  stream.Seek(stream.Position() + int64_t{h.tiffOffset} - static_cast<int64_t>(TEPSHeader::kSize));
-  TTIFFGraphic::ReadFromStream(stream);
+  stream.Seek(start + int64_t{header_->tiffOffset});
+  const bool usable = TTIFFGraphic::ReadHeaderInfo(stream, imageIndex);
+  stream.Seek(start);
+  return usable;
+}
+
+void TEPSGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  if (!header_) throw EReadError(kStreamReadError);
+  if (header_->magic != TEPSHeader::kMagic) {
+    throw EInvalidGraphic(FormatMessage(kTIFFInvalidFormat, kEPSFormatName));
+  }
+  TTIFFGraphic::Decode(stream, start + int64_t{header_->tiffOffset}, headerUsable);
 }
 
 void RegisterEPSFormats(TFileFormatList& list) {

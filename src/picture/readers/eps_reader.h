@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "picture/readers/tiff_reader.h"
@@ -28,7 +30,11 @@ struct TEPSHeader {
   uint32_t tiffLength = 0;
   uint16_t checksum = 0;
 
-  static TEPSHeader Parse(const uint8_t* bytes);
+  // Reads the first kSize bytes; EReadError when there are fewer.
+  static TEPSHeader Parse(std::span<const uint8_t> bytes);
+  // Whether a TIFF preview follows the header of a file that starts at
+  // `start`.
+  bool HasTIFFPreview(int64_t start) const;
 };
 
 class TEPSGraphic : public TTIFFGraphic {
@@ -39,9 +45,17 @@ class TEPSGraphic : public TTIFFGraphic {
   // More than 30 bytes remain, the magic matches, and a TIFF preview of
   // some length starts after the header. The position is restored.
   static bool AcceptsStream(TStream& stream);
-  // Reads the header at the current position, moves to the TIFF preview
-  // and reads it as a TIFF file based there.
-  void ReadFromStream(TStream& stream) override;
+  // Reads the header at the current position and the TIFF preview's header
+  // as a TIFF file based where the preview starts; usable when both are.
+  // The position is restored.
+  bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
+
+ protected:
+  // The TIFF preview's pixels.
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  std::optional<TEPSHeader> header_;  // none when the header was cut short
 };
 
 // Registers eps.

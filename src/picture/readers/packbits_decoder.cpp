@@ -2,29 +2,32 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 namespace quorvex {
 
 size_t TPackbitsRLEDecoder::Decode(const uint8_t* source, size_t sourceSize, uint8_t* target,
                                    size_t targetSize, size_t* consumed) {
-  size_t in = 0;
-  size_t out = 0;
-  while (in < sourceSize && out < targetSize) {
-    const auto control = static_cast<int8_t>(source[in++]);
+  const std::span<const uint8_t> in(source, sourceSize);
+  const std::span<uint8_t> out(target, targetSize);
+  size_t read = 0;
+  size_t written = 0;
+  while (read < in.size() && written < out.size()) {
+    const auto control = static_cast<int8_t>(in[read++]);
     if (control >= 0) {
-      const size_t count = std::min({size_t(control) + 1, targetSize - out, sourceSize - in});
-      std::memcpy(target + out, source + in, count);
-      in += count;
-      out += count;
+      const size_t count = std::min({size_t(control) + 1, out.size() - written, in.size() - read});
+      std::memcpy(out.data() + written, in.data() + read, count);
+      read += count;
+      written += count;
     } else if (control != -128) {
-      if (in == sourceSize) break;
-      const size_t count = std::min(size_t(1 - control), targetSize - out);
-      std::memset(target + out, source[in++], count);
-      out += count;
+      if (read == in.size()) break;
+      const size_t count = std::min(size_t(1 - control), out.size() - written);
+      std::memset(out.data() + written, in[read++], count);
+      written += count;
     }
   }
-  if (consumed != nullptr) *consumed = in;
-  return out;
+  if (consumed != nullptr) *consumed = read;
+  return written;
 }
 
 }  // namespace quorvex

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace quorvex {
 
@@ -17,6 +18,10 @@ class TStripDecoder {
   // Never reads or writes outside the two ranges, whatever the input holds.
   virtual size_t DecodeStrip(const uint8_t* source, size_t sourceSize, uint8_t* target,
                              size_t targetSize) = 0;
+  // The same over spans.
+  size_t DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> target) {
+    return DecodeStrip(source.data(), source.size(), target.data(), target.size());
+  }
 };
 
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 namespace quorvex {
 
@@ -89,15 +90,16 @@ size_t TThunderScanDecoder::DecodeStrip(const uint8_t* source, size_t sourceSize
   const uint64_t rowBytes = (uint64_t{width_} * 4 + 7) / 8;
   if (rowBytes == 0 || source == nullptr) return 0;
   const auto& deltas = DeltaCodes();
+  const std::span<const uint8_t> codes(source, sourceSize);
   size_t in = 0;
   uint64_t rowStart = 0;
   // Each row is coded on its own, starting from pixel value 0; a code that
   // runs past the row's end loses its excess pixels.
-  while (rowStart < targetSize && in < sourceSize) {
+  while (rowStart < targetSize && in < codes.size()) {
     const uint64_t pixelsHere = std::min<uint64_t>(rowBytes, targetSize - rowStart) * 2;
     TNibbleRow row(target + rowStart, std::min<uint64_t>(width_, pixelsHere));
-    while (!row.Full() && in < sourceSize) {
-      const uint8_t code = source[in++];
+    while (!row.Full() && in < codes.size()) {
+      const uint8_t code = codes[in++];
       switch (code >> 6) {
         case 0:
           row.Repeat(code & 0x3F);

@@ -3,25 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "picture/byte_input.h"
 #include "picture/exceptions.h"
+#include "picture/image_limits.h"
 #include "picture/stream.h"
 
 namespace quorvex {
 
 namespace {
 
-uint16_t Get16(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? static_cast<uint16_t>((p[0] << 8) | p[1])
-                   : static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Get32(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
-                   : uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-                         (uint32_t{p[3]} << 24);
-}
-
-constexpr size_t kEntrySize = 12;
+// The count of entries before them, the offset of the next IFD after them.
+constexpr size_t kEntryCountSize = 2;
+constexpr size_t kNextOffsetSize = 4;
 
 }  // namespace
 
@@ -45,52 +38,63 @@ size_t TIFFFieldTypeSize(uint16_t type) {
   return 0;
 }
 
-std::optional<TTIFFHeader> TTIFFHeader::Parse(const uint8_t* bytes) {
+std::optional<TTIFFHeader> TTIFFHeader::Parse(std::span<const uint8_t> bytes) {
+  TByteReader reader(bytes);
+  const std::span<const uint8_t> mark = reader.Bytes(2);
   TTIFFHeader h;
-  if (bytes[0] == 'I' && bytes[1] == 'I') {
+  if (mark[0] == 'I' && mark[1] == 'I') {
     h.bigEndian = false;
-  } else if (bytes[0] == 'M' && bytes[1] == 'M') {
+  } else if (mark[0] == 'M' && mark[1] == 'M') {
     h.bigEndian = true;
   } else {
     return std::nullopt;
   }
-  h.version = Get16(bytes + 2, h.bigEndian);
-  h.firstIFD = Get32(bytes + 4, h.bigEndian);
+  h.version = reader.U16(h.bigEndian);
+  h.firstIFD = reader.U32(h.bigEndian);
   return h;
 }
 
+TTIFFEntry TTIFFEntry::Parse(TByteReader& reader, bool bigEndian) {
+  TTIFFEntry entry;
+  entry.tag = reader.U16(bigEndian);
+  entry.type = reader.U16(bigEndian);
+  entry.count = reader.U32(bigEndian);
+  TByteReader field(reader.Bytes(4));
+  const size_t size = entry.TypeSize();
+  if (!entry.Inline() || size == 4) {
+    entry.value = field.U32(bigEndian);
+  } else if (size == 2) {
+    entry.value = field.U16(bigEndian);
+    entry.value |= uint32_t{field.U16(bigEndian)} << 16;
+  } else {
+    entry.value = field.U32LE();  // bytes as they stood
+  }
+  return entry;
+}
+
 TTIFFDirectory::TTIFFDirectory(TStream& stream, int64_t base, uint32_t offset, bool bigEndian)
-    : stream_(stream), base_(base), bigEndian_(bigEndian) {
-  if (base + int64_t{offset} + 2 > stream.Size()) throw EReadError(kStreamReadError);
+    : base_(base), bigEndian_(bigEndian) {
+  if (base + int64_t{offset} + int64_t{kEntryCountSize} > stream.Size()) {
+    throw EReadError(kStreamReadError);
+  }
   stream.Seek(base + offset);
-  uint8_t countBytes[2];
-  stream.ReadBuffer(countBytes, 2);
-  const size_t count = Get16(countBytes, bigEndian);
-  std::vector<uint8_t> raw(count * kEntrySize + 4);
+  uint8_t countBytes[kEntryCountSize];
+  stream.ReadBuffer(countBytes, sizeof countBytes);
+  const size_t count = TByteReader(countBytes, sizeof countBytes).U16(bigEndian);
+  std::vector<uint8_t> raw(count * TTIFFEntry::kSize + kNextOffsetSize);
   // A directory cut short by the end of the file keeps the entries that are
   // there and has no successor.
   const size_t got = stream.Read(raw.data(), raw.size());
-  const size_t complete = std::min(count, got / kEntrySize);
+  TByteReader reader(std::span<const uint8_t>(raw).first(got));
+  const size_t complete = std::min(count, got / TTIFFEntry::kSize);
   if (complete == 0 && count != 0) throw EReadError(kStreamReadError);
-  entries_.reserve(complete);
-  for (size_t i = 0; i < complete; ++i) {
-    const uint8_t* e = raw.data() + i * kEntrySize;
-    TTIFFEntry entry;
-    entry.tag = Get16(e, bigEndian);
-    entry.type = Get16(e + 2, bigEndian);
-    entry.count = Get32(e + 4, bigEndian);
-    const uint8_t* v = e + 8;
-    const size_t size = entry.TypeSize();
-    if (!entry.Inline() || size == 4) {
-      entry.value = Get32(v, bigEndian);
-    } else if (size == 2) {
-      entry.value = uint32_t{Get16(v, bigEndian)} | (uint32_t{Get16(v + 2, bigEndian)} << 16);
-    } else {
-      entry.value = Get32(v, false);
-    }
-    entries_.push_back(entry);
-  }
-  if (got >= raw.size()) next_ = Get32(raw.data() + count * kEntrySize, bigEndian);
+  ParseEntries(reader, complete);
+  if (complete == count && reader.Has(kNextOffsetSize)) next_ = reader.U32(bigEndian);
+}
+
+void TTIFFDirectory::ParseEntries(TByteReader& reader, size_t count) {
+  entries_.reserve(count);
+  for (size_t i = 0; i < count; ++i) entries_.push_back(TTIFFEntry::Parse(reader, bigEndian_));
   std::stable_sort(entries_.begin(), entries_.end(),
                    [](const TTIFFEntry& a, const TTIFFEntry& b) { return a.tag < b.tag; });
   entries_.erase(
@@ -105,44 +109,62 @@ const TTIFFEntry* TTIFFDirectory::Find(uint16_t tag) const {
   return it != entries_.end() && it->tag == tag ? &*it : nullptr;
 }
 
-void TTIFFDirectory::ReadOut(const TTIFFEntry& entry, std::vector<uint8_t>& out) const {
-  const uint64_t bytes = uint64_t{entry.count} * entry.TypeSize();
-  const int64_t at = base_ + int64_t{entry.value};
+std::vector<uint8_t> TTIFFFields::ReadOut(const TTIFFEntry& entry, uint32_t count,
+                                          uint32_t skipValues) const {
+  const uint64_t size = entry.TypeSize();
+  const uint64_t bytes = SaturatingProduct({count, size});
+  const int64_t at = directory_.Base() + int64_t{entry.value} + int64_t{skipValues} * int64_t(size);
   if (at > stream_.Size() || bytes > static_cast<uint64_t>(stream_.Size() - at)) {
     throw EReadError(kStreamReadError);
   }
-  out.resize(static_cast<size_t>(bytes));
+  std::vector<uint8_t> out(static_cast<size_t>(bytes));
   stream_.Seek(at);
   stream_.ReadBuffer(out.data(), out.size());
+  return out;
 }
 
-std::vector<uint8_t> TTIFFDirectory::RawBytes(uint16_t tag) const {
+uint32_t TTIFFFields::ValueAt(TByteReader& reader, size_t size) const {
+  const bool bigEndian = BigEndian();
+  switch (size) {
+    case 1:
+      return reader.U8();
+    case 2:
+      return reader.U16(bigEndian);
+    case 4:
+      return reader.U32(bigEndian);
+    default: {
+      const uint32_t numerator = reader.U32(bigEndian);
+      const uint32_t denominator = reader.U32(bigEndian);
+      return denominator == 0 ? 0 : numerator / denominator;
+    }
+  }
+}
+
+std::vector<uint8_t> TTIFFFields::RawBytes(uint16_t tag) const {
   std::vector<uint8_t> out;
   const TTIFFEntry* entry = Find(tag);
   if (!entry || entry->TypeSize() == 0) return out;
-  if (!entry->Inline()) {
-    ReadOut(*entry, out);
-    return out;
-  }
+  if (!entry->Inline()) return ReadOut(*entry, entry->count);
   // Inline values go back to the file's byte order.
+  const bool bigEndian = BigEndian();
   const size_t size = entry->TypeSize();
   for (size_t i = 0; i < entry->count; ++i) {
     if (size == 1) {
       out.push_back(static_cast<uint8_t>(entry->value >> (8 * i)));
     } else if (size == 2) {
       const auto v = static_cast<uint16_t>(entry->value >> (16 * i));
-      out.push_back(static_cast<uint8_t>(bigEndian_ ? v >> 8 : v));
-      out.push_back(static_cast<uint8_t>(bigEndian_ ? v : v >> 8));
+      out.push_back(static_cast<uint8_t>(bigEndian ? v >> 8 : v));
+      out.push_back(static_cast<uint8_t>(bigEndian ? v : v >> 8));
     } else {
       for (int k = 0; k < 4; ++k) {
-        out.push_back(static_cast<uint8_t>(entry->value >> (bigEndian_ ? 24 - 8 * k : 8 * k)));
+        out.push_back(static_cast<uint8_t>(entry->value >> (bigEndian ? 24 - 8 * k : 8 * k)));
       }
     }
   }
   return out;
 }
 
-std::vector<uint32_t> TTIFFDirectory::Values(uint16_t tag) const {
+std::vector<uint32_t> TTIFFFields::Values(uint16_t tag) const {
   std::vector<uint32_t> values;
   const TTIFFEntry* entry = Find(tag);
   if (!entry) return values;
@@ -158,64 +180,30 @@ std::vector<uint32_t> TTIFFDirectory::Values(uint16_t tag) const {
     }
     return values;
   }
-  std::vector<uint8_t> raw;
-  ReadOut(*entry, raw);
+  const std::vector<uint8_t> raw = ReadOut(*entry, entry->count);
+  TByteReader reader(raw);
   values.resize(entry->count);
-  const uint8_t* p = raw.data();
-  for (size_t i = 0; i < entry->count; ++i, p += size) {
-    switch (size) {
-      case 1:
-        values[i] = *p;
-        break;
-      case 2:
-        values[i] = Get16(p, bigEndian_);
-        break;
-      case 4:
-        values[i] = Get32(p, bigEndian_);
-        break;
-      default: {
-        const uint32_t denominator = Get32(p + 4, bigEndian_);
-        values[i] = denominator == 0 ? 0 : Get32(p, bigEndian_) / denominator;
-        break;
-      }
-    }
-  }
+  for (uint32_t& value : values) value = ValueAt(reader, size);
   return values;
 }
 
-uint32_t TTIFFDirectory::Value(uint16_t tag, uint32_t missing) const {
+uint32_t TTIFFFields::Value(uint16_t tag, uint32_t missing) const {
   const TTIFFEntry* entry = Find(tag);
   if (!entry || entry->count == 0) return missing;
   const size_t size = entry->TypeSize();
-  if (entry->Inline() && size != 0) {
+  if (size == 0) return missing;
+  if (entry->Inline()) {
     return size == 1 ? entry->value & 0xFF : size == 2 ? entry->value & 0xFFFF : entry->value;
   }
-  // Only the first value is wanted: read it alone.
-  TTIFFEntry first = *entry;
-  first.count = 1;
-  if (size == 0) return missing;
-  if (first.Inline()) {
-    // Several small values behind an offset: the first one is at the offset.
-    first.count = static_cast<uint32_t>(4 / size);
-    first.count = std::min(first.count, entry->count);
-  }
-  std::vector<uint8_t> raw;
-  ReadOut(first, raw);
-  switch (size) {
-    case 1:
-      return raw[0];
-    case 2:
-      return Get16(raw.data(), bigEndian_);
-    case 4:
-      return Get32(raw.data(), bigEndian_);
-    default: {
-      const uint32_t denominator = Get32(raw.data() + 4, bigEndian_);
-      return denominator == 0 ? 0 : Get32(raw.data(), bigEndian_) / denominator;
-    }
-  }
+  // Only the first value is wanted; small ones are read a field's worth at
+  // a time, as an inline field would hold them.
+  const uint32_t count = size < 4 ? std::min<uint32_t>(4 / size, entry->count) : 1;
+  const std::vector<uint8_t> raw = ReadOut(*entry, count);
+  TByteReader reader(raw);
+  return ValueAt(reader, size);
 }
 
-float TTIFFDirectory::Float(uint16_t tag, size_t index, float missing) const {
+float TTIFFFields::Float(uint16_t tag, size_t index, float missing) const {
   const TTIFFEntry* entry = Find(tag);
   if (!entry || index >= entry->count) return missing;
   const auto type = static_cast<TIFFFieldType>(entry->type);
@@ -223,13 +211,10 @@ float TTIFFDirectory::Float(uint16_t tag, size_t index, float missing) const {
     const std::vector<uint32_t> values = Values(tag);
     return index < values.size() ? static_cast<float>(values[index]) : missing;
   }
-  TTIFFEntry one = *entry;
-  one.count = 1;
-  one.value = entry->value + static_cast<uint32_t>(8 * index);
-  std::vector<uint8_t> raw;
-  ReadOut(one, raw);
-  const uint32_t numerator = Get32(raw.data(), bigEndian_);
-  const uint32_t denominator = Get32(raw.data() + 4, bigEndian_);
+  const std::vector<uint8_t> raw = ReadOut(*entry, 1, static_cast<uint32_t>(index));
+  TByteReader reader(raw);
+  const uint32_t numerator = reader.U32(BigEndian());
+  const uint32_t denominator = reader.U32(BigEndian());
   if (denominator == 0) return missing;
   if (type == TIFFFieldType::SRational) {
     return static_cast<float>(static_cast<int32_t>(numerator)) /

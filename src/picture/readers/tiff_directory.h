@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace quorvex {
 
+class TByteReader;
 class TStream;
 
 // Field types of directory entries.
@@ -59,13 +61,17 @@ inline constexpr uint16_t kYCbCrPositioning = 531;
 // The file header: byte order, version and the first IFD's offset.
 struct TTIFFHeader {
   static constexpr size_t kSize = 8;
+  static constexpr uint16_t kVersion = 42;
 
   bool bigEndian = false;
   uint16_t version = 0;
   uint32_t firstIFD = 0;
 
-  // Reads 8 bytes; nullopt when the byte-order mark is neither "II" nor "MM".
-  static std::optional<TTIFFHeader> Parse(const uint8_t* bytes);
+  // Reads the first kSize bytes (EReadError when there are fewer); nullopt
+  // when the byte-order mark is neither "II" nor "MM".
+  static std::optional<TTIFFHeader> Parse(std::span<const uint8_t> bytes);
+  // A version this reader follows the directories of.
+  bool Usable() const { return version == kVersion; }
 };
 
 // One directory entry, in host order. `value` holds the 4 bytes of the
@@ -73,20 +79,25 @@ struct TTIFFHeader {
 // (the first SHORT in the low 16 bits, bytes as they stood), anything larger
 // is the offset of the values, relative to the base position.
 struct TTIFFEntry {
+  static constexpr size_t kSize = 12;
+
   uint16_t tag = 0;
   uint16_t type = 0;
   uint32_t count = 0;
   uint32_t value = 0;
 
+  // Reads one entry of kSize bytes in the given byte order.
+  static TTIFFEntry Parse(TByteReader& reader, bool bigEndian);
   size_t TypeSize() const { return TIFFFieldTypeSize(type); }
   // Whether the values live in the value field itself.
   bool Inline() const { return uint64_t{count} * TypeSize() <= 4; }
 };
 
-// One IFD: its entries sorted by tag, looked up by binary search, and their
-// values read on demand from the stream the directory came from.
+// One IFD: its entries sorted by tag and looked up by binary search. It
+// keeps no stream; TTIFFFields reads the values that live elsewhere.
 class TTIFFDirectory {
  public:
+  TTIFFDirectory() = default;
   // Reads the IFD at base + offset. Entries whose tag repeats keep the first
   // one. A directory that runs past the end of the stream fails with
   // EReadError.
@@ -97,6 +108,27 @@ class TTIFFDirectory {
   // Offset of the next IFD, 0 for none.
   uint32_t NextIFD() const { return next_; }
   bool BigEndian() const { return bigEndian_; }
+  // Where the file starts in the stream: offsets count from here.
+  int64_t Base() const { return base_; }
+
+ private:
+  void ParseEntries(TByteReader& reader, size_t count);
+
+  int64_t base_ = 0;
+  bool bigEndian_ = false;
+  uint32_t next_ = 0;
+  std::vector<TTIFFEntry> entries_;
+};
+
+// The values of a directory's entries, read on demand from the stream the
+// directory came from.
+class TTIFFFields {
+ public:
+  TTIFFFields(const TTIFFDirectory& directory, TStream& stream)
+      : directory_(directory), stream_(stream) {}
+
+  const TTIFFEntry* Find(uint16_t tag) const { return directory_.Find(tag); }
+  bool BigEndian() const { return directory_.BigEndian(); }
 
   // Every value of an integer entry (BYTE, SHORT, LONG and their signed
   // kinds; RATIONALs give numerator div denominator). Empty when the tag is
@@ -112,15 +144,15 @@ class TTIFFDirectory {
   std::vector<uint8_t> RawBytes(uint16_t tag) const;
 
  private:
-  // Reads count values of `size` bytes at the entry's offset into `out`
-  // after checking that the stream holds them.
-  void ReadOut(const TTIFFEntry& entry, std::vector<uint8_t>& out) const;
+  // The bytes of `count` values at the entry's offset, after checking that
+  // the stream holds them.
+  std::vector<uint8_t> ReadOut(const TTIFFEntry& entry, uint32_t count,
+                               uint32_t skipValues = 0) const;
+  // One value of `size` bytes in the file's byte order.
+  uint32_t ValueAt(TByteReader& reader, size_t size) const;
 
+  const TTIFFDirectory& directory_;
   TStream& stream_;
-  int64_t base_;
-  bool bigEndian_;
-  uint32_t next_ = 0;
-  std::vector<TTIFFEntry> entries_;
 };
 
 }  // namespace quorvex

@@ -84,6 +84,12 @@ struct TTIFFJPEGDecoder::TState {
     if (const char* message = MessageFor(code)) throw EJPEG(message);
     throw EJPEG(errors.message);
   }
+  // The steps of one strip, each raising EJPEG on failure.
+  void ReadTables();
+  void ReadStripHeader();
+  void ChooseColorSpaces();
+  void ReadRows();
+
   // A failure found outside libjpeg, after a header was read.
   [[noreturn]] void Fail(const char* message) {
     jpeg_abort_decompress(&cinfo);
@@ -127,44 +133,57 @@ size_t TTIFFJPEGDecoder::DecodeStrip(const uint8_t* source, size_t sourceSize, u
   s.rows = static_cast<uint32_t>(std::min<size_t>(targetSize / s.rowBytes, UINT32_MAX));
   if (s.rows == 0) return 0;
   s.target = target;
-
-  if (!s.tables.empty()) {
-    s.Guard(
-        [](TState& st) {
-          jpeg_mem_src(&st.cinfo, st.tables.data(), static_cast<unsigned long>(st.tables.size()));
-          st.headerResult = jpeg_read_header(&st.cinfo, FALSE);
-        },
-        kJPEGBogusTables);
-    if (s.headerResult != JPEG_HEADER_TABLES_ONLY) s.Fail(kJPEGBogusTables);
-  }
-
   s.source = source;
   s.sourceSize = sourceSize;
-  s.Guard([](TState& st) {
+  if (!s.tables.empty()) s.ReadTables();
+  s.ReadStripHeader();
+  s.ChooseColorSpaces();
+  s.ReadRows();
+  const size_t produced = size_t{s.rows} * s.rowBytes;
+  // The rest of the strip is not needed; the next one starts afresh.
+  jpeg_abort_decompress(&s.cinfo);
+  return produced;
+}
+
+void TTIFFJPEGDecoder::TState::ReadTables() {
+  Guard(
+      [](TState& st) {
+        jpeg_mem_src(&st.cinfo, st.tables.data(), static_cast<unsigned long>(st.tables.size()));
+        st.headerResult = jpeg_read_header(&st.cinfo, FALSE);
+      },
+      kJPEGBogusTables);
+  if (headerResult != JPEG_HEADER_TABLES_ONLY) Fail(kJPEGBogusTables);
+}
+
+void TTIFFJPEGDecoder::TState::ReadStripHeader() {
+  Guard([](TState& st) {
     jpeg_mem_src(&st.cinfo, st.source, static_cast<unsigned long>(st.sourceSize));
     jpeg_read_header(&st.cinfo, TRUE);
   });
-  jpeg_decompress_struct& c = s.cinfo;
-  if (c.data_precision != 8) s.Fail(kJPEGImproperPrecision);
-  if (c.num_components != s.samples) s.Fail(kJPEGImproperComponentCount);
-  if (c.image_width != s.width) s.Fail(kJPEGImproperStripSize);
+  const jpeg_decompress_struct& c = cinfo;
+  if (c.data_precision != 8) Fail(kJPEGImproperPrecision);
+  if (c.num_components != samples) Fail(kJPEGImproperComponentCount);
+  if (c.image_width != width) Fail(kJPEGImproperStripSize);
   for (int i = 0; i < c.num_components; ++i) {
     const jpeg_component_info& component = c.comp_info[i];
     if (component.h_samp_factor < 1 || component.h_samp_factor > 4 || component.v_samp_factor < 1 ||
         component.v_samp_factor > 4) {
-      s.Fail(kJPEGImproperSampling);
+      Fail(kJPEGImproperSampling);
     }
   }
+}
 
+void TTIFFJPEGDecoder::TState::ChooseColorSpaces() {
+  jpeg_decompress_struct& c = cinfo;
   // The photometric scheme, not markers in the data, says what the samples
   // are.
-  switch (s.samples) {
+  switch (samples) {
     case 1:
       c.jpeg_color_space = JCS_GRAYSCALE;
       c.out_color_space = JCS_GRAYSCALE;
       break;
     case 3:
-      c.jpeg_color_space = s.scheme == ColorScheme::YCbCr ? JCS_YCbCr : JCS_RGB;
+      c.jpeg_color_space = scheme == ColorScheme::YCbCr ? JCS_YCbCr : JCS_RGB;
       c.out_color_space = JCS_EXT_BGR;
       break;
     case 4:
@@ -172,14 +191,16 @@ size_t TTIFFJPEGDecoder::DecodeStrip(const uint8_t* source, size_t sourceSize, u
       c.out_color_space = JCS_CMYK;
       break;
     default:
-      s.Fail(kJPEGImproperComponentCount);
+      Fail(kJPEGImproperComponentCount);
   }
   // Progressive data holds the whole strip's coefficients: bounded by what
   // the strip can hold, with room for libjpeg's own tables.
   c.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(
-      kMaxStorageBytes, (uint64_t{16} << 20) + uint64_t{8} * c.image_height * s.rowBytes));
+      kMaxStorageBytes, (uint64_t{16} << 20) + uint64_t{8} * c.image_height * rowBytes));
+}
 
-  s.Guard([](TState& st) {
+void TTIFFJPEGDecoder::TState::ReadRows() {
+  Guard([](TState& st) {
     jpeg_start_decompress(&st.cinfo);
     const JDIMENSION lines = std::min<JDIMENSION>(st.cinfo.output_height, st.rows);
     while (st.cinfo.output_scanline < lines) {
@@ -188,10 +209,6 @@ size_t TTIFFJPEGDecoder::DecodeStrip(const uint8_t* source, size_t sourceSize, u
     }
     st.rows = st.cinfo.output_scanline;
   });
-  const size_t produced = size_t{s.rows} * s.rowBytes;
-  // The rest of the strip is not needed; the next one starts afresh.
-  jpeg_abort_decompress(&c);
-  return produced;
 }
 
 }  // namespace quorvex

@@ -4,13 +4,17 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
+#include "picture/image_limits.h"
 #include "picture/readers/ccitt_decoder.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/readers/lz77_decoder.h"
@@ -50,24 +54,6 @@ uint64_t MostDecodedBytesPerByte(CompressionKind kind, uint64_t rowBytes, uint64
     default:
       return 8 * rowBytes;  // the fax codes
   }
-}
-
-// The strip bytes the file really has: each strip from its offset, as far
-// as its byte count (when there is one) and the file's end allow.
-uint64_t StripBytesPresent(const TStream& stream, int64_t base,
-                           const std::vector<uint32_t>& offsets,
-                           const std::vector<uint32_t>& byteCounts) {
-  uint64_t total = 0;
-  for (size_t i = 0; i < offsets.size(); ++i) {
-    const int64_t at = base + int64_t{offsets[i]};
-    if (at >= stream.Size()) continue;
-    uint64_t bytes = static_cast<uint64_t>(stream.Size() - at);
-    if (i < byteCounts.size() && byteCounts[i] != 0) {
-      bytes = std::min<uint64_t>(bytes, byteCounts[i]);
-    }
-    total += bytes;
-  }
-  return total;
 }
 
 CompressionKind KindOf(uint32_t tag) {
@@ -153,7 +139,7 @@ ColorScheme TargetSchemeOf(ColorScheme source) {
   }
 }
 
-void ReverseBits(uint8_t* bytes, size_t count) {
+void ReverseBits(std::span<uint8_t> bytes) {
   static const std::array<uint8_t, 256> table = [] {
     std::array<uint8_t, 256> t{};
     for (unsigned b = 0; b < 256; ++b) {
@@ -163,41 +149,44 @@ void ReverseBits(uint8_t* bytes, size_t count) {
     }
     return t;
   }();
-  for (size_t i = 0; i < count; ++i) bytes[i] = table[bytes[i]];
+  for (uint8_t& b : bytes) b = table[b];
 }
 
 // Horizontal differencing undone: each sample adds the same sample of the
 // pixel before. Samples of 16 bits add as numbers in the file's byte order;
-// other widths have no predictor and stay as they are.
-void UndoPredictor(uint8_t* row, size_t pixels, size_t samples, int bits, bool bigEndian) {
+// other widths have no predictor and stay as they are. `row` holds at least
+// `pixels` pixels.
+void UndoPredictor(std::span<uint8_t> row, size_t pixels, size_t samples, int bits,
+                   bool bigEndian) {
   if (pixels < 2) return;
   const size_t count = pixels * samples;
+  uint8_t* s = row.data();
   if (bits == 8) {
     // The running sums stay in registers for the usual sample counts.
     if (samples == 3) {
-      uint8_t r = row[0], g = row[1], b = row[2];
+      uint8_t r = s[0], g = s[1], b = s[2];
       for (size_t i = 3; i < count; i += 3) {
-        row[i] = r = static_cast<uint8_t>(r + row[i]);
-        row[i + 1] = g = static_cast<uint8_t>(g + row[i + 1]);
-        row[i + 2] = b = static_cast<uint8_t>(b + row[i + 2]);
+        s[i] = r = static_cast<uint8_t>(r + s[i]);
+        s[i + 1] = g = static_cast<uint8_t>(g + s[i + 1]);
+        s[i + 2] = b = static_cast<uint8_t>(b + s[i + 2]);
       }
     } else if (samples == 1) {
-      uint8_t v = row[0];
-      for (size_t i = 1; i < count; ++i) row[i] = v = static_cast<uint8_t>(v + row[i]);
+      uint8_t v = s[0];
+      for (size_t i = 1; i < count; ++i) s[i] = v = static_cast<uint8_t>(v + s[i]);
     } else {
-      for (size_t i = samples; i < count; ++i) {
-        row[i] = static_cast<uint8_t>(row[i] + row[i - samples]);
-      }
+      for (size_t i = samples; i < count; ++i) s[i] = static_cast<uint8_t>(s[i] + s[i - samples]);
     }
   } else if (bits == 16) {
-    const size_t hi = bigEndian ? 0 : 1;
-    const size_t lo = 1 - hi;
     for (size_t i = samples; i < count; ++i) {
-      uint8_t* s = row + 2 * i;
-      const uint8_t* p = s - 2 * samples;
-      const auto v = static_cast<uint16_t>(((s[hi] << 8) | s[lo]) + ((p[hi] << 8) | p[lo]));
-      s[hi] = static_cast<uint8_t>(v >> 8);
-      s[lo] = static_cast<uint8_t>(v);
+      uint8_t* sample = s + 2 * i;
+      const auto sum = static_cast<uint16_t>(LoadU16(sample, bigEndian) +
+                                             LoadU16(sample - 2 * samples, bigEndian));
+      if (bigEndian) {
+        sample[0] = static_cast<uint8_t>(sum >> 8);
+        sample[1] = static_cast<uint8_t>(sum);
+      } else {
+        StoreU16LE(sample, sum);
+      }
     }
   }
 }
@@ -206,53 +195,437 @@ void UndoPredictor(uint8_t* row, size_t pixels, size_t samples, int bits, bool b
   throw EInvalidGraphic(FormatMessage(kTIFFInvalidFormat, kTIFFFormatName));
 }
 
+[[noreturn]] void FailCompression() {
+  throw EInvalidGraphic(FormatMessage(kTIFFNotSupported, kTIFFCompressionScheme, kTIFFFormatName));
+}
+
+// The header at the stream's position, which is kept; nullopt when it is cut
+// short or its byte-order mark is wrong.
+std::optional<TTIFFHeader> PeekHeader(TStream& stream) {
+  if (stream.Remaining() < static_cast<int64_t>(TTIFFHeader::kSize)) return std::nullopt;
+  const int64_t start = stream.Position();
+  std::array<uint8_t, TTIFFHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  stream.Seek(start);
+  return TTIFFHeader::Parse(raw);
+}
+
+// The offset of the imageIndex-th IFD; nullopt when the chain ends or loops
+// back on itself first.
+std::optional<uint32_t> FindIFD(TStream& stream, int64_t base, const TTIFFHeader& header,
+                                int imageIndex) {
+  uint32_t offset = header.firstIFD;
+  std::set<uint32_t> seen{offset};
+  for (int i = 0; i < imageIndex; ++i) {
+    offset = TTIFFDirectory(stream, base, offset, header.bigEndian).NextIFD();
+    if (offset == 0 || !seen.insert(offset).second) return std::nullopt;
+  }
+  return offset;
+}
+
+bool IsSupported(CompressionKind kind) {
+  switch (kind) {
+    case CompressionKind::NoCompression:
+    case CompressionKind::PackBits:
+    case CompressionKind::CCITTFax3:
+    case CompressionKind::CCITTHuffman:
+    case CompressionKind::CCITTWordAligned:
+    case CompressionKind::LZ77:
+    case CompressionKind::JPEG:
+    case CompressionKind::ThunderScan:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsFax(CompressionKind kind) {
+  return kind == CompressionKind::CCITTFax3 || kind == CompressionKind::CCITTHuffman ||
+         kind == CompressionKind::CCITTWordAligned;
+}
+
+// Whether the row routines of `source` write as many samples as the bitmap's
+// layout, which comes from the sample count, expects.
+bool SamplesFit(ColorScheme source, int samples) {
+  switch (source) {
+    case ColorScheme::Gray:
+      return samples <= 2;  // two give a layout the bitmap refuses
+    case ColorScheme::Indexed:
+      return samples == 1;
+    case ColorScheme::GrayAlpha:
+      return samples == 2;
+    case ColorScheme::RGB:
+    case ColorScheme::BGR:
+    case ColorScheme::YCbCr:
+    case ColorScheme::CIELab:
+      return samples == 3;
+    case ColorScheme::RGBA:
+    case ColorScheme::CMYK:
+      return samples == 4;
+    default:
+      return true;
+  }
+}
+
+// Where each strip's bytes start, counted from the base, and how many the
+// file says there are (the list may be shorter, or empty).
+struct TStripTable {
+  std::vector<uint64_t> offsets;
+  std::vector<uint64_t> byteCounts;
+};
+
+TStripTable ReadStripTable(const TTIFFFields& fields) {
+  const std::vector<uint32_t> offsets = fields.Values(tiff_tag::kStripOffsets);
+  const std::vector<uint32_t> byteCounts = fields.Values(tiff_tag::kStripByteCounts);
+  if (offsets.empty()) FailInvalid();
+  return {{offsets.begin(), offsets.end()}, {byteCounts.begin(), byteCounts.end()}};
+}
+
+// How decoded samples lie in a strip: rows of each plane, or, for
+// subsampled YCbCr, units of vSub rows made of blocks of hSub x vSub luma
+// samples followed by one Cb and one Cr.
+struct TSampleLayout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int bits = 0;
+  size_t samples = 0;
+  bool planar = false;
+  size_t planes = 1;
+  uint64_t rowBytes = 0;  // one row of one plane
+  bool subsampled = false;
+  uint32_t hSub = 1;
+  uint32_t vSub = 1;
+  uint64_t blocksPerRow = 0;
+  uint32_t unitRows = 1;   // rows decoded together
+  uint64_t unitBytes = 0;  // their bytes in one plane
+
+  uint64_t UnitsOf(uint32_t rows) const { return (uint64_t{rows} + unitRows - 1) / unitRows; }
+  uint64_t PixelBits() const { return planar ? uint64_t(bits) : uint64_t(bits) * samples; }
+  size_t BlockSize() const { return size_t{hSub} * vSub + 2; }
+};
+
+// The strip bytes the file really has: each strip from its offset, as far
+// as its byte count (when there is one) and the file's end allow.
+uint64_t StripBytesPresent(const TStream& stream, int64_t base, const TStripTable& table) {
+  uint64_t total = 0;
+  for (size_t i = 0; i < table.offsets.size(); ++i) {
+    const int64_t at = base + static_cast<int64_t>(table.offsets[i]);
+    if (at >= stream.Size()) continue;
+    uint64_t bytes = static_cast<uint64_t>(stream.Size() - at);
+    if (i < table.byteCounts.size() && table.byteCounts[i] != 0) {
+      bytes = std::min(bytes, table.byteCounts[i]);
+    }
+    total += bytes;
+  }
+  return total;
+}
+
+// Reads the strips of every plane from the stream and decodes them, each
+// plane into a buffer of its own.
+class TStripSource {
+ public:
+  TStripSource(TStream& stream, int64_t base, const TStripTable& table, size_t planes,
+               std::unique_ptr<TStripDecoder> decoder, bool reverseBits)
+      : stream_(stream),
+        base_(base),
+        table_(table),
+        decoder_(std::move(decoder)),
+        reverseBits_(reverseBits),
+        buffers_(planes),
+        got_(planes) {}
+
+  size_t StripsPerPlane() const { return table_.offsets.size() / buffers_.size(); }
+  // Decodes strip `strip` of every plane, at most `expected` bytes each, and
+  // tells how many bytes every plane delivered.
+  size_t Load(size_t strip, uint64_t expected) {
+    for (size_t k = 0; k < buffers_.size(); ++k) {
+      const size_t index = strip + k * StripsPerPlane();
+      got_[k] = decoder_ ? LoadCoded(index, expected, buffers_[k])
+                         : LoadStored(index, expected, buffers_[k]);
+    }
+    return *std::min_element(got_.begin(), got_.end());
+  }
+  std::span<uint8_t> Plane(size_t k) { return buffers_[k]; }
+
+ private:
+  // Bytes from the strip's offset to the end of the stream, with the
+  // stream moved there; 0 when the strip starts past the end.
+  uint64_t SeekStrip(size_t index) {
+    const int64_t at = base_ + static_cast<int64_t>(table_.offsets[index]);
+    if (at >= stream_.Size()) return 0;
+    stream_.Seek(at);
+    return static_cast<uint64_t>(stream_.Size() - at);
+  }
+
+  size_t LoadStored(size_t index, uint64_t expected, std::vector<uint8_t>& buffer) {
+    const uint64_t left = SeekStrip(index);
+    if (left == 0) return 0;
+    // A byte count below the strip's size marks where its data ends.
+    uint64_t want = std::min(expected, left);
+    if (index < table_.byteCounts.size() && table_.byteCounts[index] != 0) {
+      want = std::min(want, table_.byteCounts[index]);
+    }
+    if (buffer.size() < want) buffer.resize(static_cast<size_t>(want));
+    const size_t got = stream_.Read(buffer.data(), static_cast<size_t>(want));
+    if (reverseBits_) ReverseBits(std::span(buffer).first(got));
+    return got;
+  }
+
+  size_t LoadCoded(size_t index, uint64_t expected, std::vector<uint8_t>& buffer) {
+    const uint64_t left = SeekStrip(index);
+    if (left == 0) return 0;
+    const uint64_t count = index < table_.byteCounts.size()
+                               ? table_.byteCounts[index]
+                               : expected * kMissingByteCountFactor + kMissingByteCountSlack;
+    const size_t want = static_cast<size_t>(std::min(count, left));
+    if (input_.size() < want) input_.resize(want);
+    const size_t read = stream_.Read(input_.data(), want);
+    const std::span<uint8_t> coded = std::span(input_).first(read);
+    if (reverseBits_) ReverseBits(coded);
+    if (buffer.size() < expected) buffer.resize(static_cast<size_t>(expected));
+    return decoder_->DecodeBlock(coded, std::span(buffer).first(static_cast<size_t>(expected)));
+  }
+
+  TStream& stream_;
+  int64_t base_;
+  const TStripTable& table_;
+  std::unique_ptr<TStripDecoder> decoder_;  // none for stored strips
+  bool reverseBits_;
+  std::vector<std::vector<uint8_t>> buffers_;
+  std::vector<size_t> got_;
+  std::vector<uint8_t> input_;
+};
+
+// Turns decoded strips into bitmap rows: undoes the predictor, expands
+// subsampled YCbCr and converts the samples to pixels.
+class TTIFFRowWriter {
+ public:
+  TTIFFRowWriter(TBitmap& bitmap, TColorManager& cm, const TSampleLayout& layout, bool predict,
+                 bool bigEndian)
+      : bitmap_(bitmap),
+        cm_(cm),
+        layout_(layout),
+        predict_(predict),
+        bigEndian_(bigEndian),
+        expanded_(layout.subsampled ? StorageBytes({layout.vSub, layout.width, 3}) : 0) {}
+
+  // The `rows` rows from `firstRow` out of a strip of which every plane
+  // delivered `available` bytes; rows past those keep their white fill.
+  void WriteStrip(TStripSource& source, size_t available, uint32_t firstRow, uint32_t rows) {
+    const size_t unitBytes = static_cast<size_t>(layout_.unitBytes);
+    const uint64_t units = layout_.UnitsOf(rows);
+    for (uint64_t unit = 0; unit < units; ++unit) {
+      const size_t offset = static_cast<size_t>(unit * layout_.unitBytes);
+      if (offset >= available) break;
+      const size_t bytes = std::min(unitBytes, available - offset);
+      if (layout_.subsampled) {
+        if (bytes < unitBytes) break;
+        const uint32_t first = firstRow + static_cast<uint32_t>(unit) * layout_.vSub;
+        ExpandBlocks(source.Plane(0).subspan(offset, unitBytes));
+        WriteExpandedRows(first, std::min(layout_.vSub, firstRow + rows - first));
+        continue;
+      }
+      if (!WriteRow(source, offset, bytes, firstRow + static_cast<uint32_t>(unit))) break;
+    }
+  }
+
+ private:
+  // One row from `bytes` bytes of each plane at `offset`; false when they
+  // were short of a whole row.
+  bool WriteRow(TStripSource& source, size_t offset, size_t bytes, uint32_t y) {
+    const TSampleLayout& l = layout_;
+    // A row cut short gives the pixels whose samples all arrived.
+    uint32_t pixels = l.width;
+    if (bytes < l.rowBytes) {
+      pixels =
+          static_cast<uint32_t>(std::min<uint64_t>(l.width, uint64_t{bytes} * 8 / l.PixelBits()));
+    }
+    if (pixels != 0) {
+      std::array<uint8_t*, 4> rowsOf{};
+      for (size_t k = 0; k < l.planes; ++k) {
+        const std::span<uint8_t> row = source.Plane(k).subspan(offset, bytes);
+        if (predict_) UndoPredictor(row, pixels, l.planar ? 1 : l.samples, l.bits, bigEndian_);
+        if (k < rowsOf.size()) rowsOf[k] = row.data();
+      }
+      const TSampleSources sources =
+          !l.planar       ? TSampleSources(rowsOf[0])
+          : l.planes == 2 ? TSampleSources(rowsOf[0], rowsOf[1])
+          : l.planes == 3 ? TSampleSources(rowsOf[0], rowsOf[1], rowsOf[2])
+                          : TSampleSources(rowsOf[0], rowsOf[1], rowsOf[2], rowsOf[3]);
+      cm_.ConvertPixels(sources, pixels, 0xFF, bitmap_.RowBytes(static_cast<int32_t>(y)));
+    }
+    return bytes >= l.rowBytes;
+  }
+
+  // Spreads each block's Cb and Cr over its luma samples: vSub rows of full
+  // triples, which is what the converter takes.
+  void ExpandBlocks(std::span<const uint8_t> unit) {
+    const TSampleLayout& l = layout_;
+    const size_t blockSize = l.BlockSize();
+    for (uint64_t b = 0; b < l.blocksPerRow; ++b) {
+      const std::span<const uint8_t> block =
+          unit.subspan(static_cast<size_t>(b) * blockSize, blockSize);
+      const uint8_t cb = block[blockSize - 2];
+      const uint8_t cr = block[blockSize - 1];
+      for (uint32_t j = 0; j < l.vSub; ++j) {
+        for (uint32_t i = 0; i < l.hSub; ++i) {
+          const uint64_t x = b * l.hSub + i;
+          if (x >= l.width) break;
+          uint8_t* pixel = expanded_.data() + (size_t{j} * l.width + x) * 3;
+          pixel[0] = block[j * l.hSub + i];
+          pixel[1] = cb;
+          pixel[2] = cr;
+        }
+      }
+    }
+  }
+
+  void WriteExpandedRows(uint32_t firstRow, uint32_t rows) {
+    const size_t rowBytes = size_t{layout_.width} * 3;
+    for (uint32_t j = 0; j < rows; ++j) {
+      cm_.ConvertPixels(TSampleSources(expanded_.data() + j * rowBytes), layout_.width, 0xFF,
+                        bitmap_.RowBytes(static_cast<int32_t>(firstRow + j)));
+    }
+  }
+
+  TBitmap& bitmap_;
+  TColorManager& cm_;
+  const TSampleLayout& layout_;
+  bool predict_;
+  bool bigEndian_;
+  std::vector<uint8_t> expanded_;  // subsampled YCbCr: vSub rows of triples
+};
+
 }  // namespace
 
 bool TTIFFGraphic::AcceptsStream(TStream& stream) {
-  const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TTIFFHeader::kSize)) return false;
-  uint8_t raw[TTIFFHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  stream.Seek(start);
-  const auto header = TTIFFHeader::Parse(raw);
-  return header && header->version == 42 && int64_t{header->firstIFD} < stream.Size() - start;
+  const auto header = PeekHeader(stream);
+  return header && header->Usable() &&
+         int64_t{header->firstIFD} < stream.Size() - stream.Position();
 }
 
 bool TTIFFGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
   tiff_ = TTIFFProperties();
+  directory_ = TTIFFDirectory();
   const int64_t base = stream.Position();
-  if (stream.Remaining() < static_cast<int64_t>(TTIFFHeader::kSize)) return false;
-  uint8_t raw[TTIFFHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const auto header = TTIFFHeader::Parse(raw);
-  if (!header) {
-    stream.Seek(base);
-    return false;
-  }
+  const auto header = PeekHeader(stream);
+  if (!header) return false;
   properties_.version = header->version;
   if (header->bigEndian) properties_.options |= kTIFFBigEndianOption;
-  if (header->version != 42) {
+  if (!header->Usable()) return false;
+  const std::optional<uint32_t> offset = FindIFD(stream, base, *header, imageIndex);
+  if (!offset) {
     stream.Seek(base);
     return false;
   }
-  uint32_t offset = header->firstIFD;
-  // Later images: follow the chain, which may loop back on itself.
-  std::set<uint32_t> seen{offset};
-  for (int i = 0; i < imageIndex; ++i) {
-    offset = TTIFFDirectory(stream, base, offset, header->bigEndian).NextIFD();
-    if (offset == 0 || !seen.insert(offset).second) {
-      stream.Seek(base);
-      return false;
-    }
-  }
-  const TTIFFDirectory directory(stream, base, offset, header->bigEndian);
-  FillProperties(directory);
+  directory_ = TTIFFDirectory(stream, base, *offset, header->bigEndian);
+  FillProperties(TTIFFFields(directory_, stream));
   stream.Seek(base);
   return properties_.width != 0 && properties_.height != 0;
 }
 
-void TTIFFGraphic::FillProperties(const TTIFFDirectory& d) {
+namespace {
+
+// The scheme the samples arrive in, which is not always the file's.
+ColorScheme SourceSchemeOf(const TImageProperties& p, bool planar) {
+  ColorScheme source = p.colorScheme;
+  // The JPEG decoder hands colour strips over as blue, green, red.
+  if (p.compression == CompressionKind::JPEG && p.samplesPerPixel == 3 && !planar &&
+      (source == ColorScheme::RGB || source == ColorScheme::YCbCr)) {
+    source = ColorScheme::BGR;
+  }
+  if (source == ColorScheme::Indexed && p.hasAlpha) source = ColorScheme::GrayAlpha;
+  return source;
+}
+
+TSampleLayout LayoutOf(const TImageProperties& p, const TTIFFProperties& tiff, ColorScheme source) {
+  TSampleLayout l;
+  l.width = static_cast<uint32_t>(p.width);
+  l.height = static_cast<uint32_t>(p.height);
+  l.bits = p.bitsPerSample;
+  l.samples = p.samplesPerPixel;
+  l.planar = tiff.planarConfiguration == 2 && l.samples > 1;
+  l.planes = l.planar ? l.samples : 1;
+  l.rowBytes = (l.PixelBits() * l.width + 7) / 8;
+  l.hSub = tiff.yCbCrSubsampling[0];
+  l.vSub = tiff.yCbCrSubsampling[1];
+  l.subsampled = source == ColorScheme::YCbCr && l.hSub * l.vSub > 1;
+  if (l.subsampled && (l.bits != 8 || l.planar)) {
+    throw EColorConversionError(kNoConversionMethod);
+  }
+  if (l.subsampled) {
+    l.blocksPerRow = (uint64_t{l.width} + l.hSub - 1) / l.hSub;
+    l.unitRows = l.vSub;
+    l.unitBytes = l.blocksPerRow * l.BlockSize();
+  } else {
+    l.unitBytes = l.rowBytes;
+  }
+  return l;
+}
+
+std::unique_ptr<TStripDecoder> MakeStripDecoder(const TImageProperties& p,
+                                                const TTIFFProperties& tiff,
+                                                const TSampleLayout& layout,
+                                                const TTIFFFields& fields) {
+  const CompressionKind kind = p.compression;
+  switch (kind) {
+    case CompressionKind::NoCompression:
+      return nullptr;
+    case CompressionKind::PackBits:
+      return std::make_unique<TPackbitsRLEDecoder>();
+    case CompressionKind::CCITTFax3:
+      return std::make_unique<TCCITTFax3Decoder>(tiff.t4Options, layout.width, tiff.reversedBits);
+    case CompressionKind::CCITTHuffman:
+    case CompressionKind::CCITTWordAligned:
+      return std::make_unique<TCCITTHuffmanDecoder>(layout.width, tiff.reversedBits,
+                                                    kind == CompressionKind::CCITTWordAligned);
+    case CompressionKind::LZ77:
+      return std::make_unique<TLZ77Decoder>();
+    case CompressionKind::JPEG:
+      return std::make_unique<TTIFFJPEGDecoder>(
+          fields.RawBytes(tiff_tag::kJPEGTables), layout.width,
+          layout.planar ? 1 : static_cast<int>(layout.samples), p.colorScheme);
+    case CompressionKind::ThunderScan:
+      return std::make_unique<TThunderScanDecoder>(layout.width);
+    default:
+      FailCompression();
+  }
+}
+
+// The strips must be able to hold the picture before its storage is made,
+// so a bare header cannot claim a large one.
+void RequireStripData(const TBitmap& bitmap, const TStream& stream, int64_t base,
+                      const TStripTable& strips, const TSampleLayout& layout,
+                      CompressionKind kind) {
+  const uint64_t pixelBytes = std::max<uint64_t>((layout.PixelBits() + 7) / 8, 1);
+  RequireDataForClaim(
+      bitmap, layout.width, layout.height,
+      SaturatingProduct({layout.UnitsOf(layout.height), layout.unitBytes, layout.planes}),
+      static_cast<int64_t>(StripBytesPresent(stream, base, strips)),
+      std::max<uint64_t>(MostDecodedBytesPerByte(kind, layout.rowBytes, pixelBytes), 1));
+}
+
+void ReadStrips(TStripSource& source, TTIFFRowWriter& writer, const TSampleLayout& layout,
+                const std::vector<uint32_t>& rowsPerStrip) {
+  uint32_t y = 0;
+  for (size_t strip = 0; strip < source.StripsPerPlane() && y < layout.height; ++strip) {
+    uint32_t rows = rowsPerStrip[std::min(strip, rowsPerStrip.size() - 1)];
+    if (rows == 0) rows = layout.height;
+    rows = std::min(rows, layout.height - y);
+    const size_t available =
+        source.Load(strip, StorageBytes({layout.UnitsOf(rows), layout.unitBytes}));
+    writer.WriteStrip(source, available, y, rows);
+    // Rows this strip did not deliver stay white; the next strip starts at
+    // its own place.
+    y += rows;
+  }
+}
+
+}  // namespace
+
+void TTIFFGraphic::FillProperties(const TTIFFFields& d) {
   using namespace tiff_tag;
   TImageProperties& p = properties_;
   const uint32_t width = d.Value(kImageWidth, 0);
@@ -306,48 +679,14 @@ void TTIFFGraphic::FillProperties(const TTIFFDirectory& d) {
   tiff_.yCbCrPositioning = static_cast<uint16_t>(d.Value(kYCbCrPositioning, 1));
 }
 
-void TTIFFGraphic::SetUpColors(const TTIFFDirectory& directory) {
+void TTIFFGraphic::SetUpColors(const TTIFFFields& fields) {
   const TImageProperties& p = properties_;
   TColorManager& cm = ColorManager();
   const int bits = p.bitsPerSample;
   const int samples = p.samplesPerPixel;
-  const bool planar = tiff_.planarConfiguration == 2 && samples > 1;
-
-  ColorScheme source = p.colorScheme;
+  const ColorScheme source = SourceSchemeOf(p, tiff_.planarConfiguration == 2 && samples > 1);
   const ColorScheme target = TargetSchemeOf(p.colorScheme);
-  // The JPEG decoder hands colour strips over as blue, green, red.
-  if (p.compression == CompressionKind::JPEG && samples == 3 && !planar &&
-      (source == ColorScheme::RGB || source == ColorScheme::YCbCr)) {
-    source = ColorScheme::BGR;
-  }
-  if (source == ColorScheme::Indexed && p.hasAlpha) source = ColorScheme::GrayAlpha;
-  // The row routines write what the scheme says, and the bitmap's layout
-  // comes from the sample count: the two must agree.
-  bool samplesFit = true;
-  switch (source) {
-    case ColorScheme::Gray:
-      samplesFit = samples <= 2;  // two give a layout the bitmap refuses
-      break;
-    case ColorScheme::Indexed:
-      samplesFit = samples == 1;
-      break;
-    case ColorScheme::GrayAlpha:
-      samplesFit = samples == 2;
-      break;
-    case ColorScheme::RGB:
-    case ColorScheme::BGR:
-    case ColorScheme::YCbCr:
-    case ColorScheme::CIELab:
-      samplesFit = samples == 3;
-      break;
-    case ColorScheme::RGBA:
-    case ColorScheme::CMYK:
-      samplesFit = samples == 4;
-      break;
-    default:
-      break;
-  }
-  if (!samplesFit) throw EColorConversionError(kSampleCountInvalid);
+  if (!SamplesFit(source, samples)) throw EColorConversionError(kSampleCountInvalid);
 
   TConversionOptions options;
   if (p.options & kTIFFBigEndianOption) options.Include(ConversionOption::ByteSwapOption);
@@ -367,25 +706,9 @@ void TTIFFGraphic::SetUpColors(const TTIFFDirectory& directory) {
   const PixelLayout layout =
       source == ColorScheme::GrayAlpha ? PixelLayout::Bits8 : cm.TargetLayout();
   SetLayout(layout);
-
   if (layout == PixelLayout::Bits1 || layout == PixelLayout::Bits4 ||
       layout == PixelLayout::Bits8) {
-    if (target == ColorScheme::Indexed) {
-      const std::vector<uint8_t> map = directory.RawBytes(tiff_tag::kColorMap);
-      const TTIFFEntry* entry = directory.Find(tiff_tag::kColorMap);
-      if (entry && entry->TypeSize() == 2 && map.size() >= 6) {
-        const size_t listLength = map.size() / 6;
-        const uint8_t* red = map.data();
-        const uint8_t* green = red + 2 * listLength;
-        const uint8_t* blue = green + 2 * listLength;
-        const size_t entries = std::min<size_t>(listLength, size_t{1} << std::min(bits, 16));
-        ApplyPalette(cm.MakeColorPalette(TSampleSources(red, green, blue),
-                                         PaletteSourceFormat::Planar16, false,
-                                         static_cast<uint32_t>(entries)));
-      }
-    } else if (target == ColorScheme::Gray) {
-      ApplyPalette(cm.MakeGrayPalette(tiff_.minIsWhite));
-    }
+    SetUpPalette(fields, target);
   }
   if (source == ColorScheme::YCbCr) {
     cm.SetYCbCrParameters(tiff_.yCbCrCoefficients, tiff_.yCbCrSubsampling[0],
@@ -393,232 +716,63 @@ void TTIFFGraphic::SetUpColors(const TTIFFDirectory& directory) {
   }
 }
 
-void TTIFFGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) FailInvalid();
+void TTIFFGraphic::SetUpPalette(const TTIFFFields& fields, ColorScheme target) {
+  TColorManager& cm = ColorManager();
+  if (target == ColorScheme::Gray) {
+    ApplyPalette(cm.MakeGrayPalette(tiff_.minIsWhite));
+    return;
+  }
+  if (target != ColorScheme::Indexed) return;
+  const std::vector<uint8_t> map = fields.RawBytes(tiff_tag::kColorMap);
+  const TTIFFEntry* entry = fields.Find(tiff_tag::kColorMap);
+  if (!entry || entry->TypeSize() != 2 || map.size() < 6) return;
+  // Three lists of 16-bit values: red, green, blue.
+  const size_t listLength = map.size() / 6;
+  const uint8_t* red = map.data();
+  const uint8_t* green = red + 2 * listLength;
+  const uint8_t* blue = green + 2 * listLength;
+  const int bits = properties_.bitsPerSample;
+  const size_t entries = std::min<size_t>(listLength, size_t{1} << std::min(bits, 16));
+  ApplyPalette(cm.MakeColorPalette(TSampleSources(red, green, blue), PaletteSourceFormat::Planar16,
+                                   false, static_cast<uint32_t>(entries)));
+}
+
+void TTIFFGraphic::CheckCompression() const {
+  const CompressionKind kind = properties_.compression;
+  if (kind == CompressionKind::JPEG && properties_.bitsPerSample != 8) {
+    throw EJPEG(kJPEGImproperPrecision);
+  }
+  // An unknown code is the better message than whatever its samples lack.
+  if (!IsSupported(kind)) FailCompression();
+}
+
+void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  (void)start;  // the directory keeps where the file's offsets count from
+  if (!headerUsable) FailInvalid();
   // Tiles are not read yet; an empty picture must not pass for a loaded one.
   if (tiff_.tiled) FailInvalid();
-
-  uint8_t raw[TTIFFHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TTIFFHeader header = *TTIFFHeader::Parse(raw);
-  const TTIFFDirectory directory(stream, base, header.firstIFD, header.bigEndian);
-  const std::vector<uint32_t> offsets = directory.Values(tiff_tag::kStripOffsets);
-  const std::vector<uint32_t> byteCounts = directory.Values(tiff_tag::kStripByteCounts);
-  if (offsets.empty()) FailInvalid();
-
+  const TTIFFFields fields(directory_, stream);
+  const TStripTable strips = ReadStripTable(fields);
+  CheckCompression();
+  SetUpColors(fields);
   const TImageProperties& p = properties_;
-  const CompressionKind kind = p.compression;
-  const int bits = p.bitsPerSample;
-  const size_t samples = p.samplesPerPixel;
-  if (kind == CompressionKind::JPEG && bits != 8) throw EJPEG(kJPEGImproperPrecision);
+  const TSampleLayout layout = LayoutOf(p, tiff_, ColorManager().SourceColorScheme());
 
-  // An unknown code is the better message than whatever its samples lack.
-  switch (kind) {
-    case CompressionKind::NoCompression:
-    case CompressionKind::PackBits:
-    case CompressionKind::CCITTFax3:
-    case CompressionKind::CCITTHuffman:
-    case CompressionKind::CCITTWordAligned:
-    case CompressionKind::LZ77:
-    case CompressionKind::JPEG:
-    case CompressionKind::ThunderScan:
-      break;
-    default:
-      throw EInvalidGraphic(
-          FormatMessage(kTIFFNotSupported, kTIFFCompressionScheme, kTIFFFormatName));
-  }
-  SetUpColors(directory);
-  const uint32_t width = static_cast<uint32_t>(p.width);
-  const uint32_t height = static_cast<uint32_t>(p.height);
-
-  TColorManager& cm = ColorManager();
-  const bool planar = tiff_.planarConfiguration == 2 && samples > 1;
-  const size_t planes = planar ? samples : 1;
-  const uint64_t rowBytes64 =
-      (uint64_t{planar ? uint32_t(bits) : uint32_t(bits * samples)} * width + 7) / 8;
-
-  // Uncompressed YCbCr with subsampling stores blocks of h x v luma samples
-  // followed by one Cb and one Cr; the converter takes full triples.
-  const uint32_t hSub = tiff_.yCbCrSubsampling[0];
-  const uint32_t vSub = tiff_.yCbCrSubsampling[1];
-  const bool subsampled = cm.SourceColorScheme() == ColorScheme::YCbCr && hSub * vSub > 1;
-  if (subsampled && (bits != 8 || planar)) {
-    throw EColorConversionError(kNoConversionMethod);
-  }
-  const uint64_t blocksPerRow = subsampled ? (uint64_t{width} + hSub - 1) / hSub : 0;
-  const uint32_t unitRows = subsampled ? vSub : 1;
-  const uint64_t unitBytes64 = subsampled ? blocksPerRow * (hSub * vSub + 2) : rowBytes64;
-
-  // The strips must be able to hold the picture before its storage is made,
-  // so a bare header cannot claim a large one.
-  const uint64_t pictureBytes = (uint64_t{height} + unitRows - 1) / unitRows * unitBytes64 * planes;
-  const uint64_t pixelBytes =
-      std::max<uint64_t>((uint64_t(bits) * (planar ? 1 : samples) + 7) / 8, 1);
-  const uint64_t ratio =
-      std::max<uint64_t>(MostDecodedBytesPerByte(kind, rowBytes64, pixelBytes), 1);
-  RequireDataForClaim(*this, width, height, pictureBytes,
-                      static_cast<int64_t>(StripBytesPresent(stream, base, offsets, byteCounts)),
-                      ratio);
+  RequireStripData(*this, stream, directory_.Base(), strips, layout, p.compression);
   SetImageWidth(p.width);
   SetImageHeight(p.height);
 
-  std::unique_ptr<TStripDecoder> decoder;
-  const bool reversed = tiff_.reversedBits;
-  switch (kind) {
-    case CompressionKind::NoCompression:
-      break;
-    case CompressionKind::PackBits:
-      decoder = std::make_unique<TPackbitsRLEDecoder>();
-      break;
-    case CompressionKind::CCITTFax3:
-      decoder = std::make_unique<TCCITTFax3Decoder>(tiff_.t4Options, width, reversed);
-      break;
-    case CompressionKind::CCITTHuffman:
-    case CompressionKind::CCITTWordAligned:
-      decoder = std::make_unique<TCCITTHuffmanDecoder>(width, reversed,
-                                                       kind == CompressionKind::CCITTWordAligned);
-      break;
-    case CompressionKind::LZ77:
-      decoder = std::make_unique<TLZ77Decoder>();
-      break;
-    case CompressionKind::JPEG:
-      decoder =
-          std::make_unique<TTIFFJPEGDecoder>(directory.RawBytes(tiff_tag::kJPEGTables), width,
-                                             planar ? 1 : static_cast<int>(samples), p.colorScheme);
-      break;
-    case CompressionKind::ThunderScan:
-      decoder = std::make_unique<TThunderScanDecoder>(width);
-      break;
-    default:
-      throw EInvalidGraphic(
-          FormatMessage(kTIFFNotSupported, kTIFFCompressionScheme, kTIFFFormatName));
-  }
-  const bool ccitt = kind == CompressionKind::CCITTFax3 || kind == CompressionKind::CCITTHuffman ||
-                     kind == CompressionKind::CCITTWordAligned;
   // With fill order 2 the stored bytes, coded or not, have their bits
   // reversed. Only pictures of samples narrower than a byte are taken so:
   // wider samples under that tag come in plain order in practice. The fax
   // decoders reverse for themselves.
-  const bool reverseBits = reversed && bits < 8 && !ccitt;
+  const bool reverseBits = tiff_.reversedBits && layout.bits < 8 && !IsFax(p.compression);
   const bool predict =
-      kind != CompressionKind::NoCompression && tiff_.predictor == 2 && !subsampled;
-  const bool bigEndian = header.bigEndian;
-
-  const size_t rowBytes = static_cast<size_t>(rowBytes64);
-  const size_t unitBytes = static_cast<size_t>(unitBytes64);
-  const size_t stripsPerPlane = offsets.size() / planes;
-  const std::vector<uint32_t>& rowsPerStrip = tiff_.rowsPerStrip;
-
-  std::vector<std::vector<uint8_t>> buffers(planes);
-  std::vector<size_t> got(planes);
-  std::vector<uint8_t> input;
-  // Expanded rows of subsampled YCbCr: v rows of full triples.
-  std::vector<uint8_t> expanded(subsampled ? size_t{vSub} * width * 3 : 0);
-
-  uint32_t y = 0;
-  for (size_t strip = 0; strip < stripsPerPlane && y < height; ++strip) {
-    uint32_t rows = rowsPerStrip[std::min(strip, rowsPerStrip.size() - 1)];
-    if (rows == 0) rows = height;
-    rows = std::min(rows, height - y);
-    const uint32_t stripStart = y;
-    const uint64_t units = (uint64_t{rows} + unitRows - 1) / unitRows;
-    const uint64_t expected = units * unitBytes64;
-    if (expected > kMaxStorageBytes) throw EOutOfResources(kOutOfResources);
-
-    for (size_t k = 0; k < planes; ++k) {
-      std::vector<uint8_t>& buffer = buffers[k];
-      got[k] = 0;
-      const size_t index = strip + k * stripsPerPlane;
-      const int64_t at = base + int64_t{offsets[index]};
-      if (at >= stream.Size()) continue;
-      const uint64_t left = static_cast<uint64_t>(stream.Size() - at);
-      stream.Seek(at);
-      if (!decoder) {
-        // A byte count below the strip's size marks where its data ends.
-        uint64_t want64 = std::min(expected, left);
-        if (index < byteCounts.size() && byteCounts[index] != 0) {
-          want64 = std::min<uint64_t>(want64, byteCounts[index]);
-        }
-        const size_t want = static_cast<size_t>(want64);
-        if (buffer.size() < want) buffer.resize(want);
-        got[k] = stream.Read(buffer.data(), want);
-        if (reverseBits) ReverseBits(buffer.data(), got[k]);
-      } else {
-        const uint64_t count = index < byteCounts.size()
-                                   ? byteCounts[index]
-                                   : expected * kMissingByteCountFactor + kMissingByteCountSlack;
-        const size_t want = static_cast<size_t>(std::min(count, left));
-        if (input.size() < want) input.resize(want);
-        const size_t read = stream.Read(input.data(), want);
-        if (reverseBits) ReverseBits(input.data(), read);
-        if (buffer.size() < expected) buffer.resize(static_cast<size_t>(expected));
-        got[k] =
-            decoder->DecodeStrip(input.data(), read, buffer.data(), static_cast<size_t>(expected));
-      }
-    }
-
-    // What every plane delivered; rows past it keep their white fill.
-    const size_t available = *std::min_element(got.begin(), got.end());
-    for (uint64_t unit = 0; unit < units; ++unit) {
-      const size_t offset = static_cast<size_t>(unit * unitBytes64);
-      if (offset >= available) break;
-      const size_t bytes = std::min(unitBytes, available - offset);
-      if (subsampled) {
-        if (bytes < unitBytes) break;
-        const uint8_t* block = buffers[0].data() + offset;
-        const size_t blockSize = size_t{hSub} * vSub + 2;
-        for (uint64_t b = 0; b < blocksPerRow; ++b, block += blockSize) {
-          const uint8_t cb = block[blockSize - 2];
-          const uint8_t cr = block[blockSize - 1];
-          for (uint32_t j = 0; j < vSub; ++j) {
-            for (uint32_t i = 0; i < hSub; ++i) {
-              const uint64_t x = b * hSub + i;
-              if (x >= width) break;
-              uint8_t* pixel = expanded.data() + (size_t{j} * width + x) * 3;
-              pixel[0] = block[j * hSub + i];
-              pixel[1] = cb;
-              pixel[2] = cr;
-            }
-          }
-        }
-        const uint32_t first = stripStart + static_cast<uint32_t>(unit) * vSub;
-        for (uint32_t j = 0; j < vSub && first + j < stripStart + rows; ++j) {
-          cm.ConvertPixels(TSampleSources(expanded.data() + size_t{j} * width * 3), width, 0xFF,
-                           RowAddress(static_cast<int32_t>(first + j)));
-        }
-        continue;
-      }
-      // A row cut short gives the pixels whose samples all arrived.
-      uint32_t pixels = width;
-      if (bytes < rowBytes) {
-        const uint64_t pixelBits = planar ? uint64_t(bits) : uint64_t(bits) * samples;
-        pixels = static_cast<uint32_t>(std::min<uint64_t>(width, uint64_t{bytes} * 8 / pixelBits));
-      }
-      if (pixels != 0) {
-        std::array<uint8_t*, 4> rowsOf{};
-        for (size_t k = 0; k < planes && k < 4; ++k) rowsOf[k] = buffers[k].data() + offset;
-        if (predict) {
-          for (size_t k = 0; k < planes; ++k) {
-            UndoPredictor(buffers[k].data() + offset, pixels, planar ? 1 : samples, bits,
-                          bigEndian);
-          }
-        }
-        const TSampleSources sources =
-            !planar       ? TSampleSources(rowsOf[0])
-            : planes == 2 ? TSampleSources(rowsOf[0], rowsOf[1])
-            : planes == 3 ? TSampleSources(rowsOf[0], rowsOf[1], rowsOf[2])
-                          : TSampleSources(rowsOf[0], rowsOf[1], rowsOf[2], rowsOf[3]);
-        cm.ConvertPixels(sources, pixels, 0xFF,
-                         RowAddress(static_cast<int32_t>(stripStart + unit)));
-      }
-      if (bytes < rowBytes) break;
-    }
-    // Rows this strip did not deliver stay white; the next strip starts at
-    // its own place.
-    y = stripStart + rows;
-  }
+      p.compression != CompressionKind::NoCompression && tiff_.predictor == 2 && !layout.subsampled;
+  TStripSource source(stream, directory_.Base(), strips, layout.planes,
+                      MakeStripDecoder(p, tiff_, layout, fields), reverseBits);
+  TTIFFRowWriter writer(*this, ColorManager(), layout, predict, directory_.BigEndian());
+  ReadStrips(source, writer, layout, tiff_.rowsPerStrip);
 }
 
 void RegisterTIFFFormats(TFileFormatList& list) {

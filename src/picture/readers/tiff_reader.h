@@ -10,12 +10,12 @@
 
 #include "picture/reader_graphic.h"
 #include "picture/readers/reader_messages.h"
+#include "picture/readers/tiff_directory.h"
 
 namespace quorvex {
 
 class TFileFormatList;
 class TStream;
-class TTIFFDirectory;
 
 inline constexpr const char* kTIFFFormatName = "TIF/TIFF";
 inline constexpr const char* kTIFFInvalidFormat = kInvalidImageFormat;
@@ -50,19 +50,24 @@ class TTIFFGraphic : public TReaderGraphic {
   // first-IFD offset inside the stream. The position is restored.
   static bool AcceptsStream(TStream& stream);
   // Reads the header at the current position (the base of every offset)
-  // and the imageIndex-th IFD; usable when the version is 42 and width and
-  // height are not 0. The position is restored.
+  // and the imageIndex-th IFD, which is kept for decoding; usable when the
+  // version is 42 and width and height are not 0. The position is restored.
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  // Reads the first image from the current position. Tiled images load as
-  // an empty bitmap.
-  void ReadFromStream(TStream& stream) override;
 
   const TTIFFProperties& TIFFProperties() const { return tiff_; }
 
- private:
-  void FillProperties(const TTIFFDirectory& directory);
-  void SetUpColors(const TTIFFDirectory& directory);
+ protected:
+  // The first image's strips, from the directory ReadHeaderInfo kept.
+  // Tiled images are refused.
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
 
+ private:
+  void FillProperties(const TTIFFFields& fields);
+  void SetUpColors(const TTIFFFields& fields);
+  void SetUpPalette(const TTIFFFields& fields, ColorScheme target);
+  void CheckCompression() const;
+
+  TTIFFDirectory directory_;
   TTIFFProperties tiff_;
 };
 

@@ -129,6 +129,40 @@ TEST(EPSReader, ContentTest) {
   }
 }
 
+TEST(EPSReader, HeaderInfoDescribesThePreview) {
+  const Bytes eps = MakeEPS("%!PS\n", GrayRamp(true));
+  Bytes badMagic = eps;
+  badMagic[0] = 0xC4;
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    bool usable;
+  };
+  const Case cases[] = {
+      {"TIFF preview", eps, true},
+      {"wrong magic", badMagic, false},
+      {"header cut short", Bytes(eps.begin(), eps.begin() + 20), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Behind other bytes, so that offsets counted from the stream's start
+    // would go wrong.
+    Bytes bytes(5, 'x');
+    bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
+    TMemoryStream stream(bytes);
+    stream.Seek(5);
+    TEPSGraphic graphic;
+    EXPECT_EQ(graphic.ReadHeaderInfo(stream, 0), c.usable);
+    EXPECT_EQ(stream.Position(), 5);
+    if (!c.usable) continue;
+    EXPECT_EQ(graphic.ImageProperties().width, 16);
+    EXPECT_EQ(graphic.ImageProperties().height, 4);
+    EXPECT_EQ(graphic.ImageProperties().options & kTIFFBigEndianOption, kTIFFBigEndianOption);
+    graphic.ReadFromStream(stream);
+    EXPECT_EQ(graphic.RowAddress(1)[2], 18 * 4);
+  }
+}
+
 TEST(EPSReader, PreviewDecidesThePicture) {
   std::unique_ptr<TEPSGraphic> a, b, c;
   ASSERT_EQ(FailureOf(MakeEPS("%!PS\n1 0 0 setrgbcolor\n", GrayRamp(false)), &a), "");

@@ -119,15 +119,14 @@ TEST(TIFFDirectory, EntriesAreSortedAndConvertedToHostOrder) {
         .Set(500, TiffBuilder::Long, {1, 0x80000000u, 3});
     const Bytes file = b.Build();
     TMemoryStream stream(file);
-    uint8_t raw[8];
-    stream.ReadBuffer(raw, 8);
-    const auto header = TTIFFHeader::Parse(raw);
+    const auto header = TTIFFHeader::Parse(std::span<const uint8_t>(file).first(8));
     ASSERT_TRUE(header.has_value());
     EXPECT_EQ(header->bigEndian, bigEndian);
     EXPECT_EQ(header->version, 42);
-    const TTIFFDirectory d(stream, 0, header->firstIFD, header->bigEndian);
+    const TTIFFDirectory directory(stream, 0, header->firstIFD, header->bigEndian);
+    const TTIFFFields d(directory, stream);
     std::vector<uint16_t> tags;
-    for (const auto& e : d.Entries()) tags.push_back(e.tag);
+    for (const auto& e : directory.Entries()) tags.push_back(e.tag);
     EXPECT_EQ(tags, (std::vector<uint16_t>{256, 258, 282, 300, 400, 500}));
     EXPECT_EQ(d.Values(300), (std::vector<uint32_t>{7, 9}));
     EXPECT_EQ(d.Value(300, 0), 7u);
@@ -140,7 +139,7 @@ TEST(TIFFDirectory, EntriesAreSortedAndConvertedToHostOrder) {
     EXPECT_FLOAT_EQ(d.Float(282, 1, 0), 0.75f);
     EXPECT_EQ(d.Value(999, 42), 42u);
     EXPECT_TRUE(d.Values(999).empty());
-    EXPECT_EQ(d.NextIFD(), 0u);
+    EXPECT_EQ(directory.NextIFD(), 0u);
   }
 }
 
@@ -152,7 +151,8 @@ TEST(TIFFDirectory, ListsLargerThanTheFileFailBeforeAllocating) {
   // Count of the only entry: four billion LONGs.
   for (size_t k = 0; k < 4; ++k) file[ifd + 2 + 4 + k] = 0xFF;
   TMemoryStream stream(file);
-  const TTIFFDirectory d(stream, 0, ifd, false);
+  const TTIFFDirectory directory(stream, 0, ifd, false);
+  const TTIFFFields d(directory, stream);
   EXPECT_THROW(d.Values(273), EReadError);
   EXPECT_EQ(d.Value(273, 0), 8u);  // the first value alone is there
 }
