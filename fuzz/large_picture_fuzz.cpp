@@ -11,6 +11,7 @@
 #include "picture/file_format_list.h"
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
+#include "picture/platform/install_platform_graphics.h"
 #include "picture/platform/platform_graphics.h"
 #include "picture/readers/rla_reader.h"
 #include "picture/readers/sgi_reader.h"
@@ -69,7 +70,7 @@ bool HasNoFloor(const TGraphic* graphic) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
+  InstallPlatformGraphics();
   FileFormatList();
   Names();
   return 0;

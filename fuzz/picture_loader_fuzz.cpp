@@ -12,7 +12,7 @@
 #include "picture/file_format_list.h"
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
-#include "picture/platform/platform_graphics.h"
+#include "picture/platform/install_platform_graphics.h"
 #include "picture/reader_graphic.h"
 #include "picture/stream.h"
 
@@ -66,7 +66,7 @@ bool SmallEnough(const TGraphicClass& graphicClass, const uint8_t* data, size_t 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
+  InstallPlatformGraphics();
   FileFormatList();
   Names();
   return 0;

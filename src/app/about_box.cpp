@@ -7,7 +7,7 @@
 #include <QScreen>
 
 #include "app/links.h"
-#include "app/services.h"
+#include "shell/services.h"
 #include "widgets/flat_style.h"
 
 namespace quorvex {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QString>
 #include <string>
 #include <vector>
 
 #include "picture/exceptions.h"
+#include "shell/file_name_text.h"
 
 namespace quorvex {
 
@@ -55,12 +55,6 @@ std::string RememberedDirectory(const std::string& drive);
 
 // `folder` and `name` joined by one "/".
 std::string JoinPath(const std::string& folder, const std::string& name);
-
-// File names are bytes, shown as text. Bytes that are not UTF-8 become the
-// lone surrogates U+DC80..U+DCFF, so that the text turns back into exactly
-// the bytes it came from (the locale codec would replace them for good).
-QString DecodeFileName(const std::string& name);
-std::string EncodeFileName(const QString& text);
 
 // The names in `folder` of the files (or of the subfolders) that it holds,
 // links followed, dot names left out, in no particular order. A folder that

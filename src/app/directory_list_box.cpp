@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
 #include "app/current_directory.h"
 #include "app/drive_combo_box.h"
+#include "shell/application.h"
 #include "widgets/clipped_text_tip.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"

@@ -1,7 +1,7 @@
 #include "app/drive_combo_box.h"
 
-#include "app/application.h"
 #include "app/directory_list_box.h"
+#include "shell/application.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
 

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/application.h"
 #include "app/current_directory.h"
+#include "shell/application.h"
 #include "widgets/clipped_text_tip.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"

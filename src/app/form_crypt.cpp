@@ -59,7 +59,6 @@ namespace {
 
 constexpr int kClientWidth = 782;
 constexpr int kClientHeight = 537;
-constexpr int kLogPanelHeight = 466;
 
 template <typename W>
 W* Named(W* widget, const char* name) {

@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
-#include "app/services.h"
 #include "app/windows.h"
+#include "picture/platform/install_platform_graphics.h"
+#include "shell/application.h"
+#include "shell/services.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   // Past the file size limit a write fails for its file instead of the
   // signal ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  quorvex::InstallPlatformGraphics();
   QApplication application(argc, argv);
   application.setApplicationName(quorvex::kApplicationTitle);
   quorvex::ApplyFlatStyle(application);

@@ -1,19 +1,4 @@
 #pragma once
 
-#include <memory>
-#include <string>
-
-namespace quorvex {
-
-class TBitmap;
-class TPicture;
-
-// Loads a picture file with the program's loader, recognised by content and
-// then by extension: the one place where the windows read picture files.
-// The picture container gets the picture, the working-bitmap slot a fresh
-// bitmap of it; a failed load leaves the slot empty and raises the reader's
-// error.
-void LoadPictureFile(const std::string& fileName, TPicture& picture,
-                     std::unique_ptr<TBitmap>& workingBitmap);
-
-}  // namespace quorvex
+// Picture-file loading is shared with the viewer, so it lives in the shell library.
+#include "shell/picture_file.h"

@@ -31,6 +31,7 @@
 #include "app/filter_combo_box.h"
 #include "app/services.h"
 #include "app/windows.h"
+#include "picture/platform/install_platform_graphics.h"
 #include "widgets/flat_style.h"
 #include "widgets/flat_tab_control.h"
 #include "widgets/glyphs.h"
@@ -79,6 +80,7 @@ class TAnsweringDialogs : public quorvex::TDialogs {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quorvex::InstallPlatformGraphics();
   QApplication application(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: quorvex-screenshots OUTDIR [FOLDER]\n");

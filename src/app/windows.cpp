@@ -1,8 +1,8 @@
 #include "app/windows.h"
 
-#include "app/application.h"
 #include "app/current_directory.h"
 #include "app/directory_outline.h"
+#include "shell/application.h"
 
 namespace quorvex {
 

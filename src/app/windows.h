@@ -5,8 +5,8 @@
 #include "app/about_box.h"
 #include "app/directory_form.h"
 #include "app/form_crypt.h"
-#include "app/services.h"
 #include "gallery/preview_form.h"
+#include "shell/services.h"
 
 namespace quorvex {
 

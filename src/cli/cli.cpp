@@ -17,7 +17,6 @@
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
 #include "picture/picture_loader.h"
-#include "picture/platform/platform_graphics.h"
 #include "picture/safe_file_writer.h"
 
 #ifndef QUORVEX_VERSION
@@ -468,8 +467,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   // Past the file size limit a write fails for its file instead of the
   // signal ending the run.
   std::signal(SIGXFSZ, SIG_IGN);
-  // Icons and metafiles are drawn by the platform library this program links.
-  SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
   if (args.empty()) return Usage(err, "no command");
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());

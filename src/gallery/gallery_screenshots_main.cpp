@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <string>
 
-#include "app/services.h"
 #include "gallery/preview_form.h"
+#include "picture/platform/install_platform_graphics.h"
+#include "shell/services.h"
 #include "widgets/flat_style.h"
 #include "widgets/screenshot_support.h"
 
 int main(int argc, char** argv) {
+  quorvex::InstallPlatformGraphics();
   QApplication application(argc, argv);
   application.setApplicationName("Quorvex");
   quorvex::ApplyFlatStyle(application);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/services.h"
+#include "shell/services.h"
 
 class QAction;
 class QMenu;

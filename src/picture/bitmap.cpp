@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "picture/canvas.h"
+#include "picture/canvas.h"  // owned: made in Surface(), dropped with the bitmap
 #include "picture/exceptions.h"
 #include "picture/pixel_codec.h"
 
@@ -314,7 +314,6 @@ void TBitmap::ReplaceImage(std::shared_ptr<TBitmapImage> image) {
     std::lock_guard<std::mutex> guard(ImageLock());
     image_.swap(image);
   }
-  NotifyChanged();
   // The old record dies here, outside the lock, if this was its last holder.
 }
 
@@ -335,7 +334,6 @@ void TBitmap::TakeFrom(const TPersistent* source) {
       image_ = bitmap->image_;
     }
     transparent_ = bitmap->transparent_;
-    NotifyChanged();
     return;
   }
   source->CopyOnto(*this);
@@ -389,8 +387,8 @@ std::optional<TPalette> TBitmap::QueryPalette() const {
 
 namespace {
 
-// The same picture at a new size: white, with the old picture at the top
-// left, cut to the new size.
+// The same picture at a new size: filled with `fill`, with the old picture
+// at the top left, cut to the new size.
 std::shared_ptr<TBitmapImage> Resized(const TBitmapImage& old, int32_t width, int32_t height,
                                       uint32_t fill) {
   if (width < 0 || height < 0) throw EInvalidGraphic(kBitmapNotValid);
@@ -456,13 +454,16 @@ std::shared_ptr<TBitmapImage> ImageOfLayout(int32_t width, int32_t height, Pixel
 }  // namespace
 
 void TBitmap::SetImageWidth(int32_t width) {
-  if (width == image_->width) return;
-  ReplaceImage(Resized(*image_, width, image_->height, canvas_ ? canvas_->BrushColor() : 0xFFFFFF));
+  SetImageSize(width, image_->height, kWhiteFill);
 }
 
 void TBitmap::SetImageHeight(int32_t height) {
-  if (height == image_->height) return;
-  ReplaceImage(Resized(*image_, image_->width, height, canvas_ ? canvas_->BrushColor() : 0xFFFFFF));
+  SetImageSize(image_->width, height, kWhiteFill);
+}
+
+void TBitmap::SetImageSize(int32_t width, int32_t height, uint32_t fill) {
+  if (width != image_->width) ReplaceImage(Resized(*image_, width, image_->height, fill));
+  if (height != image_->height) ReplaceImage(Resized(*image_, image_->width, height, fill));
 }
 
 void TBitmap::SetLayout(PixelLayout layout) {
@@ -538,7 +539,6 @@ void TBitmap::ApplyPalette(std::optional<TPalette> palette) {
   if (palette == QueryPalette()) return;
   if (!palette) {
     MakePrivate().palette.reset();
-    NotifyChanged();
     return;
   }
   const TBitmapImage& old = *image_;

@@ -116,6 +116,12 @@ class TBitmap : public TGraphic {
   std::optional<TPalette> QueryPalette() const override;
   void SetImageWidth(int32_t width) override;
   void SetImageHeight(int32_t height) override;
+  // New storage from a size change is filled with a colour (0xRRGGBB) and
+  // the old picture copied on at the top left. Width and height alone fill
+  // white; a caller that wants another background, such as the brush colour
+  // of a surface it draws on, passes it here.
+  static constexpr uint32_t kWhiteFill = 0xFFFFFF;
+  void SetImageSize(int32_t width, int32_t height, uint32_t fill);
   void ApplyPalette(std::optional<TPalette> palette) override;
   void ReadFromStream(TStream& stream) override;
   void WriteToStream(TStream& stream) const override;
@@ -165,7 +171,6 @@ class TBitmap : public TGraphic {
   void ReplaceImage(std::shared_ptr<TBitmapImage> image);
   TBitmapImage& MakePrivate();
   void MakeDeviceIndependent();
-  void NotifyChanged() {}
 
   std::shared_ptr<TBitmapImage> image_;
   std::unique_ptr<TCanvas> canvas_;

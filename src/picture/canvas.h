@@ -17,9 +17,9 @@ class TCanvas {
   explicit TCanvas(TBitmap& bitmap) : bitmap_(bitmap) {}
 
   TBitmap& Target() { return bitmap_; }
-  // Colours as 0xRRGGBB. The brush colour fills new storage when the bitmap
-  // is resized; the background and text colours are what monochrome
-  // graphics are painted in.
+  // Colours as 0xRRGGBB. The brush colour is the background that code
+  // resizing the bitmap it draws on passes to SetImageSize; the background
+  // and text colours are what monochrome graphics are painted in.
   uint32_t BrushColor() const { return brushColor_; }
   void SetBrushColor(uint32_t rgb) { brushColor_ = rgb; }
   uint32_t FontColor() const { return fontColor_; }

@@ -7,32 +7,10 @@
 #include "picture/exceptions.h"
 #include "picture/jpeg_image.h"
 #include "picture/picture.h"
+#include "picture/readers/reader_list.h"
 #include "picture/stream.h"
 
-// Each reader registers its own rows through a function
-// `void RegisterXFormats(TFileFormatList&)` in its own file. A reader joins
-// the registry with one line here, placed by its first row of the
-// registration table, so that the rows keep the table's relative order.
-#define QUORVEX_READER_REGISTRATIONS(X) \
-  X(RegisterTargaFormats)               \
-  X(RegisterTIFFFormats)                \
-  X(RegisterEPSFormats)                 \
-  X(RegisterPCXFormats)                 \
-  X(RegisterRLAFormats)                 \
-  X(RegisterSGIFormats)                 \
-  X(RegisterPSDFormats)                 \
-  X(RegisterPPMFormats)                 \
-  X(RegisterAutodeskFormats)            \
-  X(RegisterPCDFormats)                 \
-  X(RegisterCUTFormats)                 \
-  X(RegisterPSPFormats)                 \
-  X(RegisterPNGFormats)
-
 namespace quorvex {
-
-#define QUORVEX_DECLARE_REGISTRATION(function) void function(TFileFormatList& list);
-QUORVEX_READER_REGISTRATIONS(QUORVEX_DECLARE_REGISTRATION)
-#undef QUORVEX_DECLARE_REGISTRATION
 
 namespace {
 
@@ -154,9 +132,7 @@ void TFileFormatList::RegisterStartupFormats() {
   RegisterJPEGFormats(*this);
   AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", false, bitmap);
   AddFormat("dib", "", "Device independant Windows bitmaps", false, bitmap);
-#define QUORVEX_CALL_REGISTRATION(function) function(*this);
-  QUORVEX_READER_REGISTRATIONS(QUORVEX_CALL_REGISTRATION)
-#undef QUORVEX_CALL_REGISTRATION
+  RegisterReaderFormats(*this);
 }
 
 void TFileFormatList::UnregisterAtShutdown() {

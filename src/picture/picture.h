@@ -13,11 +13,10 @@ class TStream;
 
 // The platform graphics (icons, metafiles) live in a library of their own,
 // which this one does not depend on. A program that links it hands their
-// classes over at start-up:
-//   SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
-// Until then their rows and records are absent. Handing them over after the
-// process-wide registries were built rebuilds both, so the rows still come
-// in table order (formats registered by hand in between are dropped).
+// classes over once at start-up (InstallPlatformGraphics). Until then their
+// rows and records are absent. Handing them over after the process-wide
+// registries were built rebuilds both, so the rows still come in table
+// order (formats registered by hand in between are dropped).
 struct TPlatformClasses {
   const TGraphicClass* icon = nullptr;
   const TGraphicClass* metafile = nullptr;

@@ -3,13 +3,15 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "app/application.h"
-#include "app/current_directory.h"
+#include "picture/platform/install_platform_graphics.h"
+#include "shell/application.h"
+#include "shell/file_name_text.h"
 #include "viewer/vuelet_window.h"
 #include "widgets/flat_style.h"
 #include "widgets/glyphs.h"
 
 int main(int argc, char** argv) {
+  quorvex::InstallPlatformGraphics();
   QApplication application(argc, argv);
   application.setApplicationName("Vuelet");
   quorvex::ApplyFlatStyle(application);

@@ -11,10 +11,10 @@
 #include <iterator>
 #include <memory>
 
-#include "app/current_directory.h"
-#include "app/picture_file.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
+#include "shell/file_name_text.h"
+#include "shell/picture_file.h"
 #include "widgets/bitmap_image.h"
 
 namespace quorvex {

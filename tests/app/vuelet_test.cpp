@@ -3,6 +3,7 @@
 #include <QTest>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/current_directory.h"
 #include "app/services.h"
@@ -43,10 +44,12 @@ TEST(Vuelet, NamesThatAreNotUtf8ArriveAndLoad) {
   const std::string copy = "copy \xfe.jpg";
   PlatformServices().shell->StartProgram("/bin/cp", {DecodeFileName(odd), DecodeFileName(copy)},
                                          DecodeFileName(folder.Path()));
-  for (int wait = 0; wait < 100 && !std::filesystem::exists(folder / copy); ++wait) {
+  // cp makes the file before it has written it: wait for the whole copy.
+  const std::vector<uint8_t> original = test::ReadFileBytes(folder / odd);
+  for (int wait = 0; wait < 100 && test::ReadFileBytes(folder / copy) != original; ++wait) {
     QTest::qWait(50);
   }
-  EXPECT_EQ(test::ReadFileBytes(folder / copy), test::ReadFileBytes(folder / odd))
+  EXPECT_EQ(test::ReadFileBytes(folder / copy), original)
       << "program, arguments and working folder as bytes";
 }
 

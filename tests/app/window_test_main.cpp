@@ -6,11 +6,13 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "picture/platform/install_platform_graphics.h"
 #include "widgets/flat_style.h"
 
 int main(int argc, char** argv) {
   // Also when the test list is read at build time, outside CTest.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  quorvex::InstallPlatformGraphics();
   testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
   application.setApplicationName("Quorvex");

@@ -125,6 +125,19 @@ TEST(Bitmap, ResizeKeepsThePictureAtTheTopLeftOnWhite) {
   EXPECT_EQ(bitmap.ImageWidth(), 1);
 }
 
+TEST(Bitmap, ResizeFillsWithTheColourPassedAndWhiteOtherwise) {
+  TBitmap bitmap;
+  Sized(bitmap, PixelLayout::Bits24, 2, 1);
+  bitmap.RowAddress(0)[0] = 0x11;
+  bitmap.SetImageSize(3, 2, 0x204060);
+  EXPECT_EQ(bitmap.RowAddress(0)[0], 0x11);
+  EXPECT_EQ(bitmap.PixelColor(2, 0), 0x204060u);
+  EXPECT_EQ(bitmap.PixelColor(0, 1), 0x204060u);
+  bitmap.SetImageWidth(4);
+  EXPECT_EQ(bitmap.PixelColor(3, 0), 0xFFFFFFu);
+  EXPECT_EQ(bitmap.PixelColor(2, 0), 0x204060u);
+}
+
 TEST(Bitmap, LayoutChangesKeepColours) {
   TBitmap bitmap;
   Sized(bitmap, PixelLayout::Bits24, 2, 1);

@@ -77,9 +77,12 @@ TEST(BmpSuite, DataOffsetsPlaceThePixelsAsPillowDoes) {
 TEST(BmpSuite, QuestionableAndBadFilesLoadOrFailWithAKnownMessage) {
   const std::set<std::string> messages = {"Bitmap image is not valid", "Stream read error",
                                           "Out of system resources"};
-  for (const char* folder : {"q", "b"}) {
+  const std::pair<const char*, size_t> folders[] = {{"q", 23}, {"b", 14}};
+  for (const auto& [folder, count] : folders) {
+    size_t seen = 0;
     for (const auto& entry : fs::directory_iterator(Suite(folder))) {
       SCOPED_TRACE(entry.path().string());
+      ++seen;
       TBitmap bitmap;
       try {
         bitmap.LoadFile(entry.path().string());
@@ -89,6 +92,7 @@ TEST(BmpSuite, QuestionableAndBadFilesLoadOrFailWithAKnownMessage) {
         EXPECT_TRUE(messages.count(e.Message())) << e.Message();
       }
     }
+    EXPECT_EQ(seen, count) << folder;
   }
 }
 

@@ -70,13 +70,15 @@ TEST(Canvas, PaintRasterBlendsByAlpha) {
   EXPECT_EQ(working.PixelColor(2, 0), 0x7F7F7Fu);
 }
 
-TEST(Canvas, ResizeFillsWithTheBrushColour) {
+TEST(Canvas, TheBrushColourFillsAResizeOnlyWhenPassed) {
   TBitmap bitmap;
   Sized(bitmap, PixelLayout::Bits24, 1, 1);
   bitmap.Surface().SetBrushColor(0x102030);
   bitmap.SetImageWidth(2);
-  EXPECT_EQ(bitmap.PixelColor(1, 0), 0x102030u);
-  EXPECT_EQ(bitmap.PixelColor(0, 0), 0xFFFFFFu);
+  EXPECT_EQ(bitmap.PixelColor(1, 0), 0xFFFFFFu);
+  bitmap.SetImageSize(3, 1, bitmap.Surface().BrushColor());
+  EXPECT_EQ(bitmap.PixelColor(2, 0), 0x102030u);
+  EXPECT_EQ(bitmap.PixelColor(1, 0), 0xFFFFFFu);
 }
 
 }  // namespace

@@ -357,6 +357,7 @@ TEST(IconSamples, DrawnOnWhiteAsImageMagickFlattensThem) {
 
 TEST(IconSamples, DamagedFilesFailCleanly) {
   std::vector<std::string> files = FilesIn("malformed/ico");
+  EXPECT_EQ(files.size(), 1u) << "the damaged icons are not where they were";
   for (const IconSample& sample : kIconSamples) files.push_back(test::TestData(sample.file));
   for (const std::string& path : files) {
     SCOPED_TRACE(path);

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "picture/canvas.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
@@ -327,18 +326,15 @@ void TPNGGraphic::ReadTransparency(TLoad& load) {
 void TPNGGraphic::DecodeImage(TLoad& load, TPNGImageData& data) {
   if (!load.colorsSet) SetUpColors(load);
   if (load.palette) ApplyPalette(load.palette);
-  // New storage is filled with the brush colour: that is the background
-  // fill, white unless a bKGD chunk says otherwise. The rows overwrite it.
-  TCanvas& canvas = Surface();
-  canvas.SetBrushColor(load.background.value_or(0xFFFFFF));
   // Deflate makes at most 1032 bytes of one.
   const TPNGHeader& h = load.header;
   RequireDataForClaim(*this, h.width, h.height,
                       PNGRowLength(h.width, h.bitDepth, load.channels) * h.height, data.InputLeft(),
                       1032);
-  SetImageWidth(static_cast<int32_t>(load.header.width));
-  SetImageHeight(static_cast<int32_t>(load.header.height));
-  canvas.SetBrushColor(0xFFFFFF);
+  // New storage is filled with the background, white unless a bKGD chunk
+  // says otherwise. The rows overwrite it.
+  SetImageSize(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height),
+               load.background.value_or(kWhiteFill));
 
   if (load.transparent) {
     const auto& t = *load.transparent;

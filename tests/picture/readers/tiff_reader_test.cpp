@@ -204,13 +204,16 @@ INSTANTIATE_TEST_SUITE_P(SampleFiles, TIFFReaderCorpus, ::testing::ValuesIn(TIFF
 
 TEST(TIFFReaderSampleFiles, EveryFileHasADecidedOutcome) {
   // A file added to the samples needs its row in the table above.
+  const auto& cases = TIFFCorpus();
+  size_t seen = 0;
   for (const auto& entry : fs::directory_iterator(test::TestData("tiff"))) {
     const std::string name = entry.path().filename().string();
-    const auto& cases = TIFFCorpus();
+    ++seen;
     EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [&](const CorpusCase& c) {
       return name == c.file;
     })) << name;
   }
+  EXPECT_EQ(seen, cases.size());
 }
 
 // ---- twins made with libtiff's tools ------------------------------------
@@ -835,13 +838,16 @@ TEST(TIFFReaderMalformed, EveryFileGivesAPictureOrAClearError) {
       {"oom-225817ca0f8c663be7ab4b9e717b02c661e66834.tif", kInvalid},
       {"tiff_overflow_rows_per_strip.tif", ""},
   };
+  size_t seen = 0;
   for (const auto& entry : fs::directory_iterator(test::TestData("malformed/tiff"))) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
+    ++seen;
     const auto outcome = outcomes.find(name);
     ASSERT_NE(outcome, outcomes.end()) << "a new file needs its outcome";
     EXPECT_EQ(FailureOf([&] { LoadFile(entry.path().string()); }), outcome->second);
   }
+  EXPECT_EQ(seen, outcomes.size());
 }
 
 }  // namespace

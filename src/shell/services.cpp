@@ -1,4 +1,4 @@
-#include "app/services.h"
+#include "shell/services.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
-#include "app/current_directory.h"
+#include "shell/application.h"
+#include "shell/file_name_text.h"
 
 namespace quorvex {
 

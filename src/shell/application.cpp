@@ -1,4 +1,4 @@
-#include "app/application.h"
+#include "shell/application.h"
 
 #include <cstdio>
 
