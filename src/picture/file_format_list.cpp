@@ -26,7 +26,10 @@
   X(RegisterPCDFormats)                 \
   X(RegisterCUTFormats)                 \
   X(RegisterPSPFormats)                 \
-  X(RegisterPNGFormats)
+  X(RegisterPNGFormats)                 \
+  X(RegisterHEIFFormats)                \
+  X(RegisterJPEG2000Formats)            \
+  X(RegisterJXLFormats)
 
 namespace quorvex {
 

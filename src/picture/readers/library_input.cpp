@@ -1,0 +1,46 @@
+#include "picture/readers/library_input.h"
+
+#include <algorithm>
+
+#include "picture/exceptions.h"
+#include "picture/image_limits.h"
+#include "picture/stream.h"
+
+namespace quorvex {
+
+std::vector<uint8_t> ReadRemainingBytes(TStream& stream) {
+  const int64_t remaining = std::max<int64_t>(stream.Remaining(), 0);
+  std::vector<uint8_t> bytes(StorageBytes({static_cast<uint64_t>(remaining)}));
+  stream.ReadBuffer(bytes.data(), bytes.size());
+  return bytes;
+}
+
+std::string WithReason(const std::string& message, const std::string& reason) {
+  if (reason.empty()) return message;
+  return message + " (" + reason + ")";
+}
+
+TSampleScale::TSampleScale(int bits) {
+  const int depth = std::clamp(bits, 1, 16);
+  const uint32_t maximum = (uint32_t{1} << depth) - 1;
+  table_.resize(size_t{maximum} + 1);
+  for (uint32_t v = 0; v <= maximum; ++v) table_[v] = static_cast<uint8_t>(v * 255 / maximum);
+}
+
+void TSampleScale::Reduce(const uint16_t* source, size_t count, uint8_t* target) const {
+  for (size_t i = 0; i < count; ++i) target[i] = (*this)(source[i]);
+}
+
+void SwapRedBlue(const uint8_t* source, size_t pixels, int channels, std::span<uint8_t> target) {
+  const size_t step = channels == 4 ? 4 : 3;
+  if (target.size() < pixels * step) throw EInvalidGraphicOperation(kScanLineOutOfRange);
+  uint8_t* out = target.data();
+  for (size_t i = 0; i < pixels; ++i, source += step, out += step) {
+    out[0] = source[2];
+    out[1] = source[1];
+    out[2] = source[0];
+    if (step == 4) out[3] = source[3];
+  }
+}
+
+}  // namespace quorvex
