@@ -108,7 +108,13 @@ bool TJXLGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   s.bytes = ReadRemainingBytes(stream);
   s.decoder.reset(JxlDecoderCreate(nullptr));
   JxlDecoder* decoder = s.decoder.get();
+  // Threads as many as the reference decoder uses; libjxl takes the runner
+  // only before the first input is processed.
+  s.runner.reset(
+      JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
   if (!decoder ||
+      (s.runner && JxlDecoderSetParallelRunner(decoder, JxlThreadParallelRunner, s.runner.get()) !=
+                       JXL_DEC_SUCCESS) ||
       JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) !=
           JXL_DEC_SUCCESS ||
       JxlDecoderSetInput(decoder, s.bytes.data(), s.bytes.size()) != JXL_DEC_SUCCESS) {
@@ -173,9 +179,6 @@ void TJXLGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
                               wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
 
   JxlDecoder* decoder = s.decoder.get();
-  s.runner.reset(
-      JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
-  if (s.runner) JxlDecoderSetParallelRunner(decoder, JxlThreadParallelRunner, s.runner.get());
   for (;;) {
     const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
     if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
