@@ -55,6 +55,24 @@ bool ConfigSaysMonochrome(const TBox& property) {
   return false;
 }
 
+// The first item a derived picture (a grid, a crop) is made from, if any.
+std::optional<uint32_t> FirstSourceOf(const TByteReader& children, uint32_t item) {
+  auto iref = FindBox(children, "iref");
+  if (!iref) return std::nullopt;
+  TByteReader r = iref->body;
+  const bool wide = r.U8() != 0;
+  r.Skip(3);
+  while (auto reference = NextBox(r)) {
+    TByteReader body = reference->body;
+    const uint32_t from = wide ? body.U32BE() : body.U16BE();
+    const uint16_t count = body.U16BE();
+    if (reference->Is("dimg") && from == item && count > 0) {
+      return wide ? body.U32BE() : body.U16BE();
+    }
+  }
+  return std::nullopt;
+}
+
 bool MonochromeOrThrow(std::span<const uint8_t> file) {
   auto meta = FindBox(TByteReader(file), "meta");
   if (!meta) return false;
@@ -76,6 +94,8 @@ bool MonochromeOrThrow(std::span<const uint8_t> file) {
   std::vector<TBox> properties;
   for (TByteReader r = ipco->body; auto box = NextBox(r);) properties.push_back(*box);
 
+  // The coding configuration each item names, by item.
+  std::vector<std::pair<uint32_t, const TBox*>> configs;
   TByteReader m = ipma->body;
   const uint8_t version = m.U8();
   m.Skip(2);
@@ -86,12 +106,22 @@ bool MonochromeOrThrow(std::span<const uint8_t> file) {
     const uint8_t count = m.U8();
     for (uint8_t a = 0; a < count; ++a) {
       const uint32_t index = wideIndex ? (m.U16BE() & 0x7FFFu) : (m.U8() & 0x7Fu);
-      if (item != primary || index == 0 || index > properties.size()) continue;
+      if (index == 0 || index > properties.size()) continue;
       const TBox& property = properties[index - 1];
-      if (property.Is("hvcC") || property.Is("av1C")) return ConfigSaysMonochrome(property);
+      if (property.Is("hvcC") || property.Is("av1C")) configs.emplace_back(item, &property);
     }
   }
-  return false;
+  auto configOf = [&](uint32_t item) -> const TBox* {
+    for (const auto& [owner, config] : configs) {
+      if (owner == item) return config;
+    }
+    return nullptr;
+  };
+  const TBox* config = configOf(primary);
+  if (!config) {
+    if (auto source = FirstSourceOf(children, primary)) config = configOf(*source);
+  }
+  return config && ConfigSaysMonochrome(*config);
 }
 
 }  // namespace

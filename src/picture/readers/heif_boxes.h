@@ -8,9 +8,10 @@
 
 namespace quorvex {
 
-// True when the primary item's own HEVC or AV1 configuration says
-// monochrome. Anything unreadable, and pictures made of tiles, answer false:
-// they load as colour, which shows them all the same.
+// True when the HEVC or AV1 configuration of the primary item, or of the
+// first item a derived primary (grid, crop) is made from, says monochrome.
+// Anything unreadable answers false: it loads as colour, which shows a grey
+// picture all the same.
 bool PrimaryIsMonochrome(std::span<const uint8_t> file);
 
 }  // namespace quorvex

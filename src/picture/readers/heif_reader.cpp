@@ -140,19 +140,17 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   StorageBytes({static_cast<uint64_t>(p.width), static_cast<uint64_t>(p.height),
                 static_cast<uint64_t>(channels)});
 
+  // Grey pictures too are asked for as RGB: libheif cannot hand out every
+  // grey picture as grey (derived ones fail), and its grey to RGB step only
+  // copies the level.
   const bool wide = file_->bits > 8;
-  heif_colorspace space = heif_colorspace_RGB;
-  heif_chroma chroma = heif_chroma_interleaved_RGB;
-  heif_channel plane = heif_channel_interleaved;
-  if (file_->grey) {
-    space = heif_colorspace_monochrome;
-    chroma = heif_chroma_monochrome;
-    plane = heif_channel_Y;
-  } else if (wide) {
+  const int decodedChannels = p.hasAlpha ? 4 : 3;
+  const heif_colorspace space = heif_colorspace_RGB;
+  heif_chroma chroma = p.hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
+  if (wide) {
     chroma = p.hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE;
-  } else if (p.hasAlpha) {
-    chroma = heif_chroma_interleaved_RGBA;
   }
+  const heif_channel plane = heif_channel_interleaved;
   std::unique_ptr<heif_decoding_options, TOptionsFree> options(heif_decoding_options_alloc());
   heif_image* decoded = nullptr;
   const heif_error error =
@@ -172,7 +170,7 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
     throw EInvalidGraphic(WithReason(NotValidMessage(), "no picture decoded"));
   }
   const int bits = std::clamp(heif_image_get_bits_per_pixel_range(image.get(), plane), 1, 16);
-  const bool sixteen = heif_image_get_bits_per_pixel(image.get(), plane) > 8 * channels;
+  const bool sixteen = heif_image_get_bits_per_pixel(image.get(), plane) > 8 * decodedChannels;
 
   SetLayout(file_->grey  ? PixelLayout::Bits8
             : p.hasAlpha ? PixelLayout::Bits32
@@ -182,23 +180,19 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   SetImageHeight(height);
 
   const TSampleScale scale(bits);
-  const size_t samples = size_t(width) * channels;
-  std::vector<uint8_t> narrow(sixteen && channels > 1 ? samples : 0);
+  const size_t samples = size_t(width) * decodedChannels;
+  std::vector<uint8_t> narrow(sixteen ? samples : 0);
   std::vector<uint16_t> words(sixteen ? samples : 0);
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = pixels + size_t(y) * size_t(stride);
     std::span<uint8_t> target = RowBytes(y);
     if (sixteen) {
       for (size_t i = 0; i < samples; ++i) words[i] = LoadU16LE(row + 2 * i);
-      if (channels == 1) {
-        scale.Reduce(words.data(), samples, target.data());
-        continue;
-      }
       scale.Reduce(words.data(), samples, narrow.data());
       row = narrow.data();
     }
     if (channels == 1) {
-      std::memcpy(target.data(), row, samples);
+      for (size_t x = 0; x < size_t(width); ++x) target[x] = row[3 * x];
     } else {
       SwapRedBlue(row, size_t(width), channels, target);
     }

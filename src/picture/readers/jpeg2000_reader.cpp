@@ -141,6 +141,25 @@ void YccToRgb(int64_t y, int64_t cb, int64_t cr, int64_t half, int64_t maximum, 
   rgb[2] = clamp(y + static_cast<int64_t>(1.772 * static_cast<float>(cb)));
 }
 
+// The grid the picture is drawn on: the components' own when they all share
+// one sampling (so a wholly subsampled picture keeps its stored size, as
+// OpenJPEG's tools show it), else the full reference grid.
+opj_image_comp_t PictureGrid(const opj_image_t& image) {
+  const opj_image_comp_t& first = image.comps[0];
+  bool shared = true;
+  for (uint32_t c = 1; c < image.numcomps; ++c) {
+    shared = shared && image.comps[c].dx == first.dx && image.comps[c].dy == first.dy;
+  }
+  if (shared) return first;
+  opj_image_comp_t grid{};
+  grid.dx = grid.dy = 1;
+  grid.x0 = image.x0;
+  grid.y0 = image.y0;
+  grid.w = image.x1 > image.x0 ? image.x1 - image.x0 : 0;
+  grid.h = image.y1 > image.y0 ? image.y1 - image.y0 : 0;
+  return grid;
+}
+
 }  // namespace
 
 JPEG2000Kind JPEG2000KindOf(std::span<const uint8_t> head) {
@@ -163,6 +182,7 @@ struct TJPEG2000Graphic::TSession {
   std::unique_ptr<opj_stream_t, TStreamDestroy> stream;
   std::unique_ptr<opj_image_t, TImageDestroy> image;
   bool sycc = false;
+  opj_image_comp_t grid{};
   int alpha = -1;  // the component that is alpha, if any
 };
 
@@ -227,9 +247,10 @@ bool TJPEG2000Graphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   s.sycc = count >= 3 && (image->color_space == OPJ_CLRSPC_SYCC ||
                           (count == 3 && first.dx == first.dy && image->comps[1].dx != 1));
 
+  s.grid = PictureGrid(*image);
   TImageProperties& p = properties_;
-  p.width = static_cast<int32_t>(std::min<uint32_t>(first.w, INT32_MAX));
-  p.height = static_cast<int32_t>(std::min<uint32_t>(first.h, INT32_MAX));
+  p.width = static_cast<int32_t>(std::min<uint32_t>(s.grid.w, INT32_MAX));
+  p.height = static_cast<int32_t>(std::min<uint32_t>(s.grid.h, INT32_MAX));
   const bool grey = count <= 2;
   p.hasAlpha = !grey && s.alpha >= 3;
   p.colorScheme = grey ? ColorScheme::Gray : p.hasAlpha ? ColorScheme::RGBA : ColorScheme::RGB;
@@ -273,15 +294,12 @@ void TJPEG2000Graphic::Decode(TStream& stream, int64_t start, bool headerUsable)
     throw EInvalidGraphic(
         WithReason(NotValidMessage(), s.error.empty() ? "undecodable codestream" : s.error));
   }
-  const opj_image_comp_t& grid = image->comps[0];
+  const opj_image_comp_t& grid = s.grid;
   for (uint32_t c = 0; c < used; ++c) {
     const opj_image_comp_t& component = image->comps[c];
     if (!component.data || component.w == 0 || component.h == 0) {
       throw EInvalidGraphic(WithReason(NotValidMessage(), "component without samples"));
     }
-  }
-  if (grid.w != static_cast<uint32_t>(p.width) || grid.h != static_cast<uint32_t>(p.height)) {
-    throw EInvalidGraphic(WithReason(NotValidMessage(), "picture size changed while decoding"));
   }
 
   std::vector<TComponentView> views;

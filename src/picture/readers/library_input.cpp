@@ -16,8 +16,10 @@ std::vector<uint8_t> ReadRemainingBytes(TStream& stream) {
 }
 
 std::string WithReason(const std::string& message, const std::string& reason) {
-  if (reason.empty()) return message;
-  return message + " (" + reason + ")";
+  // Libraries end some reasons with a line break.
+  const size_t end = reason.find_last_not_of(" \t\r\n");
+  if (end == std::string::npos) return message;
+  return message + " (" + reason.substr(0, end + 1) + ")";
 }
 
 TSampleScale::TSampleScale(int bits) {
