@@ -11,7 +11,7 @@ decoder_reference.py decode DECODER FILE
 decoder_reference.py fixture KIND WIDTH HEIGHT OUT
     Writes a small picture with a pattern that reaches every level: KIND is
     rgb, rgba, grey, greya, rgb16 or grey16 (PNG; 16-bit ones through
-    ImageMagick), or pgm12 (a 12-bit PGM).
+    ImageMagick), or pgm12, pgm16, ppm16 (PNM of 12 and 16 bits).
 """
 import glob
 import os
@@ -92,11 +92,14 @@ def pattern(x, y, width, height, channel, top):
 
 
 def fixture(kind, width, height, out):
-    if kind == "pgm12":
-        samples = [pattern(x, y, width, height, 0, 4095) for y in range(height) for x in range(width)]
+    if kind in ("pgm12", "pgm16", "ppm16"):
+        channels = 3 if kind == "ppm16" else 1
+        top = 4095 if kind == "pgm12" else 65535
+        samples = [pattern(x, y, width, height, c, top)
+                   for y in range(height) for x in range(width) for c in range(channels)]
         body = b"".join(v.to_bytes(2, "big") for v in samples)
         with open(out, "wb") as f:
-            f.write(f"P5\n{width} {height}\n4095\n".encode() + body)
+            f.write(f"{'P6' if channels == 3 else 'P5'}\n{width} {height}\n{top}\n".encode() + body)
         return
     base = kind.rstrip("16")
     channels = {"rgb": 3, "rgba": 4, "grey": 1, "greya": 2}[base]

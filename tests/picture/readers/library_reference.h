@@ -40,11 +40,15 @@ inline bool RunTool(const std::string& command) {
 }
 
 // A small picture with a pattern over every level, made by the reference
-// tool: kind rgb, rgba, grey, greya, rgb16, grey16 (PNG) or pgm12.
+// tool: kind rgb, rgba, grey, greya, rgb16, grey16 (PNG), pgm12, pgm16 or
+// ppm16.
 inline std::string MakeFixture(const std::string& dir, const std::string& kind, int width,
                                int height) {
   const std::string path = dir + "/" + kind + "_" + std::to_string(width) + "x" +
-                           std::to_string(height) + (kind == "pgm12" ? ".pgm" : ".png");
+                           std::to_string(height) +
+                           (kind.starts_with("pgm")   ? ".pgm"
+                            : kind.starts_with("ppm") ? ".ppm"
+                                                      : ".png");
   if (!std::filesystem::exists(path)) {
     RunTool(std::string(QUORVEX_DECODER_REFERENCE) + " fixture " + kind + " " +
             std::to_string(width) + " " + std::to_string(height) + " " + Quoted(path));
