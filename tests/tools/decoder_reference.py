@@ -11,7 +11,8 @@ decoder_reference.py decode DECODER FILE
 decoder_reference.py fixture KIND WIDTH HEIGHT OUT
     Writes a small picture with a pattern that reaches every level: KIND is
     rgb, rgba, grey, greya, rgb16 or grey16 (PNG; 16-bit ones through
-    ImageMagick), or pgm12, pgm16, ppm16 (PNM of 12 and 16 bits).
+    ImageMagick), pgm12, pgm16, ppm16 (PNM of 12 and 16 bits), gif3 (an
+    animation of three frames) or rgb-turned (rgb with EXIF orientation 6).
 """
 import glob
 import os
@@ -100,6 +101,25 @@ def fixture(kind, width, height, out):
         body = b"".join(v.to_bytes(2, "big") for v in samples)
         with open(out, "wb") as f:
             f.write(f"{'P6' if channels == 3 else 'P5'}\n{width} {height}\n{top}\n".encode() + body)
+        return
+    if kind == "gif3":
+        # Three frames of different colours, the first the pattern.
+        first = Image.new("RGB", (width, height))
+        first.putdata([tuple(pattern(x, y, width, height, c, 255) for c in range(3))
+                       for y in range(height) for x in range(width)])
+        frames = [first.quantize(64), Image.new("P", (width, height), 1),
+                  Image.new("P", (width, height), 2)]
+        frames[0].save(out, save_all=True, append_images=frames[1:], duration=100, loop=0)
+        return
+    if kind == "rgb-turned":
+        # Stored as the pattern, to be shown turned a quarter clockwise
+        # (EXIF orientation 6).
+        fixture("rgb", width, height, out)
+        exif = Image.Exif()
+        exif[0x0112] = 6
+        with Image.open(out) as picture:
+            picture.load()
+        picture.save(out, exif=exif)
         return
     base = kind.rstrip("16")
     channels = {"rgb": 3, "rgba": 4, "grey": 1, "greya": 2}[base]

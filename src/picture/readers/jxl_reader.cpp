@@ -2,6 +2,7 @@
 
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
+#include <jxl/version.h>
 
 #include <algorithm>
 #include <cstring>
@@ -164,8 +165,11 @@ void TJXLGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   SetImageWidth(p.width);
   SetImageHeight(p.height);
 
+  // Wide samples arrive as 16-bit words holding the codestream's own
+  // levels (0 to 2^bits - 1), which libjxl 0.7 does by itself and later
+  // versions are asked to.
   const bool wide = s.info.bits_per_sample > 8 || s.info.exponent_bits_per_sample > 0;
-  const TSampleScale scale(16);
+  const TSampleScale scale(static_cast<int>(std::min<uint32_t>(s.info.bits_per_sample, 16)));
   TRowSink sink;
   sink.width = static_cast<size_t>(width);
   sink.channels = channels;
@@ -179,6 +183,10 @@ void TJXLGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
                               wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
 
   JxlDecoder* decoder = s.decoder.get();
+#if JPEGXL_NUMERIC_VERSION >= JPEGXL_COMPUTE_NUMERIC_VERSION(0, 8, 0)
+  const JxlBitDepth depth{JXL_BIT_DEPTH_FROM_CODESTREAM, 0, 0};
+  JxlDecoderSetImageOutBitDepth(decoder, &depth);
+#endif
   for (;;) {
     const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
     if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {

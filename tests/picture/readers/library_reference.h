@@ -40,8 +40,8 @@ inline bool RunTool(const std::string& command) {
 }
 
 // A small picture with a pattern over every level, made by the reference
-// tool: kind rgb, rgba, grey, greya, rgb16, grey16 (PNG), pgm12, pgm16 or
-// ppm16.
+// tool: kind rgb, rgba, grey, greya, rgb16, grey16, rgb-turned (PNG), pgm12,
+// pgm16, ppm16 or gif3.
 inline std::string MakeFixture(const std::string& dir, const std::string& kind, int width,
                                int height) {
   const std::string path = dir + "/" + kind + "_" + std::to_string(width) + "x" +
