@@ -172,12 +172,9 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   const int bits = std::clamp(heif_image_get_bits_per_pixel_range(image.get(), plane), 1, 16);
   const bool sixteen = heif_image_get_bits_per_pixel(image.get(), plane) > 8 * decodedChannels;
 
-  SetLayout(file_->grey  ? PixelLayout::Bits8
-            : p.hasAlpha ? PixelLayout::Bits32
-                         : PixelLayout::Bits24);
-  if (file_->grey) ApplyPalette(ColorManager().MakeGrayPalette(false));
-  SetImageWidth(width);
-  SetImageHeight(height);
+  AllocatePicture(
+      *this, width, height, channels,
+      file_->grey ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt);
 
   const TSampleScale scale(bits);
   const size_t samples = size_t(width) * decodedChannels;

@@ -308,12 +308,9 @@ void TJPEG2000Graphic::Decode(TStream& stream, int64_t start, bool headerUsable)
   for (uint32_t c = 0; c < 3 && c < used; ++c) views.emplace_back(image->comps[c], grid);
   if (alpha >= 0) views.emplace_back(image->comps[alpha], grid);
 
-  SetLayout(channels == 1   ? PixelLayout::Bits8
-            : channels == 4 ? PixelLayout::Bits32
-                            : PixelLayout::Bits24);
-  if (channels == 1) ApplyPalette(ColorManager().MakeGrayPalette(false));
-  SetImageWidth(p.width);
-  SetImageHeight(p.height);
+  AllocatePicture(
+      *this, p.width, p.height, channels,
+      channels == 1 ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt);
 
   const auto width = static_cast<uint32_t>(p.width);
   const int64_t half = views[0].Half();

@@ -158,12 +158,9 @@ void TJXLGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
     throw EOutOfResources(kOutOfResources);
   }
 
-  SetLayout(channels == 1   ? PixelLayout::Bits8
-            : channels == 4 ? PixelLayout::Bits32
-                            : PixelLayout::Bits24);
-  if (channels == 1) ApplyPalette(ColorManager().MakeGrayPalette(false));
-  SetImageWidth(p.width);
-  SetImageHeight(p.height);
+  AllocatePicture(
+      *this, p.width, p.height, channels,
+      channels == 1 ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt);
 
   // Wide samples arrive as 16-bit words holding the codestream's own
   // levels (0 to 2^bits - 1), which libjxl 0.7 does by itself and later

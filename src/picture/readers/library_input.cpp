@@ -33,6 +33,19 @@ void TSampleScale::Reduce(const uint16_t* source, size_t count, uint8_t* target)
   for (size_t i = 0; i < count; ++i) target[i] = (*this)(source[i]);
 }
 
+void AllocatePicture(TBitmap& bitmap, int32_t width, int32_t height, int channels,
+                     std::optional<TPalette> palette) {
+  const PixelLayout layout = channels == 1   ? PixelLayout::Bits8
+                             : channels == 4 ? PixelLayout::Bits32
+                                             : PixelLayout::Bits24;
+  bitmap.Reallocate(width, height, layout, std::move(palette));
+  const size_t used = size_t(width) * size_t(channels);
+  for (int32_t y = 0; y < height; ++y) {
+    std::span<uint8_t> row = bitmap.RowBytes(y);
+    if (row.size() > used) std::fill(row.begin() + long(used), row.end(), uint8_t{0});
+  }
+}
+
 void SwapRedBlue(const uint8_t* source, size_t pixels, int channels, std::span<uint8_t> target) {
   const size_t step = channels == 4 ? 4 : 3;
   if (target.size() < pixels * step) throw EInvalidGraphicOperation(kScanLineOutOfRange);

@@ -5,9 +5,12 @@
 // texts that carry the library's reason.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "picture/bitmap.h"
 
 namespace quorvex {
 
@@ -36,6 +39,13 @@ class TSampleScale {
  private:
   std::vector<uint8_t> table_;
 };
+
+// Fresh storage for a picture whose every pixel the reader writes: Bits8
+// (with `palette`), Bits24 or Bits32 for 1, 3 or 4 channels. The white fill
+// of a new bitmap is skipped; only the row padding is cleared, since it is
+// scrambled too.
+void AllocatePicture(TBitmap& bitmap, int32_t width, int32_t height, int channels,
+                     std::optional<TPalette> palette = std::nullopt);
 
 // Rows of interleaved 8-bit samples into bitmap rows: RGB to BGR and RGBA to
 // BGRA; `channels` is 3 or 4.
