@@ -194,6 +194,9 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
       SwapRedBlue(row, size_t(width), channels, target);
     }
   }
+  // The loaded picture lives on as a bitmap; the file and decoder need not.
+  image.reset();
+  file_.reset();
 }
 
 void RegisterHEIFFormats(TFileFormatList& list) {

@@ -336,9 +336,8 @@ void TJPEG2000Graphic::Decode(TStream& stream, int64_t start, bool headerUsable)
       if (channels == 4) out[3] = views[3].Level(x, y);
     }
   }
-  s.image.reset();
-  s.codec.reset();
-  s.stream.reset();
+  // The loaded picture lives on as a bitmap; the file and decoder need not.
+  session_.reset();
 }
 
 void RegisterJPEG2000Formats(TFileFormatList& list) {

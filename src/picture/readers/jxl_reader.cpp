@@ -198,8 +198,8 @@ void TJXLGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
       throw EInvalidGraphic(WithReason(NotValidMessage(), "undecodable picture data"));
     }
   }
-  s.decoder.reset();
-  s.runner.reset();
+  // The loaded picture lives on as a bitmap; the file and decoder need not.
+  session_.reset();
 }
 
 void RegisterJXLFormats(TFileFormatList& list) {
