@@ -64,6 +64,14 @@ const Row kTable[] = {
     {"cut", "TCUTGraphic", "Dr. Halo images", "Dr. Halo images"},
     {"psp", "TPSPGraphic", "Paintshop Pro images", "Paintshop Pro images"},
     {"png", "TPNGGraphic", "Portable network graphic images", "Portable network graphic images"},
+    {"heic", "THEIFGraphic", "HEIF images", "HEIF images"},
+    {"heif", "THEIFGraphic", "", "HEIF images"},
+    {"avif", "THEIFGraphic", "", "AVIF images"},
+    {"jp2", "TJPEG2000Graphic", "JPEG 2000 images", "JPEG 2000 images"},
+    {"j2k", "TJPEG2000Graphic", "", "JPEG 2000 codestreams"},
+    {"jpf", "TJPEG2000Graphic", "", "JPEG 2000 images"},
+    {"jpx", "TJPEG2000Graphic", "", "JPEG 2000 images"},
+    {"jxl", "TJXLGraphic", "JPEG XL images", "JPEG XL images"},
 };
 
 // The classes this build holds, by name.

@@ -5,6 +5,9 @@
 #include "picture/readers/autodesk_reader.h"
 #include "picture/readers/cut_reader.h"
 #include "picture/readers/eps_reader.h"
+#include "picture/readers/heif_reader.h"
+#include "picture/readers/jpeg2000_reader.h"
+#include "picture/readers/jxl_reader.h"
 #include "picture/readers/pcd_reader.h"
 #include "picture/readers/pcx_reader.h"
 #include "picture/readers/png_reader.h"
@@ -39,6 +42,9 @@ constexpr std::array kRegistrations = std::to_array<TReaderRegistration>({
     RegisterCUTFormats,
     RegisterPSPFormats,
     RegisterPNGFormats,
+    RegisterHEIFFormats,
+    RegisterJPEG2000Formats,
+    RegisterJXLFormats,
 });
 
 }  // namespace
