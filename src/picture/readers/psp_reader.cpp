@@ -620,10 +620,15 @@ void BlendRow(std::span<uint8_t> out, const std::array<std::span<const uint8_t>,
   const size_t count = out.size() / 3;
   const bool complete = !in[0].empty() && !in[1].empty() && !in[2].empty();
   if (complete && alpha.empty()) {
-    for (size_t i = 0; i < count; ++i) {
-      out[3 * i] = in[0][i];
-      out[3 * i + 1] = in[1][i];
-      out[3 * i + 2] = in[2][i];
+    // Local pointers: the byte stores could otherwise alias the spans.
+    const uint8_t* blue = in[0].data();
+    const uint8_t* green = in[1].data();
+    const uint8_t* red = in[2].data();
+    uint8_t* pixel = out.data();
+    for (size_t i = 0; i < count; ++i, pixel += 3) {
+      pixel[0] = blue[i];
+      pixel[1] = green[i];
+      pixel[2] = red[i];
     }
     return;
   }
