@@ -11,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       data, size, [](const uint8_t* bytes, size_t length, quorvex::TStream&, auto&) {
         // Pictures of more than 64 K pixels are legal but only slow the search.
         if (length < quorvex::TPSDHeader::kSize) return false;
-        const auto header = quorvex::TPSDHeader::Parse(bytes);
+        const auto header =
+            quorvex::TPSDHeader::Parse(std::span<const uint8_t, quorvex::TPSDHeader::kSize>(
+                bytes, quorvex::TPSDHeader::kSize));
         return uint64_t{header.width} * header.height > (uint64_t{1} << 16);
       });
 }

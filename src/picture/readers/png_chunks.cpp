@@ -2,7 +2,8 @@
 
 #include <zlib.h>
 
-#include <cstring>
+#include <algorithm>
+#include <array>
 
 #include "picture/exceptions.h"
 
@@ -10,53 +11,31 @@ namespace quorvex {
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+uint32_t Crc32(uint32_t crc, std::span<const uint8_t> bytes) {
+  // zlib answers a null buffer with the initial CRC, so empty data is not passed on.
+  if (bytes.empty()) return crc;
+  return static_cast<uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
 }  // namespace
 
+TPNGChunkHeader TPNGChunkHeader::Parse(std::span<const uint8_t, kSize> bytes) {
+  TByteReader reader(bytes);
+  TPNGChunkHeader header;
+  header.length = reader.U32BE();
+  header.type = reader.U32BE();
+  return header;
+}
+
 TPNGChunkReader::~TPNGChunkReader() {
-  if (end_ != begin_) stream_.Seek(stream_.Position() - static_cast<int64_t>(end_ - begin_));
-}
-
-int64_t TPNGChunkReader::Remaining() const {
-  return stream_.Remaining() + static_cast<int64_t>(end_ - begin_);
-}
-
-void TPNGChunkReader::Take(uint8_t* out, size_t count) {
-  const size_t buffered = end_ - begin_;
-  if (count <= buffered) {
-    std::memcpy(out, buffer_.get() + begin_, count);
-    begin_ += count;
-    return;
-  }
-  if (buffered != 0) std::memcpy(out, buffer_.get() + begin_, buffered);
-  out += buffered;
-  count -= buffered;
-  begin_ = end_ = 0;
-  if (count >= kBufferSize) {
-    stream_.ReadBuffer(out, count);  // large data goes straight to its place
-    return;
-  }
-  if (!buffer_) buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
-  end_ = stream_.Read(buffer_.get(), kBufferSize);
-  if (end_ < count) {
-    // Leave the stream where an exact read would have.
-    std::memcpy(out, buffer_.get(), end_);
-    begin_ = end_;
-    throw EReadError(kStreamReadError);
-  }
-  std::memcpy(out, buffer_.get(), count);
-  begin_ = count;
+  input_.SyncStream();
 }
 
 void TPNGChunkReader::ReadHeader() {
-  uint8_t bytes[8];
-  Take(bytes, sizeof bytes);
-  current_.length = BigEndian32(bytes);
-  current_.type = BigEndian32(bytes + 4);
-  crc_ = static_cast<uint32_t>(crc32(0, bytes + 4, 4));
+  std::array<uint8_t, TPNGChunkHeader::kSize> bytes;
+  input_.Read(bytes);
+  current_ = TPNGChunkHeader::Parse(bytes);
+  crc_ = Crc32(0, std::span(bytes).subspan(4));
 }
 
 void TPNGChunkReader::ReadData() {
@@ -70,37 +49,26 @@ void TPNGChunkReader::ReadData() {
     data_ = std::make_unique_for_overwrite<uint8_t[]>(length);
     capacity_ = length;
   }
-  Take(data_.get(), length);
-  uint8_t stored[4];
-  Take(stored, sizeof stored);
-  // zlib answers a null buffer with the initial CRC, so empty data is not passed on.
-  if (length != 0)
-    crc_ = static_cast<uint32_t>(crc32(crc_, data_.get(), static_cast<uInt>(length)));
-  if (crc_ != BigEndian32(stored)) {
-    throw EInvalidGraphic(FormatMessage(kPNGCRCError, kPNGFormatName));
-  }
+  input_.Read({data_.get(), length});
+  const uint32_t stored = input_.U32BE();
+  crc_ = Crc32(crc_, Data());
+  if (crc_ != stored) throw EInvalidGraphic(FormatMessage(kPNGCRCError, kPNGFormatName));
 }
 
 void TPNGChunkReader::SkipData() {
-  const uint64_t count = uint64_t{current_.length} + 4;
-  const size_t buffered = end_ - begin_;
-  if (count <= buffered) {
-    begin_ += static_cast<size_t>(count);
-    return;
-  }
-  begin_ = end_ = 0;
-  stream_.Skip(static_cast<int64_t>(count - buffered));
+  input_.Skip(uint64_t{current_.length} + 4);
 }
 
-TPNGHeader ParsePNGHeader(const uint8_t* data) {
+TPNGHeader TPNGHeader::Parse(std::span<const uint8_t, kSize> bytes) {
+  TByteReader reader(bytes);
   TPNGHeader header;
-  header.width = BigEndian32(data);
-  header.height = BigEndian32(data + 4);
-  header.bitDepth = data[8];
-  header.colorType = data[9];
-  header.compression = data[10];
-  header.filter = data[11];
-  header.interlace = data[12];
+  header.width = reader.U32BE();
+  header.height = reader.U32BE();
+  header.bitDepth = reader.U8();
+  header.colorType = reader.U8();
+  header.compression = reader.U8();
+  header.filter = reader.U8();
+  header.interlace = reader.U8();
   return header;
 }
 
@@ -110,42 +78,47 @@ bool HasPNGSignature(TStream& stream) {
   uint8_t bytes[sizeof kPNGSignature];
   const size_t got = stream.Read(bytes, sizeof bytes);
   stream.Seek(start);
-  return got == sizeof bytes && std::memcmp(bytes, kPNGSignature, sizeof bytes) == 0;
+  return got == sizeof bytes && std::equal(bytes, bytes + got, kPNGSignature);
 }
 
-std::optional<TPNGHeader> ReadPNGSignatureAndHeader(TStream& stream) {
-  uint8_t bytes[8 + 8 + kPNGHeaderLength];
-  if (stream.Read(bytes, sizeof bytes) != sizeof bytes) return std::nullopt;
-  if (std::memcmp(bytes, kPNGSignature, sizeof kPNGSignature) != 0) return std::nullopt;
-  if (BigEndian32(bytes + 8) != kPNGHeaderLength ||
-      !SameChunkType(BigEndian32(bytes + 12), kChunkIHDR)) {
+std::optional<TPNGFileHeader> ReadPNGSignatureAndHeader(TStream& stream) {
+  std::array<uint8_t, TPNGFileHeader::kSize> bytes{};
+  const size_t got = stream.Read(bytes.data(), bytes.size());
+  // The CRC is decoding's concern; without it the header still answers.
+  if (got < TPNGFileHeader::kSize - 4) return std::nullopt;
+  TByteReader reader(std::span<const uint8_t>(bytes.data(), got));
+  if (!std::ranges::equal(reader.Bytes(sizeof kPNGSignature), kPNGSignature)) return std::nullopt;
+  const auto chunk =
+      TPNGChunkHeader::Parse(reader.Bytes(TPNGChunkHeader::kSize).first<TPNGChunkHeader::kSize>());
+  if (chunk.length != TPNGHeader::kSize || !SameChunkType(chunk.type, kChunkIHDR)) {
     return std::nullopt;
   }
-  const TPNGHeader header = ParsePNGHeader(bytes + 16);
+  const std::span<const uint8_t> typeAndData =
+      reader.All().subspan(sizeof kPNGSignature + 4, 4 + TPNGHeader::kSize);
+  TPNGFileHeader header;
+  header.ihdr = TPNGHeader::Parse(reader.Bytes(TPNGHeader::kSize).first<TPNGHeader::kSize>());
   // Sizes beyond 2^31 - 1 are outside the format and outside a bitmap.
-  if (header.width == 0 || header.height == 0 || header.width > 0x7FFFFFFFu ||
-      header.height > 0x7FFFFFFFu) {
+  const TPNGHeader& h = header.ihdr;
+  if (h.width == 0 || h.height == 0 || h.width > 0x7FFFFFFFu || h.height > 0x7FFFFFFFu) {
     return std::nullopt;
   }
-  stream.Seek(stream.Position() + 4);  // the IHDR CRC
+  header.crcPresent = reader.Has(4);
+  header.crcMatches = header.crcPresent && reader.U32BE() == Crc32(0, typeAndData);
   return header;
 }
 
 std::optional<uint32_t> FindPNGGamma(TStream& stream) {
-  while (stream.Remaining() >= 8) {
-    uint8_t bytes[8];
-    stream.ReadBuffer(bytes, sizeof bytes);
-    const uint32_t length = BigEndian32(bytes);
-    const uint32_t type = BigEndian32(bytes + 4);
-    if (SameChunkType(type, kChunkIEND)) return std::nullopt;
-    if (SameChunkType(type, kChunkgAMA)) {
-      if (length < 4 || stream.Remaining() < 4) return std::nullopt;
-      uint8_t value[4];
-      stream.ReadBuffer(value, sizeof value);
-      return BigEndian32(value);
+  while (stream.Remaining() >= static_cast<int64_t>(TPNGChunkHeader::kSize)) {
+    std::array<uint8_t, TPNGChunkHeader::kSize> bytes;
+    stream.ReadBuffer(bytes.data(), bytes.size());
+    const TPNGChunkHeader chunk = TPNGChunkHeader::Parse(bytes);
+    if (SameChunkType(chunk.type, kChunkIEND)) return std::nullopt;
+    if (SameChunkType(chunk.type, kChunkgAMA)) {
+      if (chunk.length < 4 || stream.Remaining() < 4) return std::nullopt;
+      return stream.ReadU32BE();
     }
-    if (int64_t{length} + 4 > stream.Remaining()) return std::nullopt;
-    stream.Seek(stream.Position() + int64_t{length} + 4);
+    if (int64_t{chunk.length} + 4 > stream.Remaining()) return std::nullopt;
+    stream.Seek(stream.Position() + int64_t{chunk.length} + 4);
   }
   return std::nullopt;
 }

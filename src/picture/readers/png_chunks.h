@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
+#include "picture/byte_input.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
@@ -53,17 +55,22 @@ constexpr bool IsCriticalChunk(uint32_t type) {
 }
 
 struct TPNGChunkHeader {
+  static constexpr size_t kSize = 8;  // length and type, both big-endian
+
   uint32_t length = 0;
   uint32_t type = 0;
+
+  static TPNGChunkHeader Parse(std::span<const uint8_t, kSize> bytes);
 };
 
 // Walks the chunks of one PNG stream: a header at a time, then either the
-// data (CRC-checked) or a skip past data and CRC. Small reads go through a
-// buffer, so that a file of many small chunks costs few system calls; the
-// stream is left at the end of what was taken when the reader goes.
+// data (CRC-checked) or a skip past data and CRC. Small reads go through the
+// buffered input, so that a file of many small chunks costs few system
+// calls; the stream is left at the end of what was taken when the reader
+// goes.
 class TPNGChunkReader {
  public:
-  explicit TPNGChunkReader(TStream& stream) : stream_(stream) {}
+  explicit TPNGChunkReader(TStream& stream) : input_(stream) {}
   ~TPNGChunkReader();
   TPNGChunkReader(const TPNGChunkReader&) = delete;
   TPNGChunkReader& operator=(const TPNGChunkReader&) = delete;
@@ -80,28 +87,25 @@ class TPNGChunkReader {
   // Passes over data and CRC without checking.
   void SkipData();
 
-  const uint8_t* Data() const { return data_.get(); }
+  // The current chunk's data, after ReadData.
+  std::span<const uint8_t> Data() const { return {data_.get(), current_.length}; }
   size_t DataLength() const { return current_.length; }
   // Bytes of the stream not yet taken.
-  int64_t Remaining() const;
+  int64_t Remaining() const { return input_.Remaining(); }
 
  private:
-  static constexpr size_t kBufferSize = size_t{64} << 10;
-  // Exactly count bytes, or EReadError.
-  void Take(uint8_t* out, size_t count);
-
-  TStream& stream_;
+  TBufferedInput input_;
   TPNGChunkHeader current_;
   uint32_t crc_ = 0;
+  // Not zeroed when it grows: a large IDAT chunk is read over at once.
   std::unique_ptr<uint8_t[]> data_;
   size_t capacity_ = 0;
-  std::unique_ptr<uint8_t[]> buffer_;
-  size_t begin_ = 0;  // next buffered byte
-  size_t end_ = 0;    // end of the buffered bytes
 };
 
 // The IHDR fields.
 struct TPNGHeader {
+  static constexpr size_t kSize = 13;
+
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t bitDepth = 0;
@@ -109,14 +113,27 @@ struct TPNGHeader {
   uint8_t compression = 0;
   uint8_t filter = 0;
   uint8_t interlace = 0;
-};
-inline constexpr size_t kPNGHeaderLength = 13;
-TPNGHeader ParsePNGHeader(const uint8_t* data);
 
-// Reads the signature and the IHDR chunk (no CRC check) from the current
-// position; nullopt when either is missing or width or height is 0 or
-// beyond 2^31 - 1. Leaves the stream after the IHDR chunk.
-std::optional<TPNGHeader> ReadPNGSignatureAndHeader(TStream& stream);
+  static TPNGHeader Parse(std::span<const uint8_t, kSize> bytes);
+};
+
+// What the start of a file says: the IHDR fields and whether the IHDR
+// chunk's stored CRC was there and matched.
+struct TPNGFileHeader {
+  // Signature, IHDR length and type, its data and its CRC.
+  static constexpr size_t kSize =
+      sizeof kPNGSignature + TPNGChunkHeader::kSize + TPNGHeader::kSize + 4;
+
+  TPNGHeader ihdr;
+  bool crcPresent = false;
+  bool crcMatches = false;
+};
+
+// Reads the signature and the IHDR chunk from the current position;
+// nullopt when either is missing or width or height is 0 or beyond
+// 2^31 - 1. A missing or wrong CRC is recorded, not refused: that is
+// decoding's error. Leaves the stream after the IHDR chunk.
+std::optional<TPNGFileHeader> ReadPNGSignatureAndHeader(TStream& stream);
 // From just after the IHDR chunk, skips chunks up to gAMA (returning its
 // value) or IEND; a stream that ends first, or a short gAMA, gives nullopt.
 std::optional<uint32_t> FindPNGGamma(TStream& stream);

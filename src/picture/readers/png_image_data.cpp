@@ -276,7 +276,7 @@ bool TPNGImageData::FeedInput() {
     const size_t length = chunks_.DataLength();
     chunks_.ReadHeader();
     if (length != 0) {
-      zstream_.next_in = const_cast<Bytef*>(chunks_.Data());
+      zstream_.next_in = const_cast<Bytef*>(chunks_.Data().data());
       zstream_.avail_in = static_cast<uInt>(length);
       return true;
     }
@@ -319,15 +319,15 @@ size_t TPNGImageData::Inflate(uint8_t* out, size_t wanted, size_t room) {
   return done;
 }
 
-size_t TPNGImageData::NextRow(size_t length, uint8_t* spare, const uint8_t** data) {
+std::span<const uint8_t> TPNGImageData::NextRow(std::span<uint8_t> spare) {
+  const size_t length = spare.size();
   size_t have = end_ - begin_;
   if (length > kWindow / 2) {
     // Rows this long are inflated straight into the row buffer.
     const size_t taken = std::min(have, length);
-    if (taken != 0) std::memcpy(spare, buffer_.get() + begin_, taken);
+    if (taken != 0) std::memcpy(spare.data(), buffer_.get() + begin_, taken);
     begin_ += taken;
-    *data = spare;
-    return taken + Inflate(spare + taken, length - taken, length - taken);
+    return spare.first(taken + Inflate(spare.data() + taken, length - taken, length - taken));
   }
   if (have < length) {
     if (begin_ != 0) {
@@ -340,9 +340,9 @@ size_t TPNGImageData::NextRow(size_t length, uint8_t* spare, const uint8_t** dat
     have = end_;
   }
   const size_t got = std::min(length, have);
-  *data = buffer_.get() + begin_;
+  const std::span<const uint8_t> row(buffer_.get() + begin_, got);
   begin_ += got;
-  return got;
+  return row;
 }
 
 void TPNGImageData::SkipRemainingChunks() {

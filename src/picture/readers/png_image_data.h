@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "picture/readers/png_chunks.h"
 
@@ -60,11 +61,11 @@ class TPNGImageData {
   // Announces how many bytes the next rows will take, so that inflating
   // ahead never produces more than the image needs.
   void Expect(uint64_t total);
-  // Up to `length` bytes of the next row at *data, valid until the next
-  // call; fewer only when the image data has ended early. Short rows come
-  // from a read-ahead window; long ones are inflated into `spare` (length
-  // bytes), and then *data is spare.
-  size_t NextRow(size_t length, uint8_t* spare, const uint8_t** data);
+  // Up to spare.size() bytes of the next row, valid until the next call;
+  // fewer only when the image data has ended early. Short rows come from a
+  // read-ahead window; long ones are inflated into `spare`, and then the
+  // row is (the start of) spare.
+  std::span<const uint8_t> NextRow(std::span<uint8_t> spare);
   // Reads and passes over the IDAT chunks that follow the last row.
   void SkipRemainingChunks();
   // The file's bytes from the current chunk on: all the image data there

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <limits>
+#include <cctype>
+#include <span>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/image_limits.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/readers/packbits_decoder.h"
 #include "picture/readers/reader_messages.h"
@@ -56,44 +58,68 @@ int PlanesUsed(ColorScheme scheme) {
 
 }  // namespace
 
-TPSDHeader TPSDHeader::Parse(const uint8_t* b) {
-  auto u16 = [b](size_t at) { return static_cast<uint16_t>((b[at] << 8) | b[at + 1]); };
-  auto u32 = [b](size_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-           b[at + 3];
-  };
+TPSDHeader TPSDHeader::Parse(std::span<const uint8_t, kSize> bytes) {
+  TByteReader reader(bytes);
   TPSDHeader h;
-  std::memcpy(h.signature, b, 4);
-  h.version = u16(4);
-  h.channels = u16(12);
-  h.height = u32(14);
-  h.width = u32(18);
-  h.bitsPerChannel = u16(22);
-  h.colorMode = u16(24);
+  std::ranges::copy(reader.Bytes(sizeof h.signature), h.signature);
+  h.version = reader.U16BE();
+  reader.Skip(6);  // reserved
+  h.channels = reader.U16BE();
+  h.height = reader.U32BE();
+  h.width = reader.U32BE();
+  h.bitsPerChannel = reader.U16BE();
+  h.colorMode = reader.U16BE();
   return h;
 }
+
+bool TPSDHeader::SignatureMatches(bool anyCase) const {
+  constexpr char kSignature[] = "8BPS";
+  for (size_t i = 0; i < sizeof signature; ++i) {
+    const auto c = static_cast<unsigned char>(signature[i]);
+    if ((anyCase ? std::toupper(c) : c) != kSignature[i]) return false;
+  }
+  return true;
+}
+
+// The planes of one row as the file gives them, and the converter's view of
+// them.
+struct TPSDGraphic::TPlanes {
+  TPlanes(int count, size_t rowBytes) : count(count), rowBytes(rowBytes) {
+    for (int k = 0; k < count; ++k) rows[static_cast<size_t>(k)].resize(rowBytes);
+  }
+  TSampleSources Sources() const {
+    if (count == 1) return TSampleSources(rows[0].data());
+    if (count == 3) return TSampleSources(rows[0].data(), rows[1].data(), rows[2].data());
+    return TSampleSources(rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data());
+  }
+
+  int count;
+  size_t rowBytes;
+  std::array<std::vector<uint8_t>, 4> rows;
+};
 
 bool TPSDGraphic::AcceptsStream(TStream& stream) {
   const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TPSDHeader::kSize)) return false;
-  uint8_t raw[TPSDHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TPSDHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   stream.Seek(start);
-  const TPSDHeader h = TPSDHeader::Parse(raw);
-  char upper[4];
-  for (size_t i = 0; i < 4; ++i) {
-    upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(h.signature[i])));
-  }
-  return std::memcmp(upper, "8BPS", 4) == 0 && h.version == 1;
+  return TPSDHeader::Parse(raw).LooksValid();
 }
 
 bool TPSDGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
-  uint8_t raw[TPSDHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TPSDHeader h = TPSDHeader::Parse(raw);
-  if (std::memcmp(h.signature, "8BPS", 4) != 0) return false;
+  std::array<uint8_t, TPSDHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  header_ = TPSDHeader::Parse(raw);
+  if (!header_.SignatureMatches(false)) return false;
+  SetProperties();
+  ReadSections(stream);
+  return true;
+}
 
+void TPSDGraphic::SetProperties() {
+  const TPSDHeader& h = header_;
   TImageProperties& p = properties_;
   p.options = h.colorMode == static_cast<uint16_t>(PSDColorMode::Bitmap) ? kPSDMinimumIsWhite : 0;
   p.bitsPerSample = static_cast<uint8_t>(std::min<uint16_t>(h.bitsPerChannel, 255));
@@ -127,42 +153,62 @@ bool TPSDGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
       p.colorScheme = ColorScheme::UndefinedScheme;
       break;
   }
-  version_ = h.version;
-  channels_ = h.channels;
-  colorMode_ = h.colorMode;
-
-  for (int section = 0; section < 3; ++section) stream.Skip(stream.ReadU32BE());
-  compressionValue_ = stream.ReadU16BE();
-  p.compression = compressionValue_ == kRunLengthData ? CompressionKind::PackBits
-                                                      : CompressionKind::NoCompression;
-  return true;
 }
 
-void TPSDGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) FailFormat();
-  stream.Seek(base);
-  stream.Skip(TPSDHeader::kSize);
+// Colour mode data, image resources and layers, each after its length, then
+// the merged image's compression.
+void TPSDGraphic::ReadSections(TStream& stream) {
+  colorDataAt_ = stream.Position();
+  colorDataLength_ = stream.ReadU32BE();
+  stream.Skip(colorDataLength_);
+  for (int section = 0; section < 2; ++section) stream.Skip(stream.ReadU32BE());
+  compressionValue_ = stream.ReadU16BE();
+  imageDataAt_ = stream.Position();
+  properties_.compression = compressionValue_ == kRunLengthData ? CompressionKind::PackBits
+                                                                : CompressionKind::NoCompression;
+}
+
+void TPSDGraphic::Decode(TStream& stream, int64_t /*start*/, bool headerUsable) {
+  if (!headerUsable) FailFormat();
+  CheckHeader();
+  SetUpConverter();
+  MakeCanvas(stream);
+  ReadColorModeData(stream);
+  stream.Seek(imageDataAt_);
+  const TImageProperties& p = properties_;
+  const auto rowBytes = static_cast<size_t>(
+      (static_cast<uint64_t>(p.width) * static_cast<uint64_t>(p.bitsPerSample) + 7) / 8);
+  TPlanes planes(PlanesUsed(p.colorScheme), rowBytes);
+  if (compressionValue_ == kRawData) {
+    DecodeRaw(stream, planes);
+  } else {
+    DecodeRunLength(stream, planes);
+  }
+}
+
+void TPSDGraphic::CheckHeader() const {
   const TImageProperties& p = properties_;
   const ColorScheme scheme = p.colorScheme;
   const int bits = p.bitsPerSample;
-
   // Large documents (version 2) widen the section lengths and byte counts,
   // which read as version 1 would give noise.
-  if (version_ != 1 || p.width <= 0 || p.height <= 0 || channels_ == 0) FailFormat();
+  if (header_.version != 1 || p.width <= 0 || p.height <= 0 || header_.channels == 0) {
+    FailFormat();
+  }
   // Photoshop stores nothing else in the merged image; the other values
   // would be read as raw bytes and show noise.
   if (compressionValue_ != kRawData && compressionValue_ != kRunLengthData) FailFormat();
   if (scheme == ColorScheme::UndefinedScheme) throw EColorConversionError(kNoConversionMethod);
-  const bool singlePlane = SingleSampleScheme(scheme);
-  const int planes = PlanesUsed(scheme);
-  if (channels_ < planes) throw EColorConversionError(kSampleCountInvalid);
+  if (header_.channels < PlanesUsed(scheme)) throw EColorConversionError(kSampleCountInvalid);
   if (!(bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) ||
-      (!singlePlane && bits < 8)) {
+      (!SingleSampleScheme(scheme) && bits < 8)) {
     throw EColorConversionError(kColorDepthInvalid);
   }
+}
 
+void TPSDGraphic::SetUpConverter() {
+  const ColorScheme scheme = properties_.colorScheme;
+  const int bits = properties_.bitsPerSample;
   TColorManager& cm = ColorManager();
   TConversionOptions options{ConversionOption::ByteSwapOption};
   if (scheme == ColorScheme::CIELab) {
@@ -173,7 +219,7 @@ void TPSDGraphic::ReadFromStream(TStream& stream) {
   cm.SetSourceBitsPerSample(bits);
   // Two-bit gray has no layout of its own; it widens to four.
   cm.SetTargetBitsPerSample(bits == 16 ? 8 : bits == 2 ? 4 : bits);
-  cm.SetSourceSamplesPerPixel(planes);
+  cm.SetSourceSamplesPerPixel(PlanesUsed(scheme));
   cm.SetSourceColorScheme(scheme);
   switch (scheme) {
     case ColorScheme::RGB:
@@ -192,97 +238,100 @@ void TPSDGraphic::ReadFromStream(TStream& stream) {
       break;
   }
   SetLayout(cm.TargetLayout());
+}
+
+void TPSDGraphic::MakeCanvas(const TStream& stream) {
+  const TImageProperties& p = properties_;
+  const auto width = static_cast<uint32_t>(p.width);
+  const auto height = static_cast<uint32_t>(p.height);
+  const uint64_t rowBytes = (uint64_t{width} * p.bitsPerSample + 7) / 8;
+  const auto planes = static_cast<uint64_t>(PlanesUsed(p.colorScheme));
   // A PackBits pair makes at most 128 bytes.
-  const uint64_t claimed = (uint64_t(p.width) * bits + 7) / 8 * uint64_t(p.height) * planes;
-  RequireDataForClaim(*this, static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height),
-                      claimed, stream.Remaining(), compressionValue_ == kRawData ? 1 : 64);
+  RequireDataForClaim(*this, width, height, SaturatingProduct({rowBytes, height, planes}),
+                      stream.Size() - colorDataAt_, compressionValue_ == kRawData ? 1 : 64);
   SetImageWidth(p.width);
   SetImageHeight(p.height);
+}
 
-  // Colour mode data: the palette of indexed files, passed over otherwise.
-  const uint32_t colorDataLength = stream.ReadU32BE();
-  if (scheme == ColorScheme::Indexed) {
-    RequireRemaining(stream, colorDataLength);
-    std::vector<uint8_t> lists(colorDataLength);
-    stream.ReadBuffer(lists.data(), lists.size());
-    const size_t listLength = lists.size() / 3;
-    const uint8_t* red = lists.data();
-    ApplyPalette(cm.MakeColorPalette(
-        TSampleSources(red, red + listLength, red + 2 * listLength), PaletteSourceFormat::Planar8,
-        false, static_cast<uint32_t>(std::min<size_t>(listLength, kMaxPaletteEntries))));
-  } else {
-    stream.Skip(colorDataLength);
-    if (scheme == ColorScheme::Gray) {
-      ApplyPalette(cm.MakeGrayPalette((p.options & kPSDMinimumIsWhite) != 0));
+// The palette of indexed files; gray files get their ramp.
+void TPSDGraphic::ReadColorModeData(TStream& stream) {
+  TColorManager& cm = ColorManager();
+  if (properties_.colorScheme == ColorScheme::Gray) {
+    ApplyPalette(cm.MakeGrayPalette((properties_.options & kPSDMinimumIsWhite) != 0));
+  }
+  if (properties_.colorScheme != ColorScheme::Indexed) return;
+  stream.Seek(colorDataAt_ + 4);
+  RequireRemaining(stream, colorDataLength_);
+  std::vector<uint8_t> lists(colorDataLength_);
+  stream.ReadBuffer(lists.data(), lists.size());
+  // Three lists, red, green and blue.
+  const size_t listLength = lists.size() / 3;
+  const std::span<const uint8_t> all(lists);
+  const TSampleSources planar(all.data(), all.subspan(listLength).data(),
+                              all.subspan(2 * listLength).data());
+  ApplyPalette(
+      cm.MakeColorPalette(planar, PaletteSourceFormat::Planar8, false,
+                          static_cast<uint32_t>(std::min<size_t>(listLength, kMaxPaletteEntries))));
+}
+
+void TPSDGraphic::EmitRow(TPlanes& planes, uint32_t y) {
+  if (properties_.colorScheme == ColorScheme::CMYK) {
+    for (int k = 0; k < planes.count; ++k) {
+      for (uint8_t& b : planes.rows[static_cast<size_t>(k)]) b = static_cast<uint8_t>(255 - b);
     }
   }
-  stream.Skip(stream.ReadU32BE());  // image resources
-  stream.Skip(stream.ReadU32BE());  // layer and mask information
-  stream.Skip(2);                   // compression, already known
+  ColorManager().ConvertPixels(planes.Sources(), static_cast<uint32_t>(properties_.width), 0xFF,
+                               RowBytes(static_cast<int32_t>(y)));
+}
 
-  const uint32_t width = static_cast<uint32_t>(p.width);
-  const uint32_t height = static_cast<uint32_t>(p.height);
-  const size_t rowBytes = static_cast<size_t>((uint64_t{width} * bits + 7) / 8);
-  const uint64_t planeBytes = uint64_t{rowBytes} * height;
-  std::array<std::vector<uint8_t>, 4> rows;
-  for (int k = 0; k < planes; ++k) rows[k].resize(rowBytes);
-  const TSampleSources sources =
-      planes == 1 ? TSampleSources(rows[0].data())
-      : planes == 3
-          ? TSampleSources(rows[0].data(), rows[1].data(), rows[2].data())
-          : TSampleSources(rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data());
-  const bool inverted = scheme == ColorScheme::CMYK;
-
-  auto emitRow = [&](uint32_t y) {
-    if (inverted) {
-      for (int k = 0; k < planes; ++k) {
-        for (uint8_t& b : rows[k]) b = static_cast<uint8_t>(255 - b);
-      }
-    }
-    cm.ConvertPixels(sources, width, 0xFF, RowAddress(static_cast<int32_t>(y)));
-  };
-
-  if (compressionValue_ == kRawData) {
-    // Only the planes shown are read; extra channels may be missing.
-    const int64_t dataStart = stream.Position();
-    RequireRemaining(stream, planeBytes * planes);
-    for (uint32_t y = 0; y < height; ++y) {
-      for (int k = 0; k < planes; ++k) {
-        if (planes > 1)
-          stream.Seek(dataStart + static_cast<int64_t>(planeBytes * k + uint64_t{rowBytes} * y));
-        stream.ReadBuffer(rows[k].data(), rowBytes);
-      }
-      emitRow(y);
-    }
-    return;
-  }
-
-  // Run-length: a byte count per row of every channel, channel after
-  // channel, then the rows. Each row is decoded on its own, so a row whose
-  // runs overshoot or fall short cannot shift the rows after it.
-  const uint64_t tableEntries = uint64_t{height} * channels_;
-  RequireRemaining(stream, tableEntries * 2);
-  const size_t usedEntries = size_t{height} * static_cast<size_t>(planes);
-  std::vector<uint8_t> table(usedEntries * 2);
-  stream.ReadBuffer(table.data(), table.size());
-  stream.Skip(static_cast<int64_t>((tableEntries - usedEntries) * 2));
-  std::vector<uint64_t> offsets(usedEntries + 1, 0);
-  for (size_t i = 0; i < usedEntries; ++i) {
-    offsets[i + 1] = offsets[i] + ((uint32_t{table[2 * i]} << 8) | table[2 * i + 1]);
-  }
-  RequireRemaining(stream, offsets.back());
-  std::vector<uint8_t> packed(static_cast<size_t>(offsets.back()));
-  stream.ReadBuffer(packed.data(), packed.size());
+// Only the planes shown are read; extra channels may be missing.
+void TPSDGraphic::DecodeRaw(TStream& stream, TPlanes& planes) {
+  const auto height = static_cast<uint32_t>(properties_.height);
+  const int64_t dataStart = stream.Position();
+  const uint64_t planeBytes = SaturatingProduct({planes.rowBytes, height});
+  RequireRemaining(stream, SaturatingProduct({planeBytes, static_cast<uint64_t>(planes.count)}));
   for (uint32_t y = 0; y < height; ++y) {
-    for (int k = 0; k < planes; ++k) {
-      const size_t entry = size_t{height} * static_cast<size_t>(k) + y;
-      const size_t produced = TPackbitsRLEDecoder::Decode(
-          packed.data() + offsets[entry], static_cast<size_t>(offsets[entry + 1] - offsets[entry]),
-          rows[k].data(), rowBytes);
-      // A row that ends early shows the rest as sample 0.
-      std::fill(rows[k].begin() + static_cast<std::ptrdiff_t>(produced), rows[k].end(), 0);
+    for (int k = 0; k < planes.count; ++k) {
+      if (planes.count > 1) {
+        stream.Seek(dataStart + static_cast<int64_t>(planeBytes * static_cast<uint64_t>(k) +
+                                                     uint64_t{planes.rowBytes} * y));
+      }
+      stream.ReadBuffer(planes.rows[static_cast<size_t>(k)].data(), planes.rowBytes);
     }
-    emitRow(y);
+    EmitRow(planes, y);
+  }
+}
+
+// A byte count per row of every channel, channel after channel, then the
+// rows. Each row is decoded on its own, so a row whose runs overshoot or
+// fall short cannot shift the rows after it.
+void TPSDGraphic::DecodeRunLength(TStream& stream, TPlanes& planes) {
+  const auto height = static_cast<uint32_t>(properties_.height);
+  const uint64_t tableEntries = uint64_t{height} * header_.channels;
+  RequireRemaining(stream, tableEntries * 2);
+  const size_t usedEntries = size_t{height} * static_cast<size_t>(planes.count);
+  std::vector<uint8_t> tableBytes(usedEntries * 2);
+  stream.ReadBuffer(tableBytes.data(), tableBytes.size());
+  stream.Skip(static_cast<int64_t>((tableEntries - usedEntries) * 2));
+  TByteReader table(tableBytes);
+  std::vector<uint64_t> offsets(usedEntries + 1, 0);
+  for (size_t i = 0; i < usedEntries; ++i) offsets[i + 1] = offsets[i] + table.U16BE();
+  RequireRemaining(stream, offsets.back());
+  std::vector<uint8_t> packedBytes(static_cast<size_t>(offsets.back()));
+  stream.ReadBuffer(packedBytes.data(), packedBytes.size());
+  const std::span<const uint8_t> packed(packedBytes);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (int k = 0; k < planes.count; ++k) {
+      const size_t entry = size_t{height} * static_cast<size_t>(k) + y;
+      const auto runs = packed.subspan(static_cast<size_t>(offsets[entry]),
+                                       static_cast<size_t>(offsets[entry + 1] - offsets[entry]));
+      std::vector<uint8_t>& row = planes.rows[static_cast<size_t>(k)];
+      const size_t produced =
+          TPackbitsRLEDecoder::Decode(runs.data(), runs.size(), row.data(), row.size());
+      // A row that ends early shows the rest as sample 0.
+      std::fill(row.begin() + static_cast<std::ptrdiff_t>(produced), row.end(), 0);
+    }
+    EmitRow(planes, y);
   }
 }
 

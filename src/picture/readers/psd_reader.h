@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "picture/reader_graphic.h"
@@ -28,7 +29,11 @@ struct TPSDHeader {
   uint16_t bitsPerChannel = 0;
   uint16_t colorMode = 0;
 
-  static TPSDHeader Parse(const uint8_t* bytes);
+  static TPSDHeader Parse(std::span<const uint8_t, kSize> bytes);
+  // "8BPS", exactly or in any case.
+  bool SignatureMatches(bool anyCase) const;
+  // What the content test asks: the signature in any case and version 1.
+  bool LooksValid() const { return SignatureMatches(true) && version == 1; }
 };
 
 // Photoshop colour modes.
@@ -55,13 +60,29 @@ class TPSDGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
 
  private:
-  // The header's raw facts that the properties record does not keep.
-  uint16_t version_ = 0;
-  uint16_t channels_ = 0;
-  uint16_t colorMode_ = 0;
+  struct TPlanes;
+  void SetProperties();
+  void ReadSections(TStream& stream);
+  void CheckHeader() const;
+  void SetUpConverter();
+  void MakeCanvas(const TStream& stream);
+  void ReadColorModeData(TStream& stream);
+  void DecodeRaw(TStream& stream, TPlanes& planes);
+  void DecodeRunLength(TStream& stream, TPlanes& planes);
+  void EmitRow(TPlanes& planes, uint32_t y);
+
+  TPSDHeader header_;
+  // Where the sections after the header are, from the header read: the
+  // colour mode data (at its length) and the merged image's data (after
+  // its compression value).
+  int64_t colorDataAt_ = 0;
+  uint32_t colorDataLength_ = 0;
+  int64_t imageDataAt_ = 0;
   uint16_t compressionValue_ = 0;
 };
 

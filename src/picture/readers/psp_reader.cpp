@@ -3,12 +3,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <span>
+#include <string_view>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/readers/reader_messages.h"
@@ -42,16 +47,6 @@ constexpr uint16_t kCompositeChannel = 0;  // the index channel of palette pictu
   throw EInvalidGraphic(FormatMessage(kInvalidImageFormat, kFormatName));
 }
 
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-int32_t I32(const uint8_t* p) {
-  return static_cast<int32_t>(U32(p));
-}
-
 // A block's data lies in [data, end). Version 3 blocks state the length of
 // their own fields, which later versions keep in a leading chunk size.
 struct TBlock {
@@ -64,17 +59,18 @@ struct TBlock {
 // The block whose header starts at `at`; nullopt when none does, or when its
 // data would run past `limit` (the end of its parent or of the file).
 std::optional<TBlock> ReadBlock(TStream& stream, int64_t at, int64_t limit, bool version3) {
-  const int64_t headerSize = version3 ? 14 : 10;
-  if (limit - at < headerSize) return std::nullopt;
-  uint8_t h[14];
+  const size_t headerSize = version3 ? 14 : 10;
+  if (limit - at < static_cast<int64_t>(headerSize)) return std::nullopt;
+  std::array<uint8_t, 14> bytes;
   stream.Seek(at);
-  stream.ReadBuffer(h, static_cast<size_t>(headerSize));
-  if (std::memcmp(h, kBlockMark, sizeof kBlockMark) != 0) return std::nullopt;
+  stream.ReadBuffer(bytes.data(), headerSize);
+  TByteReader h(std::span<const uint8_t>(bytes).first(headerSize));
+  if (!std::ranges::equal(h.Bytes(sizeof kBlockMark), kBlockMark)) return std::nullopt;
   TBlock block;
-  block.id = U16(h + 4);
-  const uint32_t length = version3 ? U32(h + 10) : U32(h + 6);
-  block.initialLength = version3 ? U32(h + 6) : 0;
-  block.data = at + headerSize;
+  block.id = h.U16LE();
+  block.initialLength = version3 ? h.U32LE() : 0;
+  const uint32_t length = h.U32LE();
+  block.data = at + static_cast<int64_t>(headerSize);
   if (length > limit - block.data || block.initialLength > length) return std::nullopt;
   block.end = block.data + length;
   return block;
@@ -116,7 +112,7 @@ TChunk ReadChunk(TStream& stream, const TBlock& block, bool version3, size_t fie
     chunk.fields = 0;
     chunk.end = block.initialLength;
   } else {
-    const uint32_t size = U32(ReadFields(stream, block, 0, 4).data());
+    const uint32_t size = TByteReader(ReadFields(stream, block, 0, 4)).U32LE();
     chunk.fields = 4;
     chunk.end = size;
   }
@@ -139,27 +135,35 @@ struct TAttributes {
 
 TAttributes ReadAttributes(TStream& stream, const TBlock& block, bool version3) {
   const TChunk chunk = ReadChunk(stream, block, version3, 28);
-  const auto f = ReadFields(stream, block, chunk.fields, 28);
+  const auto bytes = ReadFields(stream, block, chunk.fields, 28);
+  TByteReader f(bytes);
   TAttributes a;
-  a.width = I32(&f[0]);
-  a.height = I32(&f[4]);
-  std::memcpy(&a.resolution, &f[8], sizeof a.resolution);
-  a.metric = f[16];
-  a.compression = U16(&f[17]);
-  a.bitDepth = U16(&f[19]);
-  a.greyscale = f[27] != 0;
+  a.width = f.I32LE();
+  a.height = f.I32LE();
+  a.resolution = std::bit_cast<double>(f.U64LE());
+  a.metric = f.U8();
+  a.compression = f.U16LE();
+  a.bitDepth = f.U16LE();
+  f.Skip(6);  // plane count, colour count
+  a.greyscale = f.U8() != 0;
   return a;
 }
 
 // Entries are blue, green, red and a spare byte.
 TPalette ReadPalette(TStream& stream, const TBlock& block, bool version3) {
   const TChunk chunk = ReadChunk(stream, block, version3, 4);
-  const uint32_t count = U32(ReadFields(stream, block, chunk.fields, 4).data());
+  const uint32_t count = TByteReader(ReadFields(stream, block, chunk.fields, 4)).U32LE();
   const int64_t entriesAt = version3 ? 4 : chunk.end;
   const size_t used = std::min<size_t>(count, kMaxPaletteEntries);
   const auto raw = ReadFields(stream, block, entriesAt, used * 4);
+  TByteReader entries(raw);
   TPalette palette(used);
-  for (size_t i = 0; i < used; ++i) palette[i] = {raw[4 * i + 2], raw[4 * i + 1], raw[4 * i]};
+  for (TRGB& color : palette) {
+    color.blue = entries.U8();
+    color.green = entries.U8();
+    color.red = entries.U8();
+    entries.Skip(1);
+  }
   return palette;
 }
 
@@ -174,12 +178,13 @@ struct TChannel {
 
 TChannel ReadChannel(TStream& stream, const TBlock& block, bool version3) {
   const TChunk chunk = ReadChunk(stream, block, version3, 12);
-  const auto f = ReadFields(stream, block, chunk.fields, 12);
+  const auto bytes = ReadFields(stream, block, chunk.fields, 12);
+  TByteReader f(bytes);
   TChannel c;
-  c.compressedLength = U32(&f[0]);
-  c.uncompressedLength = U32(&f[4]);
-  c.bitmapType = U16(&f[8]);
-  c.channelType = U16(&f[10]);
+  c.compressedLength = f.U32LE();
+  c.uncompressedLength = f.U32LE();
+  c.bitmapType = f.U16LE();
+  c.channelType = f.U16LE();
   c.data = block.data + chunk.end;
   // Some version 3 writers count the content into the initial length.
   if (version3 && c.compressedLength > block.end - c.data) c.data = block.data + 12;
@@ -213,25 +218,38 @@ bool HasImageChannel(const TSource& source) {
                      [](const TChannel& c) { return IsImageBitmap(c.bitmapType); });
 }
 
+// The attributes of one composite image (version 4 on).
+struct TComposite {
+  int32_t width = 0;
+  int32_t height = 0;
+  uint16_t bitDepth = 0;
+  uint16_t compression = 0;
+  uint16_t type = 0;
+};
+
+TComposite ReadCompositeAttributes(std::span<const uint8_t> bytes) {
+  TByteReader f(bytes);
+  TComposite c;
+  c.width = f.I32LE();
+  c.height = f.I32LE();
+  c.bitDepth = f.U16LE();
+  c.compression = f.U16LE();
+  f.Skip(6);  // plane count, colour count
+  c.type = f.U16LE();
+  return c;
+}
+
 // The full-size composite image of a composite image bank (version 4 on),
 // when it is stored as channels rather than as JPEG data. Attribute blocks
 // and image blocks are paired in order.
 std::optional<TSource> FindComposite(TStream& stream, const TBlock& bank) {
   const TChunk chunk = ReadChunk(stream, bank, false, 4);
-  struct TComposite {
-    int32_t width;
-    int32_t height;
-    uint16_t bitDepth;
-    uint16_t compression;
-    uint16_t type;
-  };
   std::vector<TComposite> attributes;
   std::vector<TBlock> images;
   ForEachBlock(stream, bank.data + chunk.end, bank.end, false, [&](const TBlock& b) {
     if (b.id == static_cast<uint16_t>(PSPBlock::CompositeAttributes)) {
       const TChunk c = ReadChunk(stream, b, false, 20);
-      const auto f = ReadFields(stream, b, c.fields, 20);
-      attributes.push_back({I32(&f[0]), I32(&f[4]), U16(&f[8]), U16(&f[10]), U16(&f[18])});
+      attributes.push_back(ReadCompositeAttributes(ReadFields(stream, b, c.fields, 20)));
     } else if (b.id == static_cast<uint16_t>(PSPBlock::CompositeImage) || b.id == 18) {
       images.push_back(b);
     }
@@ -254,76 +272,98 @@ std::optional<TSource> FindComposite(TStream& stream, const TBlock& bank) {
   return std::nullopt;
 }
 
+// What a layer block says before its channels: its type, its image and
+// saved rectangles, and where its channel blocks start.
+struct TLayerInfo {
+  uint8_t type = 0;
+  std::vector<uint8_t> rects;
+  int64_t channelsAt = 0;
+};
+
+// A 256-byte name, the type, the image and saved rectangles.
+TLayerInfo ReadLayerInfo3(TStream& stream, const TBlock& b) {
+  const TChunk c = ReadChunk(stream, b, true, 289);
+  return {ReadFields(stream, b, 256, 1)[0], ReadFields(stream, b, 257, 32), c.end};
+}
+
+// A name of stated length, the type and the rectangles; the layer bitmap
+// chunk (its size, bitmap and channel counts) follows.
+TLayerInfo ReadLayerInfo(TStream& stream, const TBlock& b) {
+  const TChunk info = ReadChunk(stream, b, false, 2);
+  const uint16_t nameLength = TByteReader(ReadFields(stream, b, info.fields, 2)).U16LE();
+  const int64_t typeAt = info.fields + 2 + nameLength;
+  if (info.end < typeAt + 33) Invalid();
+  TLayerInfo layer;
+  layer.type = ReadFields(stream, b, typeAt, 1)[0];
+  layer.rects = ReadFields(stream, b, typeAt + 1, 32);
+  const uint32_t bitmapChunk = TByteReader(ReadFields(stream, b, info.end, 4)).U32LE();
+  layer.channelsAt = info.end + bitmapChunk;
+  if (bitmapChunk < 4 || layer.channelsAt > b.end - b.data) Invalid();
+  return layer;
+}
+
+// The saved rectangle, within the layer's image rectangle, is what is
+// stored; it must lie within the coordinate range.
+TRect SavedRect(std::span<const uint8_t> rects) {
+  TByteReader r(rects);
+  const int32_t imageLeft = r.I32LE();
+  const int32_t imageTop = r.I32LE();
+  r.Skip(8);  // image right and bottom
+  const int32_t savedLeft = r.I32LE();
+  const int32_t savedTop = r.I32LE();
+  const int32_t savedRight = r.I32LE();
+  const int32_t savedBottom = r.I32LE();
+  const int64_t left = int64_t{imageLeft} + savedLeft;
+  const int64_t top = int64_t{imageTop} + savedTop;
+  const int64_t width = int64_t{savedRight} - savedLeft;
+  const int64_t height = int64_t{savedBottom} - savedTop;
+  if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX || left < INT32_MIN ||
+      top < INT32_MIN || left + width > INT32_MAX || top + height > INT32_MAX) {
+    Invalid();
+  }
+  return {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(left + width),
+          static_cast<int32_t>(top + height)};
+}
+
+// A raster layer with image channels as a source; nullopt for other layers.
+std::optional<TSource> ReadRasterLayer(TStream& stream, const TBlock& b, bool version3,
+                                       const TAttributes& attributes) {
+  const TLayerInfo layer = version3 ? ReadLayerInfo3(stream, b) : ReadLayerInfo(stream, b);
+  const bool raster = version3 ? layer.type <= 1 : (layer.type == 1 || layer.type == 2);
+  if (!raster) return std::nullopt;
+  TSource source;
+  source.rect = SavedRect(layer.rects);
+  source.bitDepth = attributes.bitDepth;
+  source.compression = attributes.compression;
+  CollectChannels(stream, b.data + layer.channelsAt, b, version3, source);
+  if (!HasImageChannel(source)) return std::nullopt;
+  return source;
+}
+
 // The first raster layer of the layer bank that has image channels.
 std::optional<TSource> FindLayer(TStream& stream, const TBlock& bank, bool version3,
                                  const TAttributes& attributes) {
   std::optional<TSource> found;
   ForEachBlock(stream, bank.data + bank.initialLength, bank.end, version3, [&](const TBlock& b) {
     if (found || b.id != static_cast<uint16_t>(PSPBlock::Layer)) return;
-    uint8_t type = 0;
-    std::vector<uint8_t> rects;
-    int64_t channelsAt = 0;
-    if (version3) {
-      // A 256-byte name, the type, the image and saved rectangles.
-      const TChunk c = ReadChunk(stream, b, true, 289);
-      type = ReadFields(stream, b, 256, 1)[0];
-      rects = ReadFields(stream, b, 257, 32);
-      channelsAt = c.end;
-    } else {
-      const TChunk info = ReadChunk(stream, b, false, 2);
-      const uint16_t nameLength = U16(ReadFields(stream, b, info.fields, 2).data());
-      const int64_t typeAt = info.fields + 2 + nameLength;
-      if (info.end < typeAt + 33) Invalid();
-      type = ReadFields(stream, b, typeAt, 1)[0];
-      rects = ReadFields(stream, b, typeAt + 1, 32);
-      // The layer bitmap chunk (its size, bitmap and channel counts) follows.
-      const uint32_t bitmapChunk = U32(ReadFields(stream, b, info.end, 4).data());
-      channelsAt = info.end + bitmapChunk;
-      if (bitmapChunk < 4 || channelsAt > b.end - b.data) Invalid();
-    }
-    const bool raster = version3 ? type <= 1 : (type == 1 || type == 2);
-    if (!raster) return;
-    // The saved rectangle, within the layer's image rectangle, is what is
-    // stored.
-    const int64_t left = int64_t{I32(&rects[0])} + I32(&rects[16]);
-    const int64_t top = int64_t{I32(&rects[4])} + I32(&rects[20]);
-    const int64_t width = int64_t{I32(&rects[24])} - I32(&rects[16]);
-    const int64_t height = int64_t{I32(&rects[28])} - I32(&rects[20]);
-    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX || left < INT32_MIN ||
-        top < INT32_MIN || left + width > INT32_MAX || top + height > INT32_MAX) {
-      Invalid();
-    }
-    TSource source;
-    source.rect = {static_cast<int32_t>(left), static_cast<int32_t>(top),
-                   static_cast<int32_t>(left + width), static_cast<int32_t>(top + height)};
-    source.bitDepth = attributes.bitDepth;
-    source.compression = attributes.compression;
-    CollectChannels(stream, b.data + channelsAt, b, version3, source);
-    if (HasImageChannel(source)) found = std::move(source);
+    found = ReadRasterLayer(stream, b, version3, attributes);
   });
   return found;
 }
 
-// Delivers a channel's bytes in order from its compressed data, reading the
-// stream in pieces; running out of data is bad data.
+// Delivers a channel's bytes in order from its compressed data through a
+// buffered input of its own. Channels are read side by side from the one
+// stream, so each input finds the stream where it left it before reading
+// on. Running out of data is bad data.
 class TChannelReader {
  public:
   TChannelReader(TStream& stream, const TChannel& channel, uint16_t compression)
       : stream_(stream),
-        position_(channel.data),
-        end_(channel.data + channel.compressedLength),
-        compression_(compression),
-        // Never empty, so that its address is never null.
-        buffer_(static_cast<size_t>(std::clamp<int64_t>(channel.compressedLength, 1, kCapacity))) {
-    next_ = end_ptr_ = buffer_.data();
-    if (compression_ == kLZ77) {
-      // zlib streams normally; a bare deflate stream is taken as well.
-      Refill();
-      const bool wrapped =
-          end_ptr_ - next_ >= 2 && (next_[0] & 0x0F) == 8 && ((next_[0] << 8) | next_[1]) % 31 == 0;
-      if (inflateInit2(&z_, wrapped ? 15 : -15) != Z_OK) Invalid();
-      inflating_ = true;
-    }
+        streamAt_(channel.data),
+        input_(Positioned(stream, channel.data), channel.compressedLength,
+               static_cast<size_t>(std::clamp<int64_t>(channel.compressedLength, 1, kCapacity))),
+        compression_(compression) {
+    if (compression_ == kLZ77) StartInflating();
   }
   ~TChannelReader() {
     if (inflating_) inflateEnd(&z_);
@@ -331,28 +371,26 @@ class TChannelReader {
   TChannelReader(const TChannelReader&) = delete;
   TChannelReader& operator=(const TChannelReader&) = delete;
 
-  void Read(uint8_t* target, size_t count) {
-    while (count != 0) {
-      const size_t got = Produce(target, count);
-      target += got;
-      count -= got;
-      if (count != 0 && got == 0 && !Refill()) Invalid();
+  void Read(std::span<uint8_t> target) {
+    while (!target.empty()) {
+      const size_t got = Produce(target);
+      target = target.subspan(got);
+      if (!target.empty() && got == 0 && !Refill()) Invalid();
     }
   }
 
   void Skip(uint64_t count) {
     if (compression_ == kNoCompression) {
-      const uint64_t buffered = std::min<uint64_t>(count, uint64_t(end_ptr_ - next_));
-      next_ += buffered;
-      count -= buffered;
-      if (count > uint64_t(end_ - position_)) Invalid();
-      position_ += static_cast<int64_t>(count);
+      if (count > static_cast<uint64_t>(input_.Remaining())) Invalid();
+      stream_.Seek(streamAt_);
+      input_.Skip(count);
+      streamAt_ = stream_.Position();
       return;
     }
-    uint8_t scratch[4096];
+    std::array<uint8_t, 4096> scratch;
     while (count != 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(count, sizeof scratch));
-      Read(scratch, n);
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(count, scratch.size()));
+      Read(std::span(scratch).first(n));
       count -= n;
     }
   }
@@ -360,60 +398,71 @@ class TChannelReader {
  private:
   static constexpr int64_t kCapacity = int64_t{64} << 10;
 
+  static TStream& Positioned(TStream& stream, int64_t at) {
+    stream.Seek(at);
+    return stream;
+  }
+
+  // zlib streams normally; a bare deflate stream is taken as well.
+  void StartInflating() {
+    Refill();
+    TByteReader head(input_.Buffered());
+    const bool wrapped = head.Has(2) && (head.Rest()[0] & 0x0F) == 8 && head.U16BE() % 31 == 0;
+    if (inflateInit2(&z_, wrapped ? 15 : -15) != Z_OK) Invalid();
+    inflating_ = true;
+  }
+
   // Bytes made from the input at hand, perhaps none.
-  size_t Produce(uint8_t* target, size_t count) {
+  size_t Produce(std::span<uint8_t> target) {
+    const std::span<const uint8_t> in = input_.Buffered();
     switch (compression_) {
-      case kRunLength:
-        return runLength_.Decode(next_, end_ptr_, target, count);
-      case kLZ77: {
-        if (finished_) Invalid();
-        z_.next_in = const_cast<Bytef*>(next_);
-        z_.avail_in = static_cast<uInt>(end_ptr_ - next_);
-        z_.next_out = target;
-        z_.avail_out = static_cast<uInt>(std::min<size_t>(count, UINT32_MAX));
-        const int result = inflate(&z_, Z_NO_FLUSH);
-        next_ = z_.next_in;
-        if (result == Z_STREAM_END)
-          finished_ = true;
-        else if (result != Z_OK && result != Z_BUF_ERROR)
-          Invalid();
-        return static_cast<size_t>(z_.next_out - target);
+      case kRunLength: {
+        const uint8_t* next = in.data();
+        const size_t made =
+            runLength_.Decode(next, in.data() + in.size(), target.data(), target.size());
+        input_.Consume(static_cast<size_t>(next - in.data()));
+        return made;
       }
+      case kLZ77:
+        return Inflate(in, target);
       default: {
-        const size_t n = std::min(count, static_cast<size_t>(end_ptr_ - next_));
-        if (n == 0) return 0;
-        std::memcpy(target, next_, n);
-        next_ += n;
+        const size_t n = std::min(target.size(), in.size());
+        std::copy_n(in.begin(), n, target.begin());
+        input_.Consume(n);
         return n;
       }
     }
   }
 
+  size_t Inflate(std::span<const uint8_t> in, std::span<uint8_t> target) {
+    if (finished_) Invalid();
+    z_.next_in = const_cast<Bytef*>(in.data());
+    z_.avail_in = static_cast<uInt>(in.size());
+    z_.next_out = target.data();
+    z_.avail_out = static_cast<uInt>(std::min<size_t>(target.size(), UINT32_MAX));
+    const int result = inflate(&z_, Z_NO_FLUSH);
+    input_.Consume(in.size() - z_.avail_in);
+    if (result == Z_STREAM_END) {
+      finished_ = true;
+    } else if (result != Z_OK && result != Z_BUF_ERROR) {
+      Invalid();
+    }
+    return static_cast<size_t>(z_.next_out - target.data());
+  }
+
   // Keeps the unused bytes and reads more after them; false at the end of
   // the channel's data.
   bool Refill() {
-    const size_t keep = static_cast<size_t>(end_ptr_ - next_);
-    if (keep != 0) std::memmove(buffer_.data(), next_, keep);
-    const size_t want =
-        static_cast<size_t>(std::min<int64_t>(end_ - position_, int64_t(buffer_.size() - keep)));
-    size_t got = 0;
-    if (want != 0) {
-      stream_.Seek(position_);
-      got = stream_.Read(buffer_.data() + keep, want);
-      position_ += static_cast<int64_t>(got);
-    }
-    next_ = buffer_.data();
-    end_ptr_ = next_ + keep + got;
-    return got != 0;
+    stream_.Seek(streamAt_);
+    const bool got = input_.Refill();
+    streamAt_ = stream_.Position();
+    return got;
   }
 
   TStream& stream_;
-  int64_t position_;
-  int64_t end_;
+  int64_t streamAt_;  // where this channel's input left the stream
+  TBufferedInput input_;
   uint16_t compression_;
-  std::vector<uint8_t> buffer_;
-  const uint8_t* next_ = nullptr;
-  const uint8_t* end_ptr_ = nullptr;
   TPSPRunLengthDecoder runLength_;
   z_stream z_{};
   bool inflating_ = false;
@@ -424,6 +473,7 @@ class TChannelReader {
 struct TVisible {
   int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
   bool Empty() const { return x0 >= x1 || y0 >= y1; }
+  size_t Width() const { return static_cast<size_t>(x1 - x0); }
 };
 
 TVisible Clip(const TRect& rect, int32_t width, int32_t height) {
@@ -477,12 +527,12 @@ class TChannelRows {
 
   // The visible bytes of the next visible row; the rows after the last
   // visible one are never decoded. Only for a non-empty visible part.
-  const uint8_t* NextRow() {
+  std::span<const uint8_t> NextRow() {
     if (!first_) reader_->Skip(rowBytes_ - endByte_);
     first_ = false;
     reader_->Skip(startByte_);
-    reader_->Read(piece_.data(), piece_.size());
-    return piece_.data();
+    reader_->Read(piece_);
+    return piece_;
   }
 
  private:
@@ -496,18 +546,183 @@ class TChannelRows {
   std::optional<TChannelReader> reader_;
 };
 
+// The channels a picture is made of, each checked before the canvas is made.
+struct TChannelChoice {
+  std::vector<const TChannel*> color;
+  const TChannel* mask = nullptr;
+};
+
+TChannelChoice ChooseChannels(const TSource& source, bool indexed, int sampleBits) {
+  TChannelChoice choice;
+  for (const TChannel& c : source.channels) {
+    const bool image = IsImageBitmap(c.bitmapType);
+    if (indexed && image && c.channelType == kCompositeChannel) {
+      choice.color.push_back(&c);
+    } else if (!indexed && image && c.channelType >= 1 && c.channelType <= 3) {
+      choice.color.push_back(&c);
+    } else if (!indexed && IsTransparencyBitmap(c.bitmapType) &&
+               c.channelType == kCompositeChannel) {
+      choice.mask = &c;
+    } else {
+      continue;
+    }
+    StoredRowBytes(c, source.rect, IsTransparencyBitmap(c.bitmapType) ? 8 : sampleBits,
+                   source.compression);
+  }
+  if (choice.color.empty()) Invalid();
+  return choice;
+}
+
+// The palette of a palette picture: its source's own, else the document's,
+// else a gray ramp, so that indices without colours show as grays.
+TPalette PaletteOf(const TSource& source, const std::optional<TPalette>& document,
+                   uint16_t bitDepth) {
+  const size_t entries = size_t{1} << bitDepth;
+  TPalette colors = source.palette ? *source.palette : document ? *document : TPalette{};
+  if (colors.empty()) {
+    for (size_t i = 0; i < entries; ++i) {
+      const auto v = static_cast<uint8_t>(i * 255 / (entries - 1));
+      colors.push_back({v, v, v});
+    }
+  }
+  colors.resize(std::max(colors.size(), entries));
+  return colors;
+}
+
+// Of several index channels the last one counts.
+void DecodeIndexed(TBitmap& canvas, TStream& stream, const TSource& source,
+                   const TChannelChoice& channels, int sampleBits) {
+  TChannelRows rows(stream, *channels.color.back(), source, sampleBits, canvas.ImageWidth(),
+                    canvas.ImageHeight());
+  const TVisible& v = rows.Visible();
+  if (v.Empty()) return;
+  const unsigned mask = (1u << sampleBits) - 1;
+  for (int32_t y = v.y0; y < v.y1; ++y) {
+    const std::span<const uint8_t> bytes = rows.NextRow();
+    const std::span<uint8_t> out = canvas.RowBytes(y).subspan(static_cast<size_t>(v.x0), v.Width());
+    if (sampleBits == 8) {
+      std::ranges::copy(bytes.first(out.size()), out.begin());
+      continue;
+    }
+    int bit = rows.BitOffset();
+    for (uint8_t& index : out) {
+      index = static_cast<uint8_t>(
+          (bytes[static_cast<size_t>(bit / 8)] >> (8 - sampleBits - bit % 8)) & mask);
+      bit += sampleBits;
+    }
+  }
+}
+
+// One canvas row from the visible parts of the red, green and blue rows (a
+// missing one white) and the mask row (none: opaque), blended onto white.
+void BlendRow(std::span<uint8_t> out, const std::array<std::span<const uint8_t>, 3>& in,
+              std::span<const uint8_t> alpha) {
+  const size_t count = out.size() / 3;
+  const bool complete = !in[0].empty() && !in[1].empty() && !in[2].empty();
+  if (complete && alpha.empty()) {
+    // Local pointers: the byte stores could otherwise alias the spans.
+    const uint8_t* blue = in[0].data();
+    const uint8_t* green = in[1].data();
+    const uint8_t* red = in[2].data();
+    uint8_t* pixel = out.data();
+    for (size_t i = 0; i < count; ++i, pixel += 3) {
+      pixel[0] = blue[i];
+      pixel[1] = green[i];
+      pixel[2] = red[i];
+    }
+    return;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned opacity = !alpha.empty() ? alpha[i] : 255;
+    for (size_t k = 0; k < 3; ++k) {
+      const unsigned value = !in[k].empty() ? in[k][i] : 255;
+      out[3 * i + k] = static_cast<uint8_t>((value * opacity + 255 * (255 - opacity) + 127) / 255);
+    }
+  }
+}
+
+// The colour channels are read side by side, a row of each at a time, so
+// that each bitmap row is written once. Red, green and blue land on bytes
+// 2, 1 and 0 of each pixel; a missing one stays white, and so does what a
+// transparency mask hides.
+void DecodeColor(TBitmap& canvas, TStream& stream, const TSource& source,
+                 const TChannelChoice& channels) {
+  const int32_t width = canvas.ImageWidth();
+  const int32_t height = canvas.ImageHeight();
+  std::optional<TChannelRows> planes[3];
+  for (const TChannel* c : channels.color) {
+    planes[3 - c->channelType].reset();
+    planes[3 - c->channelType].emplace(stream, *c, source, 8, width, height);
+  }
+  std::optional<TChannelRows> alpha;
+  if (channels.mask != nullptr) alpha.emplace(stream, *channels.mask, source, 8, width, height);
+  // A layer wholly beside or below the canvas leaves it white.
+  const TVisible v = Clip(source.rect, width, height);
+  if (v.Empty()) return;
+  for (int32_t y = v.y0; y < v.y1; ++y) {
+    std::array<std::span<const uint8_t>, 3> in;
+    for (size_t k = 0; k < 3; ++k) {
+      if (planes[k]) in[k] = planes[k]->NextRow();
+    }
+    const std::span<const uint8_t> a = alpha ? alpha->NextRow() : std::span<const uint8_t>();
+    BlendRow(canvas.RowBytes(y).subspan(size_t(v.x0) * 3, v.Width() * 3), in, a);
+  }
+}
+
+// Where the file's top-level blocks put the picture, as the header read
+// found them.
+struct TTopBlocks {
+  std::optional<TAttributes> attributes;
+  std::optional<TBlock> color;
+  std::optional<TBlock> layerBank;
+  std::optional<TBlock> compositeBank;
+};
+
+TTopBlocks ReadTopBlocks(TStream& stream, int64_t from, bool version3) {
+  TTopBlocks top;
+  ForEachBlock(stream, from, stream.Size(), version3, [&](const TBlock& b) {
+    switch (static_cast<PSPBlock>(b.id)) {
+      case PSPBlock::Image:
+        if (!top.attributes) top.attributes = ReadAttributes(stream, b, version3);
+        break;
+      case PSPBlock::Color:
+        if (!top.color) top.color = b;
+        break;
+      case PSPBlock::LayerStart:
+        if (!top.layerBank) top.layerBank = b;
+        break;
+      case PSPBlock::CompositeImageBank:
+        if (!top.compositeBank && !version3) top.compositeBank = b;
+        break;
+      default:
+        break;
+    }
+  });
+  return top;
+}
+
 }  // namespace
 
-TPSPFileHeader TPSPFileHeader::Parse(const uint8_t* b) {
+struct TPSPGraphic::TDocument {
+  bool version3 = false;
+  TTopBlocks blocks;
+};
+
+TPSPGraphic::TPSPGraphic() : document_(std::make_unique<TDocument>()) {}
+TPSPGraphic::~TPSPGraphic() = default;
+
+TPSPFileHeader TPSPFileHeader::Parse(std::span<const uint8_t, kSize> bytes) {
+  TByteReader reader(bytes);
   TPSPFileHeader h;
   h.signatureMatches = true;
-  for (size_t i = 0; i < kSignatureLength; ++i) {
-    if (std::tolower(b[i]) != std::tolower(static_cast<unsigned char>(kSignature[i]))) {
+  for (const char expected : std::string_view(kSignature)) {
+    if (std::tolower(reader.U8()) != std::tolower(static_cast<unsigned char>(expected))) {
       h.signatureMatches = false;
     }
   }
-  h.majorVersion = U16(b + 32);
-  h.minorVersion = U16(b + 34);
+  reader.Seek(32);
+  h.majorVersion = reader.U16LE();
+  h.minorVersion = reader.U16LE();
   return h;
 }
 
@@ -555,28 +770,25 @@ size_t TPSPRunLengthDecoder::Decode(const uint8_t*& source, const uint8_t* end, 
 bool TPSPGraphic::AcceptsStream(TStream& stream) {
   const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TPSPFileHeader::kSize)) return false;
-  uint8_t raw[TPSPFileHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TPSPFileHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   stream.Seek(start);
   return TPSPFileHeader::Parse(raw).LooksValid();
 }
 
 bool TPSPGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
+  *document_ = TDocument{};
   const int64_t base = stream.Position();
   if (stream.Remaining() < static_cast<int64_t>(TPSPFileHeader::kSize)) return false;
-  uint8_t raw[TPSPFileHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TPSPFileHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   const TPSPFileHeader header = TPSPFileHeader::Parse(raw);
   if (!header.LooksValid()) return false;
-  const bool version3 = header.majorVersion == 3;
-  std::optional<TAttributes> attributes;
-  ForEachBlock(stream, base + int64_t{TPSPFileHeader::kSize}, stream.Size(), version3,
-               [&](const TBlock& b) {
-                 if (b.id == static_cast<uint16_t>(PSPBlock::Image) && !attributes) {
-                   attributes = ReadAttributes(stream, b, version3);
-                 }
-               });
+  document_->version3 = header.majorVersion == 3;
+  document_->blocks =
+      ReadTopBlocks(stream, base + int64_t{TPSPFileHeader::kSize}, document_->version3);
+  const std::optional<TAttributes>& attributes = document_->blocks.attributes;
   if (!attributes || attributes->width <= 0 || attributes->height <= 0) return false;
   TImageProperties& p = properties_;
   const TAttributes& a = *attributes;
@@ -601,147 +813,35 @@ bool TPSPGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return true;
 }
 
-void TPSPGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) Invalid();
-  stream.Seek(base);
-  uint8_t raw[TPSPFileHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const bool version3 = TPSPFileHeader::Parse(raw).majorVersion == 3;
-
-  std::optional<TAttributes> attributes;
+void TPSPGraphic::Decode(TStream& stream, int64_t /*start*/, bool headerUsable) {
+  if (!headerUsable) Invalid();
+  const bool version3 = document_->version3;
+  const TTopBlocks& top = document_->blocks;
   std::optional<TPalette> palette;
-  std::optional<TBlock> layerBank;
-  std::optional<TBlock> compositeBank;
-  ForEachBlock(stream, base + int64_t{TPSPFileHeader::kSize}, stream.Size(), version3,
-               [&](const TBlock& b) {
-                 switch (static_cast<PSPBlock>(b.id)) {
-                   case PSPBlock::Image:
-                     if (!attributes) attributes = ReadAttributes(stream, b, version3);
-                     break;
-                   case PSPBlock::Color:
-                     if (!palette) palette = ReadPalette(stream, b, version3);
-                     break;
-                   case PSPBlock::LayerStart:
-                     if (!layerBank) layerBank = b;
-                     break;
-                   case PSPBlock::CompositeImageBank:
-                     if (!compositeBank && !version3) compositeBank = b;
-                     break;
-                   default:
-                     break;
-                 }
-               });
-  if (!attributes) Invalid();
-  const TAttributes& a = *attributes;
+  if (top.color) palette = ReadPalette(stream, *top.color, version3);
+  const TAttributes& a = *top.attributes;
   const bool indexed = a.bitDepth == 1 || a.bitDepth == 4 || a.bitDepth == 8;
   if (!indexed && a.bitDepth != 24) Invalid();
 
   std::optional<TSource> source;
-  if (compositeBank) source = FindComposite(stream, *compositeBank);
-  if (!source && layerBank) source = FindLayer(stream, *layerBank, version3, a);
+  if (top.compositeBank) source = FindComposite(stream, *top.compositeBank);
+  if (!source && top.layerBank) source = FindLayer(stream, *top.layerBank, version3, a);
   if (!source || source->bitDepth != a.bitDepth || source->compression > kLZ77) Invalid();
 
-  // Every channel used is checked before the canvas is made.
   const int sampleBits = indexed ? a.bitDepth : 8;
-  std::vector<const TChannel*> color;
-  const TChannel* mask = nullptr;
-  for (const TChannel& c : source->channels) {
-    const bool image = IsImageBitmap(c.bitmapType);
-    if (indexed && image && c.channelType == kCompositeChannel) {
-      color.push_back(&c);
-    } else if (!indexed && image && c.channelType >= 1 && c.channelType <= 3) {
-      color.push_back(&c);
-    } else if (!indexed && IsTransparencyBitmap(c.bitmapType) &&
-               c.channelType == kCompositeChannel) {
-      mask = &c;
-    } else {
-      continue;
-    }
-    StoredRowBytes(c, source->rect, IsTransparencyBitmap(c.bitmapType) ? 8 : sampleBits,
-                   source->compression);
-  }
-  if (color.empty()) Invalid();
-
-  const int32_t width = a.width;
-  const int32_t height = a.height;
+  const TChannelChoice channels = ChooseChannels(*source, indexed, sampleBits);
   if (indexed) {
     SetLayout(PixelLayout::Bits8);
-    // Palette pictures without a palette show their indices as grays.
-    const size_t entries = size_t{1} << a.bitDepth;
-    TPalette colors = source->palette ? *source->palette : palette ? *palette : TPalette{};
-    if (colors.empty()) {
-      for (size_t i = 0; i < entries; ++i) {
-        const auto v = static_cast<uint8_t>(i * 255 / (entries - 1));
-        colors.push_back({v, v, v});
-      }
-    }
-    colors.resize(std::max(colors.size(), entries));
-    ApplyPalette(std::move(colors));
+    ApplyPalette(PaletteOf(*source, palette, a.bitDepth));
   } else {
     SetLayout(PixelLayout::Bits24);
   }
-  SetImageWidth(width);
-  SetImageHeight(height);
-
+  SetImageWidth(a.width);
+  SetImageHeight(a.height);
   if (indexed) {
-    // Of several index channels the last one counts.
-    TChannelRows rows(stream, *color.back(), *source, sampleBits, width, height);
-    const TVisible& v = rows.Visible();
-    if (v.Empty()) return;
-    const unsigned mask = (1u << sampleBits) - 1;
-    for (int32_t y = v.y0; y < v.y1; ++y) {
-      const uint8_t* bytes = rows.NextRow();
-      uint8_t* out = RowAddress(y) + v.x0;
-      if (sampleBits == 8) {
-        std::memcpy(out, bytes, static_cast<size_t>(v.x1 - v.x0));
-        continue;
-      }
-      int bit = rows.BitOffset();
-      for (int32_t i = 0; i < v.x1 - v.x0; ++i, bit += sampleBits) {
-        out[i] = static_cast<uint8_t>((bytes[bit / 8] >> (8 - sampleBits - bit % 8)) & mask);
-      }
-    }
-    return;
-  }
-
-  // The colour channels are read side by side, a row of each at a time, so
-  // that each bitmap row is written once. Red, green and blue land on bytes
-  // 2, 1 and 0 of each pixel; a missing one stays white, and so does what a
-  // transparency mask hides.
-  std::optional<TChannelRows> planes[3];
-  for (const TChannel* c : color) {
-    planes[3 - c->channelType].reset();
-    planes[3 - c->channelType].emplace(stream, *c, *source, 8, width, height);
-  }
-  std::optional<TChannelRows> alpha;
-  if (mask != nullptr) alpha.emplace(stream, *mask, *source, 8, width, height);
-  // A layer wholly beside or below the canvas leaves it white.
-  const TVisible v = Clip(source->rect, width, height);
-  if (v.Empty()) return;
-  const size_t count = static_cast<size_t>(v.x1 - v.x0);
-  for (int32_t y = v.y0; y < v.y1; ++y) {
-    const uint8_t* in[3];
-    for (size_t k = 0; k < 3; ++k) in[k] = planes[k] ? planes[k]->NextRow() : nullptr;
-    const uint8_t* a = alpha ? alpha->NextRow() : nullptr;
-    uint8_t* out = RowAddress(y) + size_t(v.x0) * 3;
-    if (in[0] != nullptr && in[1] != nullptr && in[2] != nullptr && a == nullptr) {
-      for (size_t i = 0; i < count; ++i) {
-        out[3 * i] = in[0][i];
-        out[3 * i + 1] = in[1][i];
-        out[3 * i + 2] = in[2][i];
-      }
-      continue;
-    }
-    for (size_t i = 0; i < count; ++i) {
-      const unsigned opacity = a != nullptr ? a[i] : 255;
-      for (size_t k = 0; k < 3; ++k) {
-        const unsigned value = in[k] != nullptr ? in[k][i] : 255;
-        out[3 * i + k] =
-            static_cast<uint8_t>((value * opacity + 255 * (255 - opacity) + 127) / 255);
-      }
-    }
+    DecodeIndexed(*this, stream, *source, channels, sampleBits);
+  } else {
+    DecodeColor(*this, stream, *source, channels);
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "picture/reader_graphic.h"
@@ -24,7 +26,7 @@ struct TPSPFileHeader {
   uint16_t majorVersion = 0;
   uint16_t minorVersion = 0;
 
-  static TPSPFileHeader Parse(const uint8_t* bytes);
+  static TPSPFileHeader Parse(std::span<const uint8_t, kSize> bytes);
   bool LooksValid() const { return signatureMatches && majorVersion >= 3; }
 };
 
@@ -65,12 +67,23 @@ class TPSPRunLengthDecoder {
 // ramp for gray pictures without one), colour pictures Bits24.
 class TPSPGraphic : public TReaderGraphic {
  public:
+  TPSPGraphic();
+  ~TPSPGraphic() override;
+
   std::string ClassName() const override { return "TPSPGraphic"; }
   std::string FormatName() const override;
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  struct TDocument;
+
+  // The top-level blocks the header read found.
+  std::unique_ptr<TDocument> document_;
 };
 
 // Registers psp.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/canvas.h"
 #include "picture/exceptions.h"
 #include "picture/readers/png_test_files.h"
 #include "picture/readers/reader_test_support.h"
@@ -489,6 +491,62 @@ TEST(PngReader, TransparencyAndBackgroundChangeNoPixelBytes) {
   EXPECT_FALSE(Load(OneRow(1, 8, 2, row, {PngChunk("tRNS", {0, 1})}))->IsTransparent());
   EXPECT_FALSE(
       Load(OneRow(1, 8, 6, {1, 2, 3, 4}, {PngChunk("tRNS", {0, 1, 0, 2, 0, 3})}))->IsTransparent());
+}
+
+TEST(PngReader, ALoadCutByAnErrorLeavesTheBackgroundAndZeroPadding) {
+  // The first IDAT chunk carries the first row in a stored deflate block;
+  // the second, with a wrong CRC, stops the load before the second row.
+  // What the rows did not reach is the background, whatever the canvas's
+  // brush, and the row padding stays zero.
+  struct Case {
+    const char* name;
+    uint8_t depth, colorType;
+    Bytes row;
+    std::vector<Bytes> before;
+    uint32_t background;
+  };
+  const Bytes plte = {9, 9, 9, 0x20, 0x40, 0x60};
+  const Case cases[] = {
+      {"rgb",
+       8,
+       2,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9},
+       {PngChunk("bKGD", {0, 0x20, 0, 0x40, 0, 0x60})},
+       0x204060},
+      {"indexed", 8, 3, {0, 0, 0}, {PngChunk("PLTE", plte), PngChunk("bKGD", {1})}, 0x204060},
+      {"gray, no bKGD", 1, 0, {0}, {}, 0xFFFFFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes rows = test::UnfilteredRows({c.row, c.row});
+    uLongf size = compressBound(static_cast<uLong>(rows.size()));
+    Bytes stored(size);
+    ASSERT_EQ(compress2(stored.data(), &size, rows.data(), static_cast<uLong>(rows.size()), 0),
+              Z_OK);
+    stored.resize(size);
+    ASSERT_EQ(stored[2], 1);  // one final stored block
+    const auto firstRowEnd = static_cast<long>(2 + 5 + rows.size() / 2);
+    Bytes file = PngFile({Ihdr(3, 2, c.depth, c.colorType)});
+    for (const Bytes& chunk : c.before) file.insert(file.end(), chunk.begin(), chunk.end());
+    for (const Bytes& chunk :
+         {PngChunk("IDAT", Bytes(stored.begin(), stored.begin() + firstRowEnd)),
+          PngChunk("IDAT", Bytes(stored.begin() + firstRowEnd, stored.end()), true), Iend()}) {
+      file.insert(file.end(), chunk.begin(), chunk.end());
+    }
+    TPNGGraphic png;
+    png.Surface().SetBrushColor(0xFF0000);
+    TMemoryStream stream(file);
+    EXPECT_THROW(png.ReadFromStream(stream), EInvalidGraphic);
+    ASSERT_EQ(png.ImageHeight(), 2);
+    for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(png.PixelColor(x, 1), c.background) << x;
+    const size_t used = (size_t{3} * png.BitsPerPixel() + 7) / 8;
+    for (int32_t y = 0; y < 2; ++y) {
+      const std::span<uint8_t> bytes = png.RowBytes(y);
+      EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<long>(used), bytes.end(), [](uint8_t b) {
+        return b == 0;
+      })) << y;
+    }
+  }
 }
 
 TEST(PngReader, ContentTestAndHeaderInfo) {

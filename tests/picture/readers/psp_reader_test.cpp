@@ -378,17 +378,26 @@ TEST(PSPReader, ColourLayersInEveryVersionAndCompression) {
     const char* name;
     uint16_t version;
     uint16_t compression;
+    int width = 13;
+    int height = 4;
   };
   const Case cases[] = {
-      {"version 3, uncompressed", 3, kNone}, {"version 3, run-length", 3, kRle},
-      {"version 3, LZ77", 3, kLz77},         {"version 4, run-length", 4, kRle},
-      {"version 5, uncompressed", 5, kNone}, {"version 5, LZ77", 5, kLz77},
+      {"version 3, uncompressed", 3, kNone},
+      {"version 3, run-length", 3, kRle},
+      {"version 3, LZ77", 3, kLz77},
+      {"version 4, run-length", 4, kRle},
+      {"version 5, uncompressed", 5, kNone},
+      {"version 5, LZ77", 5, kLz77},
       {"version 6, run-length", 6, kRle},
+      // Channels longer than one input buffer, read side by side, take turns
+      // at the stream.
+      {"version 5, uncompressed, large", 5, kNone, 300, 300},
+      {"version 5, run-length, large", 5, kRle, 300, 300},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Writer w{c.version};
-    const int width = 13, height = 4;
+    const int width = c.width, height = c.height;
     const uint8_t raster = c.version == 3 ? 0 : 1;
     const Bytes file =
         w.File({w.Attributes(width, height, c.compression, 24),
