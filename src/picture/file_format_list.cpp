@@ -26,7 +26,9 @@
   X(RegisterPCDFormats)                 \
   X(RegisterCUTFormats)                 \
   X(RegisterPSPFormats)                 \
-  X(RegisterPNGFormats)
+  X(RegisterPNGFormats)                 \
+  X(RegisterGIFFormats)                 \
+  X(RegisterWebPFormats)
 
 namespace quorvex {
 
