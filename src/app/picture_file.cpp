@@ -8,14 +8,18 @@
 
 namespace quorvex {
 
-void LoadPictureFile(const std::string& fileName, TPicture& picture,
-                     std::unique_ptr<TBitmap>& workingBitmap) {
+void InstallPlatformClasses() {
   // Icons and metafiles are drawn by the platform library this program links.
   static const bool platformClasses = [] {
     SetPlatformClasses({&ClassOf<TIcon>(), &ClassOf<TMetafile>()});
     return true;
   }();
   (void)platformClasses;
+}
+
+void LoadPictureFile(const std::string& fileName, TPicture& picture,
+                     std::unique_ptr<TBitmap>& workingBitmap) {
+  InstallPlatformClasses();
   LoadPicture(fileName, picture, workingBitmap);
 }
 

@@ -16,4 +16,8 @@ class TPicture;
 void LoadPictureFile(const std::string& fileName, TPicture& picture,
                      std::unique_ptr<TBitmap>& workingBitmap);
 
+// Puts the icon and metafile classes of the platform library into the
+// registry, once; whatever lists the registry's extensions asks first.
+void InstallPlatformClasses();
+
 }  // namespace quorvex

@@ -23,6 +23,7 @@
 #include "app/directory_outline.h"
 #include "app/filter_combo_box.h"
 #include "app/image.h"
+#include "app/image_filter.h"
 #include "app/picture_file.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
@@ -90,8 +91,7 @@ TEST_F(FormCryptTest, StartsInTheDesignedState) {
   }
   EXPECT_FALSE(form->RevealCodes1->isChecked());
   EXPECT_TRUE(form->FB_preview->isEnabled());
-  EXPECT_EQ(form->FileListBox1->Mask(),
-            "*.bmp;*.eps;*.ico;*.jpg; *.jpeg; *.jpe;*.png;*.tga;*.wmf; *.emf;*.pcx; *.pcc");
+  EXPECT_EQ(form->FileListBox1->Mask(), AllImagesMask());
   EXPECT_EQ(Items(form->FileListBox1), QStringList({"damaged.bmp", "Ecr_scene.bmp", "photo.bmp"}));
   EXPECT_TRUE(form->CheckBoxStretch->isChecked());
   EXPECT_FALSE(form->ShowAllFiles->isChecked());
