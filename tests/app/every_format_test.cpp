@@ -11,6 +11,7 @@
 #include "app/file_list_box.h"
 #include "app/filter_combo_box.h"
 #include "app/form_crypt.h"
+#include "app/picture_file.h"
 #include "app/windows.h"
 #include "gallery/preview_form.h"
 #include "picture/file_format_list.h"
@@ -149,6 +150,19 @@ TEST_F(EveryFormat, TheGalleryShowsEveryFamily) {
   for (const auto& entry : gallery.Entries())
     shown.push_back(QString::fromStdString(entry->FileName));
   EXPECT_EQ(Sorted(shown), Sorted(all));
+}
+
+TEST(HelpDocument, NamesEveryExtensionTheProgramReads) {
+  const std::vector<uint8_t> bytes =
+      test::ReadFileBytes(QUORVEX_SOURCE_DIR "/data/quorvexhelp.html");
+  const std::string help(bytes.begin(), bytes.end());
+  InstallPlatformClasses();
+  std::vector<std::string> extensions;
+  FileFormatList().ListExtensions(extensions);
+  ASSERT_FALSE(extensions.empty());
+  for (const std::string& extension : extensions) {
+    EXPECT_NE(help.find("<code>." + extension + "</code>"), std::string::npos) << extension;
+  }
 }
 
 }  // namespace

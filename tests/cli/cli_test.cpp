@@ -85,6 +85,28 @@ TEST_F(Cli, EncryptThenDecryptRestoresThePixelStorage) {
   EXPECT_TRUE(fs::exists(Path("out/Ecr_a.bmp")));  // save mode keeps the source
 }
 
+// Today's formats: palette (GIF), colour and colour with alpha (WebP).
+TEST_F(Cli, TodaysFormatsComeBackAsTheirDirectDecodeBitForBit) {
+  fs::create_directory(Path("out"));
+  fs::create_directory(Path("back"));
+  const std::pair<const char*, const char*> sources[] = {
+      {"gif/hopper.gif", "palette.gif"},
+      {"webp/hopper.webp", "colour.webp"},
+      {"webp/transparent.webp", "alpha.webp"},
+  };
+  for (const auto& [testData, name] : sources) {
+    SCOPED_TRACE(name);
+    fs::copy_file(test::TestData(testData), Path(name));
+    ASSERT_EQ(Run({"encrypt", "--code", "777", "--dest", Path("out"), Path(name)}), 0) << err_;
+    const std::string stem = fs::path(name).stem().string();
+    const std::string scrambled = Path("out/Ecr_" + stem + ".bmp");
+    ASSERT_EQ(Run({"decrypt", "--code", "777", "--dest", Path("back"), scrambled}), 0) << err_;
+    const std::vector<uint8_t> direct = LoadedStorage(Path(name));
+    EXPECT_NE(Storage(scrambled), direct);
+    EXPECT_EQ(Storage(Path("back/" + stem + ".bmp")), direct);
+  }
+}
+
 TEST_F(Cli, EachFailureIsReportedKeepsTheSourceAndLeavesNoPartialFile) {
   fs::create_directory(Path("out"));
   const struct {
