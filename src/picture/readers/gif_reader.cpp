@@ -175,10 +175,11 @@ void TGIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   if (width <= 0 || height <= 0) Fail("empty picture");
   StorageBytes({static_cast<uint64_t>(width), static_cast<uint64_t>(height)});
   SetLayout(PixelLayout::Bits8);
-  RequireDataForClaim(*this, static_cast<uint32_t>(frame.Width),
-                      static_cast<uint32_t>(frame.Height),
-                      uint64_t(frame.Width) * static_cast<uint64_t>(frame.Height),
-                      input.Remaining(), kMostPixelsPerByte);
+  // The whole screen counts, not just the frame: a few bytes must not make
+  // a frame far out on an empty screen cost a gigabyte.
+  RequireDataForClaim(*this, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                      uint64_t(width) * static_cast<uint64_t>(height), input.Remaining(),
+                      kMostPixelsPerByte);
 
   const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : g->SColorMap;
   Reallocate(width, height, PixelLayout::Bits8, map ? PaletteOf(map) : GrayRamp());

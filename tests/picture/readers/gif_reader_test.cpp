@@ -246,10 +246,12 @@ TEST_F(GifReader, BrokenFilesFailWithTheReason) {
 }
 
 TEST_F(GifReader, HugeClaimsCostNothing) {
-  // A screen over the storage cap, and a frame that its few bytes of data
-  // could never fill.
+  // A screen over the storage cap; frames, or a frame far out on the
+  // screen, that a few bytes of data could never justify.
   EXPECT_THROW(Load(Build({65535, 65535, kFour, {{0, 0, 1, 1, {0}}}})), EOutOfResources);
   EXPECT_THROW(Load(Build({8000, 8000, kFour, {{0, 0, 8000, 8000, {0, 1}}}})), EReadError);
+  EXPECT_THROW(Load(Build({1, 1, kFour, {{30000, 30000, 1, 1, {0}}}})), EReadError);
+  EXPECT_THROW(Load(Build({30000, 30000, kFour, {{0, 0, 1, 1, {0}}}})), EReadError);
 }
 
 }  // namespace
