@@ -31,6 +31,7 @@
 #include "app/file_list_box.h"
 #include "app/filter_combo_box.h"
 #include "app/image.h"
+#include "app/image_filter.h"
 #include "app/links.h"
 #include "picture/bitmap.h"
 #include "picture/picture_loader.h"
@@ -43,17 +44,6 @@
 #include "widgets/led.h"
 
 namespace quorvex {
-
-const char* const kImageFilter =
-    "All images |*.bmp;*.eps;*.ico;*.jpg; *.jpeg; *.jpe;*.png;*.tga;*.wmf; *.emf;*.pcx; *.pcc"
-    "|Bitmaps (*.bmp)|*.bmp"
-    "|Encapsulated Postscript Images (*.eps)|*.eps"
-    "|Ico Images (*.ico)|*.ico"
-    "|Jpeg Images (*.jpg, *.jpeg, *.jpe)|*.jpg; *.jpeg; *.jpe"
-    "|Portable Network Graphics (*.png)|*.png"
-    "|Truevision Images (*.tga)|*.tga"
-    "|Paintbrush Images (*.pcx, *.pcc)|*.pcx; *.pcc"
-    "|Windows Metafiles (*.wmf, *.emf)|*.wmf; *.emf";
 
 namespace {
 
@@ -145,7 +135,7 @@ TFormCrypt::TFormCrypt(TServices services, QWidget* parent)
     }
   });
   // The first read of the file list, as the window comes up.
-  Guarded([this] { FileListBox1->SetMask(kAllImagesMask); });
+  Guarded([this] { FileListBox1->SetMask(AllImagesMask()); });
   // Fixed size: the client area below the menu bar is 782 by 537.
   const int menuHeight = menuBar()->sizeHint().height();
   setFixedSize(kClientWidth, kClientHeight + menuHeight);
@@ -232,7 +222,7 @@ void TFormCrypt::BuildWindow() {
   FilterComboBox1->setGeometry(190, 50, 168, 22);
   FileListBox1 = Named(new TFileListBox(Tab), "FileListBox1");
   FileListBox1->setGeometry(190, 76, 168, 338);
-  FilterComboBox1->SetFilter(kImageFilter);
+  FilterComboBox1->SetFilter(ImageFilter());
   FilterComboBox1->SetFileList(FileListBox1);
   FB_preview = MakeButton(Tab, "FB_preview", "Preview All Images", QRect(190, 420, 168, 24),
                           FlatRole::BrowseControl);

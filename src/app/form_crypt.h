@@ -42,11 +42,6 @@ class TFlatTabControl;
 class TImage;
 class TLed;
 
-// The file list's mask of every picture the program reads.
-inline constexpr const char* kAllImagesMask =
-    "*.bmp;*.eps;*.ico;*.jpg; *.jpeg; *.jpe;*.png;*.tga;*.wmf; *.emf;*.pcx; *.pcc";
-// The filter box's entries: description and mask pairs.
-extern const char* const kImageFilter;
 inline constexpr const char* kMainCaption = "  Quorvex";
 inline constexpr const char* kCustomDestinationCaption = "  Quorvex   DD: <Custom set>";
 inline constexpr const char* kExitQuestion = " \n     Are you ready to exit?          ";

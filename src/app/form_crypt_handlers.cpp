@@ -19,6 +19,7 @@
 #include "app/filter_combo_box.h"
 #include "app/form_crypt.h"
 #include "app/image.h"
+#include "app/image_filter.h"
 #include "app/picture_file.h"
 #include "picture/bitmap.h"
 #include "widgets/flat_tab_control.h"
@@ -49,7 +50,7 @@ void TFormCrypt::TabTabChanged() {
       DecryptPanel->hide();
       Dbutton->hide();
       FilterComboBox1->setCurrentIndex(0);
-      FileListBox1->SetMask(kAllImagesMask);
+      FileListBox1->SetMask(AllImagesMask());
       FileListBox1->ReRead();
       state_.filesChosen = false;
       state_.resultToSave = false;

@@ -13,6 +13,7 @@
 #include "app/drive_combo_box.h"
 #include "app/filter_combo_box.h"
 #include "app/form_crypt.h"
+#include "app/image_filter.h"
 #include "window_fixture.h"
 
 namespace quorvex {
@@ -151,7 +152,7 @@ class FileListBoxTest : public testing::Test {
 };
 
 TEST_F(FileListBoxTest, ListsMatchingFilesSortedWithoutRegardToCase) {
-  list->SetMask(kAllImagesMask);
+  list->SetMask(AllImagesMask());
   EXPECT_EQ(Items(list.get()), QStringList({"A.bmp", "b.bmp", "C.BMP", "photo.JPG", "x.jpeg"}));
   // A file matching two patterns is listed twice.
   list->SetMask("*.bmp;b*");
@@ -242,15 +243,16 @@ TEST_F(FileListBoxTest, ShowsTheBusyCursorForLongListsAndRestoresTheOldOne) {
   EXPECT_EQ(list->ItemCount(), 150);
 }
 
-TEST(FilterComboBox, OffersTheNineEntriesAndSetsTheirMasks) {
+TEST(FilterComboBox, OffersTheNineEntriesThenOneForEachFurtherFamilyAndSetsTheirMasks) {
   TTempFolder folder;
   TFileListBox list;
-  list.SetMask(kAllImagesMask);
+  list.SetMask(AllImagesMask());
   TFilterComboBox filter;
-  filter.SetFilter(kImageFilter);
+  filter.SetFilter(ImageFilter());
   filter.SetFileList(&list);
-  const std::pair<const char*, const char*> entries[] = {
-      {"All images ", kAllImagesMask},
+  const QString all = AllImagesMask();
+  const std::pair<QString, QString> designed[] = {
+      {"All images ", all},
       {"Bitmaps (*.bmp)", "*.bmp"},
       {"Encapsulated Postscript Images (*.eps)", "*.eps"},
       {"Ico Images (*.ico)", "*.ico"},
@@ -260,9 +262,35 @@ TEST(FilterComboBox, OffersTheNineEntriesAndSetsTheirMasks) {
       {"Paintbrush Images (*.pcx, *.pcc)", "*.pcx; *.pcc"},
       {"Windows Metafiles (*.wmf, *.emf)", "*.wmf; *.emf"},
   };
-  ASSERT_EQ(filter.count(), 9);
+  // The further families; each is offered once the registry reads it.
+  const struct {
+    const char* extension;
+    const char* text;
+    const char* mask;
+  } further[] = {
+      {"tiff", "TIFF Images (*.tiff, *.tif, *.fax)", "*.tiff; *.tif; *.fax"},
+      {"psd", "Photoshop Images (*.psd, *.pdd)", "*.psd; *.pdd"},
+      {"sgi", "SGI Images (*.sgi, *.rgba, *.rgb, *.bw)", "*.sgi; *.rgba; *.rgb; *.bw"},
+      {"ppm", "Portable Map Images (*.ppm, *.pgm, *.pbm)", "*.ppm; *.pgm; *.pbm"},
+      {"cel", "Autodesk Images (*.cel, *.pic)", "*.cel; *.pic"},
+      {"cut", "Dr. Halo Images (*.cut)", "*.cut"},
+      {"rla", "Alias/Wavefront Images (*.rpf, *.rla)", "*.rpf; *.rla"},
+      {"pcd", "Photo-CD Images (*.pcd)", "*.pcd"},
+      {"psp", "Paint Shop Pro Images (*.psp)", "*.psp"},
+      {"gif", "GIF Images (*.gif)", "*.gif"},
+      {"webp", "WebP Images (*.webp)", "*.webp"},
+      {"heic", "HEIF/AVIF Images (*.heic, *.heif, *.avif)", "*.heic; *.heif; *.avif"},
+      {"jp2", "JPEG 2000 Images (*.jp2, *.j2k, *.jpf, *.jpx)", "*.jp2; *.j2k; *.jpf; *.jpx"},
+      {"jxl", "JPEG XL Images (*.jxl)", "*.jxl"},
+  };
+  std::vector<std::pair<QString, QString>> entries(std::begin(designed), std::end(designed));
+  for (const auto& f : further) {
+    if (all.split(';').contains(QString("*.") + f.extension)) entries.push_back({f.text, f.mask});
+  }
+  ASSERT_GE(entries.size(), 9u + 11u) << "every family this build always reads";
+  ASSERT_EQ(filter.count(), static_cast<int>(entries.size()));
   EXPECT_EQ(filter.currentIndex(), 0);
-  for (int i = 0; i < 9; ++i) {
+  for (int i = 0; i < filter.count(); ++i) {
     EXPECT_EQ(filter.itemText(i), entries[i].first);
     EXPECT_EQ(filter.MaskAt(i), entries[i].second);
   }
@@ -270,7 +298,7 @@ TEST(FilterComboBox, OffersTheNineEntriesAndSetsTheirMasks) {
   emit filter.activated(4);
   EXPECT_EQ(list.Mask(), "*.jpg; *.jpeg; *.jpe");
   filter.setCurrentIndex(-1);
-  EXPECT_EQ(filter.Mask(), "*.wmf; *.emf") << "none chosen: the last";
+  EXPECT_EQ(filter.Mask(), entries.back().second) << "none chosen: the last";
   filter.SetFilter("");
   EXPECT_EQ(filter.Mask(), "*.*");
 }

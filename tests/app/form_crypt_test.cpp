@@ -25,6 +25,7 @@
 #include "app/directory_outline.h"
 #include "app/filter_combo_box.h"
 #include "app/image.h"
+#include "app/image_filter.h"
 #include "app/picture_file.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
@@ -94,8 +95,7 @@ TEST_F(FormCryptTest, StartsInTheDesignedState) {
   }
   EXPECT_FALSE(ui.RevealCodes1->isChecked());
   EXPECT_TRUE(ui.FB_preview->isEnabled());
-  EXPECT_EQ(ui.FileListBox1->Mask(),
-            "*.bmp;*.eps;*.ico;*.jpg; *.jpeg; *.jpe;*.png;*.tga;*.wmf; *.emf;*.pcx; *.pcc");
+  EXPECT_EQ(ui.FileListBox1->Mask(), AllImagesMask());
   EXPECT_EQ(Items(ui.FileListBox1), QStringList({"damaged.bmp", "Ecr_scene.bmp", "photo.bmp"}));
   EXPECT_TRUE(ui.CheckBoxStretch->isChecked());
   EXPECT_FALSE(ui.ShowAllFiles->isChecked());

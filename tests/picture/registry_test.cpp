@@ -64,6 +64,8 @@ const Row kTable[] = {
     {"cut", "TCUTGraphic", "Dr. Halo images", "Dr. Halo images"},
     {"psp", "TPSPGraphic", "Paintshop Pro images", "Paintshop Pro images"},
     {"png", "TPNGGraphic", "Portable network graphic images", "Portable network graphic images"},
+    {"gif", "TGIFGraphic", "GIF images", "GIF images"},
+    {"webp", "TWebPGraphic", "WebP images", "WebP images"},
     {"heic", "THEIFGraphic", "HEIF images", "HEIF images"},
     {"heif", "THEIFGraphic", "", "HEIF images"},
     {"avif", "THEIFGraphic", "", "AVIF images"},

@@ -14,8 +14,9 @@ std::string TestData(const std::string& relative) {
   return std::string(QUORVEX_TESTDATA) + "/" + relative;
 }
 
-std::optional<RgbPicture> ReferencePixels(const std::string& path) {
-  const std::string command = std::string(QUORVEX_REFERENCE_TOOL) + " '" + path + "' 2>/dev/null";
+std::optional<RgbPicture> ReferencePixels(const std::string& path, bool upright) {
+  const std::string command = std::string(QUORVEX_REFERENCE_TOOL) + (upright ? " --upright" : "") +
+                              " '" + path + "' 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return std::nullopt;
   std::vector<uint8_t> bytes;

@@ -19,8 +19,9 @@ struct RgbPicture {
   std::vector<uint8_t> rgb;
 };
 
-// The picture as Pillow decodes it; nullopt when Pillow refuses it.
-std::optional<RgbPicture> ReferencePixels(const std::string& path);
+// The picture as Pillow decodes it; nullopt when Pillow refuses it. Upright:
+// turned as its EXIF orientation says.
+std::optional<RgbPicture> ReferencePixels(const std::string& path, bool upright = false);
 // The colours of a loaded bitmap, in any layout.
 RgbPicture BitmapPixels(const TBitmap& bitmap);
 // Empty when equal within `tolerance` per channel, else where they first differ.

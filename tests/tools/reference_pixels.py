@@ -2,22 +2,28 @@
 """Prints a picture as an independent decoder sees it: Pillow, or ImageMagick
 for the few files Pillow refuses.
 
+With --upright the picture is first turned as its EXIF orientation says.
+
 Output: "WIDTH HEIGHT\n" followed by WIDTH*HEIGHT*3 bytes of red, green, blue,
 top row first. Exit status 3 when neither can decode the file.
 """
 import subprocess
 import sys
 
-from PIL import Image
+from PIL import Image, ImageOps
+
+UPRIGHT = "--upright" in sys.argv[1:]
 
 
 def with_pillow(path):
     with Image.open(path) as picture:
-        rgb = picture.convert("RGB")
+        rgb = (ImageOps.exif_transpose(picture) if UPRIGHT else picture).convert("RGB")
         return rgb.size, rgb.tobytes()
 
 
 def with_imagemagick(path):
+    if UPRIGHT:
+        raise RuntimeError("only Pillow turns pictures upright here")
     size = subprocess.run(["/usr/bin/identify", "-format", "%w %h\n", path + "[0]"],
                           capture_output=True, check=True, text=True).stdout.split()
     data = subprocess.run(["/usr/bin/convert", path + "[0]", "-depth", "8", "rgb:-"],
@@ -26,7 +32,7 @@ def with_imagemagick(path):
 
 
 def main() -> int:
-    path = sys.argv[1]
+    path = [arg for arg in sys.argv[1:] if arg != "--upright"][0]
     for decoder in (with_pillow, with_imagemagick):
         try:
             (width, height), data = decoder(path)

@@ -5,6 +5,7 @@
 #include "picture/readers/autodesk_reader.h"
 #include "picture/readers/cut_reader.h"
 #include "picture/readers/eps_reader.h"
+#include "picture/readers/gif_reader.h"
 #include "picture/readers/heif_reader.h"
 #include "picture/readers/jpeg2000_reader.h"
 #include "picture/readers/jxl_reader.h"
@@ -18,6 +19,7 @@
 #include "picture/readers/sgi_reader.h"
 #include "picture/readers/targa_reader.h"
 #include "picture/readers/tiff_reader.h"
+#include "picture/readers/webp_reader.h"
 
 namespace quorvex {
 
@@ -42,6 +44,8 @@ constexpr std::array kRegistrations = std::to_array<TReaderRegistration>({
     RegisterCUTFormats,
     RegisterPSPFormats,
     RegisterPNGFormats,
+    RegisterGIFFormats,
+    RegisterWebPFormats,
     RegisterHEIFFormats,
     RegisterJPEG2000Formats,
     RegisterJXLFormats,
