@@ -103,6 +103,21 @@ void BM_MixedFolderOneByOne(benchmark::State& state) {
 }
 BENCHMARK(BM_MixedFolderOneByOne)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// The same one by one with reduced JPEG decodes: the processor time the
+// workers below share.
+void BM_MixedFolderReducedOneByOne(benchmark::State& state) {
+  const Photos& photos = TheMixedFolder();
+  for (auto _ : state) {
+    for (const std::string& file : photos.files) {
+      benchmark::DoNotOptimize(quorvex::MakeFileThumbnail(file).image);
+    }
+  }
+}
+BENCHMARK(BM_MixedFolderReducedOneByOne)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
 // The mixed folder as the gallery fills it now: reduced JPEG decodes on as
 // many workers as there are cores, taken in order; the time to a full
 // window.
