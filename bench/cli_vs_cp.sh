@@ -31,7 +31,8 @@ echo "picture: $(stat -c %s "$picture") bytes, 8192 x 6144 Bits24"
 # renaming it, so cp followed by a flush of the copy is timed as well.
 cp_cmd=(cp "$picture" "$work/out/copy.bmp")
 cp_sync_cmd=(sh -c 'cp "$1" "$2" && sync "$2"' - "$picture" "$work/out/copy.bmp")
-cli_cmd=("$cli" encrypt --code 614052 --mode save --dest "$work/out" "$picture")
+# --overwrite: every run after the first replaces the output it made.
+cli_cmd=("$cli" encrypt --code 614052 --mode save --overwrite --dest "$work/out" "$picture")
 "${cli_cmd[@]}" >/dev/null  # also warms the page cache
 cat "$picture" >/dev/null
 

@@ -1,6 +1,8 @@
 // Making the gallery's thumbnails of a folder of photographs, against
 // ImageMagick making the same thumbnails (convert -sample) on the same files.
 // QUORVEX_GALLERY_PHOTOS sets the number of 3000 x 2000 JPEGs (default 100).
+// The mixed folder is the gallery's own case: 200 JPEGs of 1600 x 1200 and
+// 100 PNGs of 640 x 480, filled the way the window fills it.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "gallery/preview_form.h"
+#include "gallery/thumbnail_maker.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
@@ -54,6 +57,84 @@ const Photos& TheFolder() {
   }();
   return photos;
 }
+
+// 200 JPEGs of 1600 x 1200 and 100 PNGs of 640 x 480.
+const Photos& TheMixedFolder() {
+  static Photos photos = [] {
+    Photos made;
+    made.folder =
+        fs::temp_directory_path() / ("quorvex-gallery-mixed-" + std::to_string(::getpid()));
+    fs::create_directories(made.folder);
+    const std::string jpeg = (made.folder / "base.jpg").string();
+    const std::string png = (made.folder / "base.png").string();
+    const std::string make =
+        "/usr/bin/convert -size 1600x1200 gradient:'#c84'-'#248' -attenuate 0.4 "
+        "+noise Gaussian -quality 90 '" +
+        jpeg + "' && /usr/bin/convert -size 640x480 gradient:'#4c8'-'#824' '" + png + "'";
+    if (std::system(make.c_str()) != 0) std::abort();
+    for (int i = 0; i < 300; ++i) {
+      const bool isJpeg = i % 3 != 2;
+      const fs::path file =
+          made.folder / ("photo" + std::to_string(i) + (isJpeg ? ".jpg" : ".png"));
+      fs::copy_file(isJpeg ? jpeg : png, file);
+      made.files.push_back(file.string());
+    }
+    fs::remove(jpeg);
+    fs::remove(png);
+    return made;
+  }();
+  return photos;
+}
+
+// The mixed folder as the gallery filled it before: one file after the
+// other, each decoded at full size.
+void BM_MixedFolderOneByOne(benchmark::State& state) {
+  const Photos& photos = TheMixedFolder();
+  for (auto _ : state) {
+    for (const std::string& file : photos.files) {
+      quorvex::TPicture picture;
+      std::unique_ptr<quorvex::TBitmap> bitmap;
+      quorvex::LoadPicture(file, picture, bitmap);
+      quorvex::TBitmap thumb;
+      quorvex::MakeThumbnail(*bitmap, thumb);
+      benchmark::DoNotOptimize(quorvex::BitmapToImage(thumb));
+    }
+  }
+}
+BENCHMARK(BM_MixedFolderOneByOne)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The same one by one with reduced JPEG decodes: the processor time the
+// workers below share.
+void BM_MixedFolderReducedOneByOne(benchmark::State& state) {
+  const Photos& photos = TheMixedFolder();
+  for (auto _ : state) {
+    for (const std::string& file : photos.files) {
+      benchmark::DoNotOptimize(quorvex::MakeFileThumbnail(file).image);
+    }
+  }
+}
+BENCHMARK(BM_MixedFolderReducedOneByOne)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// The mixed folder as the gallery fills it now: reduced JPEG decodes on as
+// many workers as there are cores, taken in order; the time to a full
+// window.
+void BM_MixedFolderThumbnailMaker(benchmark::State& state) {
+  const Photos& photos = TheMixedFolder();
+  for (auto _ : state) {
+    quorvex::TThumbnailMaker maker(photos.files);
+    while (!maker.Done()) {
+      auto result = maker.TakeNext(std::chrono::milliseconds(15));
+      if (result) benchmark::DoNotOptimize(result->thumbnail.has_value());
+    }
+  }
+}
+BENCHMARK(BM_MixedFolderThumbnailMaker)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 // What the gallery does per file: decode, scale, make the display copy.
 void BM_GalleryThumbnails(benchmark::State& state) {

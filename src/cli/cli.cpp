@@ -2,17 +2,23 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
+#include <thread>
 
 #include "cli/cli_output.h"
 #include "cli/picture_tree.h"
 #include "core/batch_step.h"
+#include "core/parse_integer.h"
+#include "core/processor_count.h"
 #include "core/sealed_file.h"
 #include "picture/bitmap.h"
 #include "picture/exceptions.h"
@@ -88,6 +94,10 @@ constexpr const char* kRunOptions =
     "                       encrypted with a passphrase of at least 8 characters\n"
     "                       and restored exactly, name, time and permissions\n"
     "                       included; a forgotten passphrase cannot be recovered\n"
+    "  -j, --jobs N         work on N files at a time (default: the number of\n"
+    "                       cores); the lines and objects printed, the outcome\n"
+    "                       and the outputs are those of one job. Sealing and\n"
+    "                       unsealing go one file at a time\n"
     "  -r, --recursive      walk the folders given and take every file the program\n"
     "                       reads, skipping hidden entries and symbolic links;\n"
     "                       outputs mirror the folders below DIR\n"
@@ -125,8 +135,12 @@ struct RunOptions {
   bool quiet = false;
   bool json = false;
   bool seal = false;
+  unsigned jobs = 0;  // 0: one per core
   std::vector<std::string> inputs;
 };
+
+// More would only take memory: each job holds a picture.
+constexpr unsigned kMaxJobs = 256;
 
 // One source and the folder its output goes to.
 struct WorkItem {
@@ -230,10 +244,26 @@ std::optional<std::string> ParseRunOptions(const std::vector<std::string>& args,
       attached = arg.substr(arg.find('=') + 1);
       arg.erase(arg.find('='));
     }
-    if (arg == "--code" || arg == "--code-file" || arg == "--mode" || arg == "--dest") {
+    // -jN is -j N.
+    if (arg.size() > 2 && arg.rfind("-j", 0) == 0) {
+      attached = arg.substr(2);
+      arg = "-j";
+    }
+    if (arg == "--code" || arg == "--code-file" || arg == "--mode" || arg == "--dest" ||
+        arg == "-j" || arg == "--jobs") {
       if (!attached && i + 1 >= args.size()) return arg + " needs a value";
       const std::string value = attached ? *attached : args[++i];
-      if (arg == "--code") {
+      if (arg == "-j" || arg == "--jobs") {
+        int32_t jobs = 0;
+        try {
+          jobs = parseInteger(value);
+        } catch (const Exception&) {
+        }
+        if (jobs < 1 || jobs > static_cast<int32_t>(kMaxJobs)) {
+          return arg + " needs a number from 1 to " + std::to_string(kMaxJobs);
+        }
+        options.jobs = static_cast<unsigned>(jobs);
+      } else if (arg == "--code") {
         options.code = value;
       } else if (arg == "--code-file") {
         options.codeFile = value;
@@ -365,6 +395,89 @@ void PrintJson(std::ostream& out, const TBatchOutcome& outcome, const std::strin
       << ",\"message\":" << JsonString(outcome.error) << "}\n";
 }
 
+// What became of one work item, for printing in the order of the sources.
+struct ItemResult {
+  TBatchOutcome outcome;
+  std::string savedLine;
+  bool finished = false;
+};
+
+// The items each item must wait for: the last earlier one with the same
+// output, whose name it would be refused if that one is written, and the
+// last earlier one with the same source, which a delete run may remove.
+std::vector<std::vector<size_t>> Predecessors(const std::vector<WorkItem>& work,
+                                              const std::function<std::string(size_t)>& outputOf) {
+  std::vector<std::vector<size_t>> before(work.size());
+  std::map<std::string, size_t> lastOutput;
+  std::map<std::string, size_t> lastSource;
+  for (size_t i = 0; i < work.size(); ++i) {
+    if (!work[i].error.empty()) continue;
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(work[i].source, error);
+    const std::string source = error ? work[i].source : canonical.string();
+    const std::string output = outputOf(i);
+    for (const auto* key : {&source, &output}) {
+      if (key->empty()) continue;
+      auto& last = key == &source ? lastSource : lastOutput;
+      const auto earlier = last.find(*key);
+      if (earlier != last.end()) before[i].push_back(earlier->second);
+      last[*key] = i;
+    }
+  }
+  return before;
+}
+
+// Steps through the items on `jobs` threads; each item starts once the
+// items it waits for are finished, and is finished in its slot.
+class TParallelSteps {
+ public:
+  TParallelSteps(std::vector<ItemResult>& results, std::vector<std::vector<size_t>> before,
+                 std::function<void(size_t)> step)
+      : results_(results), before_(std::move(before)), step_(std::move(step)) {}
+
+  void Start(unsigned jobs) {
+    for (unsigned i = 0; i < jobs; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  void WaitFor(size_t index) {
+    std::unique_lock lock(mutex_);
+    finished_.wait(lock, [&] { return results_[index].finished; });
+  }
+  ~TParallelSteps() {
+    for (std::thread& worker : workers_) worker.join();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      size_t index = 0;
+      {
+        std::unique_lock lock(mutex_);
+        if (next_ == results_.size()) return;
+        index = next_++;
+        // Earlier items were claimed earlier, so this never waits on itself.
+        finished_.wait(lock, [&] {
+          return std::all_of(before_[index].begin(), before_[index].end(),
+                             [&](size_t earlier) { return results_[earlier].finished; });
+        });
+      }
+      step_(index);
+      {
+        std::lock_guard lock(mutex_);
+        results_[index].finished = true;
+      }
+      finished_.notify_all();
+    }
+  }
+
+  std::vector<ItemResult>& results_;
+  std::vector<std::vector<size_t>> before_;
+  std::function<void(size_t)> step_;
+  size_t next_ = 0;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::vector<std::thread> workers_;
+};
+
 int Run(bool encrypt, const RunOptions& options, const std::vector<WorkItem>& work,
         const std::string& code, std::ostream& out, std::ostream& err, const TCliConsole& console) {
   const bool showProgress = console.errorIsTerminal && !options.quiet;
@@ -377,41 +490,72 @@ int Run(bool encrypt, const RunOptions& options, const std::vector<WorkItem>& wo
 
   // One run per output folder: each checks its own folder's names.
   // They share the first one's keys: one derivation for the whole run.
+  // All are made before any step, since steps may run side by side.
   std::map<std::string, std::unique_ptr<TBatchRun>> runs;
   const TBatchRun* first = nullptr;
-  const auto runFor = [&](const std::string& destination) -> TBatchRun& {
-    auto& run = runs[destination];
-    if (!run) {
-      run = std::make_unique<TBatchRun>(encrypt, options.mode, destination, code);
-      run->SetReplaceExisting(options.overwrite);
-      run->SetSealing(options.seal);
-      if (first) run->ShareKeysWith(*first);
-      if (!first) first = run.get();
+  bool sealed = options.seal;
+  for (const auto& item : work) {
+    if (!item.error.empty()) continue;
+    if (!encrypt && !sealed) sealed = IsSealedFile(item.source);
+    auto& run = runs[item.destination];
+    if (run) continue;
+    run = std::make_unique<TBatchRun>(encrypt, options.mode, item.destination, code);
+    run->SetReplaceExisting(options.overwrite);
+    run->SetSealing(options.seal);
+    run->SetStreaming(true);
+    if (first) run->ShareKeysWith(*first);
+    if (!first) first = run.get();
+  }
+
+  std::vector<ItemResult> results(work.size());
+  const auto step = [&](size_t index) {
+    const WorkItem& item = work[index];
+    ItemResult& result = results[index];
+    if (!item.error.empty()) {
+      result.outcome.source = item.source;
+      result.outcome.error = item.error;
+      return;
     }
-    return *run;
+    if (options.mode != TBatchMode::TestOnly) MakeMirroredFolder(options.dest, item.relativeFolder);
+    TBatchHooks hooks;
+    hooks.saved = [&](const std::string& name) {
+      result.savedLine = " Image saved as:  " + name + "\n";
+    };
+    TPicture picture;
+    std::unique_ptr<TBitmap> working;
+    std::unique_ptr<TBitmap> transformed;
+    result.outcome =
+        runs.at(item.destination)->Step(item.source, {picture, working, transformed}, hooks);
   };
 
+  // Sealing derives its keys once for the run, and a sealed source's output
+  // name is known only inside it: those runs go one file at a time.
+  const unsigned jobs = sealed ? 1
+                               : static_cast<unsigned>(std::min<size_t>(
+                                     options.jobs ? options.jobs : ProcessorCount(), work.size()));
+  std::optional<TParallelSteps> parallel;
+  if (jobs > 1) {
+    const auto outputOf = [&](size_t i) {
+      if (options.mode == TBatchMode::TestOnly) return std::string();
+      const WorkItem& item = work[i];
+      return item.destination + '\0' + runs.at(item.destination)->OutputNameOf(item.source);
+    };
+    parallel.emplace(results, Predecessors(work, outputOf), step);
+    parallel->Start(jobs);
+  }
+
   int status = 0;
-  for (const auto& item : work) {
+  for (size_t index = 0; index < work.size(); ++index) {
+    const WorkItem& item = work[index];
     if (progress) progress->Draw();
     const uint64_t bytes = progress ? SizeOf(item.source) : 0;
-    TBatchOutcome outcome;
-    std::string savedLine;
-    if (!item.error.empty()) {
-      outcome.source = item.source;
-      outcome.error = item.error;
+    if (parallel) {
+      parallel->WaitFor(index);
     } else {
-      if (options.mode != TBatchMode::TestOnly)
-        MakeMirroredFolder(options.dest, item.relativeFolder);
-      TBatchHooks hooks;
-      hooks.saved = [&](const std::string& name) {
-        savedLine = " Image saved as:  " + name + "\n";
-      };
-      TPicture picture;
-      std::unique_ptr<TBitmap> working;
-      std::unique_ptr<TBitmap> result;
-      outcome = runFor(item.destination).Step(item.source, {picture, working, result}, hooks);
+      step(index);
     }
+    const ItemResult& result = results[index];
+    const TBatchOutcome& outcome = result.outcome;
     if (progress) progress->Clear();
     if (outcome.Failed()) {
       ReportFailure(err, outcome.error, item.source);
@@ -422,7 +566,7 @@ int Run(bool encrypt, const RunOptions& options, const std::vector<WorkItem>& wo
           outcome.written ? (fs::path(item.destination) / outcome.outputName).string() : "";
       PrintJson(out, outcome, output, options.mode);
     } else if (!options.quiet) {
-      out << savedLine;
+      out << result.savedLine;
     }
     out.flush();
     if (progress) progress->FileDone(bytes);

@@ -66,11 +66,13 @@ std::vector<std::string> TBatchRun::ExistingOutputs(const std::vector<std::strin
 }
 
 void TBatchRun::CheckTarget(const std::string& outputName) const {
+  std::unique_lock lock(writtenLock_);
   const auto earlier = written_.find(outputName);
   if (earlier != written_.end()) {
     throw EFileExists(FormatMessage("%s was already written from %s in this run",
                                     outputName.c_str(), FileName(earlier->second).c_str()));
   }
+  lock.unlock();
   if (!replaceExisting_ && Occupied(fs::path(destination_) / outputName)) {
     throw EFileExists(
         FormatMessage("%s already exists in the destination folder", outputName.c_str()));
@@ -94,6 +96,7 @@ TBatchOutcome TBatchRun::Step(const std::string& source, TBatchPictures pictures
     if (mode_ != TBatchMode::TestOnly) {
       outcome.outputName = OutputNameOf(source);
       CheckTarget(outcome.outputName);
+      if (streaming_ && Streamed(outcome, hooks)) return outcome;
     }
     LoadPicture(source, pictures.picture, pictures.working);
     if (hooks.loaded) hooks.loaded();
@@ -141,6 +144,15 @@ void TBatchRun::Store(const TBitmap& result, TBatchOutcome& outcome, const TBatc
   Stored(outcome, hooks, target);
 }
 
+bool TBatchRun::Streamed(TBatchOutcome& outcome, const TBatchHooks& hooks) {
+  // A code asked for per file is asked for once, on the general road.
+  if (hooks.code) return false;
+  const std::string target = (fs::path(destination_) / outcome.outputName).string();
+  if (!TransformBmpFile(outcome.source, code_, target, Existing())) return false;
+  Stored(outcome, hooks, target);
+  return true;
+}
+
 void TBatchRun::SealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
   if (mode_ != TBatchMode::TestOnly) {
     outcome.outputName = OutputNameOf(outcome.source);
@@ -176,7 +188,10 @@ void TBatchRun::UnsealStep(TBatchOutcome& outcome, const TBatchHooks& hooks) {
 
 void TBatchRun::Stored(TBatchOutcome& outcome, const TBatchHooks& hooks,
                        const std::string& target) {
-  written_[outcome.outputName] = outcome.source;
+  {
+    const std::lock_guard lock(writtenLock_);
+    written_[outcome.outputName] = outcome.source;
+  }
   outcome.written = true;
   if (hooks.saved) hooks.saved(outcome.outputName);
   if (mode_ != TBatchMode::Delete) return;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,10 @@ struct TBatchHooks {
 // keeps the keys it derived. Sealed steps leave the pictures empty and call
 // only the code and saved hooks; a sealed source's output name is known only
 // once it is opened, so outcome.outputName is set then.
+//
+// Picture steps of one run may go on side by side on several threads, as
+// long as no two of them share a source or an output name; sealed steps go
+// one at a time.
 class TBatchRun {
  public:
   using TWriter = std::function<void(const TGraphic&, const std::string&, TExistingFile)>;
@@ -71,6 +76,12 @@ class TBatchRun {
   TBatchMode Mode() const { return mode_; }
   void SetReplaceExisting(bool replace) { replaceExisting_ = replace; }
   void SetWriter(TWriter writer) { writer_ = std::move(writer); }
+  // For front ends that show no pictures: a BMP file the transform copies
+  // storage row for storage row goes to its output in pieces, never held
+  // whole (TransformBmpFile); such steps take the run's code, call only the
+  // saved hook and leave the pictures empty. Outputs are the same bytes.
+  // Not for runs with a code hook or a writer of their own.
+  void SetStreaming(bool streaming) { streaming_ = streaming; }
   // For encrypt runs; the parameters are the Argon2id cost of the key.
   void SetSealing(bool seal, TSealParameters parameters = kSealParameters);
   bool Sealing() const { return seal_; }
@@ -92,6 +103,7 @@ class TBatchRun {
  private:
   void CheckTarget(const std::string& outputName) const;
   void Store(const TBitmap& result, TBatchOutcome& outcome, const TBatchHooks& hooks);
+  bool Streamed(TBatchOutcome& outcome, const TBatchHooks& hooks);
   void SealStep(TBatchOutcome& outcome, const TBatchHooks& hooks);
   void UnsealStep(TBatchOutcome& outcome, const TBatchHooks& hooks);
   // What follows a durable write: the record, the hook and the deletion.
@@ -104,7 +116,9 @@ class TBatchRun {
   std::string destination_;
   std::string code_;
   bool replaceExisting_ = false;
+  bool streaming_ = false;
   TWriter writer_;
+  mutable std::mutex writtenLock_;
   std::map<std::string, std::string> written_;  // output name: its source
   bool seal_ = false;
   TSealParameters sealParameters_ = kSealParameters;

@@ -5,8 +5,9 @@
 
 namespace quorvex {
 
-// The process-wide 32-bit linear congruential generator whose state is set
-// straight from the user's code. Files scrambled by one build must
+// The 32-bit linear congruential generator whose state is set straight from
+// the user's code; each thread has its own, so that files transformed side
+// by side each keep their own stream. Files scrambled by one build must
 // unscramble with another, so every step is fixed bit for bit.
 class Keystream {
  public:
@@ -38,7 +39,7 @@ class Keystream {
   static uint32_t xorBytesFrom(uint32_t state, const uint8_t* src, uint8_t* dst, size_t count);
 
  private:
-  static inline uint32_t state_ = 0;
+  static inline thread_local uint32_t state_ = 0;
 };
 
 }  // namespace quorvex

@@ -13,15 +13,17 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
+#include "gallery/thumbnail_maker.h"
 #include "picture/bitmap.h"
 #include "picture/file_format_list.h"
 #include "picture/picture.h"
 #include "picture/picture_loader.h"
-#include "widgets/bitmap_image.h"
 #include "widgets/clipped_text_tip.h"
 
 namespace quorvex {
@@ -69,13 +71,6 @@ bool DirectoryAttributeAlone(const std::string& path, const std::string& name) {
   return !hidden && !readOnly;
 }
 
-// Pipes, sockets and devices are never opened: reading one could wait
-// forever or never end.
-bool Openable(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode));
-}
-
 }  // namespace
 
 void ThumbnailSize(int32_t width, int32_t height, int32_t& thumbWidth, int32_t& thumbHeight) {
@@ -94,15 +89,20 @@ void ThumbnailSize(int32_t width, int32_t height, int32_t& thumbWidth, int32_t& 
 }
 
 void MakeThumbnail(const TBitmap& source, TBitmap& target) {
-  const int32_t width = source.ImageWidth();
-  const int32_t height = source.ImageHeight();
   int32_t thumbWidth = 0;
   int32_t thumbHeight = 0;
-  ThumbnailSize(width, height, thumbWidth, thumbHeight);
-  if (thumbWidth == width && thumbHeight == height) {
+  ThumbnailSize(source.ImageWidth(), source.ImageHeight(), thumbWidth, thumbHeight);
+  if (thumbWidth == source.ImageWidth() && thumbHeight == source.ImageHeight()) {
     target.TakeFrom(&source);
     return;
   }
+  StretchThumbnail(source, target, thumbWidth, thumbHeight);
+}
+
+void StretchThumbnail(const TBitmap& source, TBitmap& target, int32_t thumbWidth,
+                      int32_t thumbHeight) {
+  const int32_t width = source.ImageWidth();
+  const int32_t height = source.ImageHeight();
   target.SetLayout(PixelLayout::Bits24);
   target.SetImageWidth(thumbWidth);
   target.SetImageHeight(thumbHeight);
@@ -251,6 +251,13 @@ void TPreviewForm::ClearEntries() {
 }
 
 void TPreviewForm::LoadFolder() {
+  // The window answers input while it fills, F3 and showing included.
+  if (loading_) return;
+  loading_ = true;
+  struct Loaded {
+    bool& loading;
+    ~Loaded() { loading = false; }
+  } loadedGuard{loading_};
   int loaded = 0;
   try {
     ClearEntries();
@@ -259,14 +266,14 @@ void TPreviewForm::LoadFolder() {
     VertScrollBar->setValue(0);
     VertScrollBar->hide();
     ComputeLayout();
-    const QRect client(0, 0, ClientWidth(), height());
-    const int firstRowTop = kTopMargin + firstVisibleRow_ * PitchY() - ScrollPosition();
     if (Folder_.empty() || Folder_.back() != '/') Folder_ += '/';
 
     std::vector<std::string> extensions;
     FileFormatList().ListExtensions(extensions);
     for (std::string& extension : extensions) extension = "." + AsciiUpper(extension);
 
+    std::vector<std::string> names;
+    std::vector<std::string> paths;
     std::error_code error;
     std::filesystem::directory_iterator items(Folder_, error);
     const std::filesystem::directory_iterator end;
@@ -276,29 +283,41 @@ void TPreviewForm::LoadFolder() {
       if (DirectoryAttributeAlone(path, name)) continue;
       const std::string extension = AsciiUpper(Extension(name));
       if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end()) continue;
-      try {
-        TPicture picture;
-        std::unique_ptr<TBitmap> bitmap;
-        if (!Openable(path)) throw std::runtime_error("not a file");
-        LoadPicture(path, picture, bitmap);
-        // An empty file gives an empty picture: nothing to show.
-        if (!bitmap || bitmap->IsEmpty()) throw std::runtime_error("empty picture");
-        auto entry = std::make_unique<TFileEntry>();
-        entry->FileName = name;
-        entry->Thumbnail = std::make_unique<TBitmap>();
-        MakeThumbnail(*bitmap, *entry->Thumbnail);
-        entry->Image = BitmapToImage(*entry->Thumbnail);
-        const int index = static_cast<int>(Entries_.size());
-        Entries_.push_back(std::move(entry));
-        setWindowTitle(QStringLiteral("%1 images loaded").arg(loaded + 1));
-        if ((index / columns_) * PitchY() + firstRowTop < client.bottom() + 1) repaint();
-        ++loaded;
-      } catch (...) {
-        // A picture that cannot be shown is left out silently.
-        if (Entries_.size() > static_cast<size_t>(loaded))
-          Entries_.resize(static_cast<size_t>(loaded));
-        services_.pause->ProcessMessages();
+      names.push_back(name);
+      paths.push_back(path);
+    }
+
+    // The thumbnails are made on other threads; this one takes them in the
+    // listing's order and keeps the window painting and answering input
+    // meanwhile, apart from the pause each skipped file makes.
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kAnswerEvery = std::chrono::milliseconds(30);
+    TThumbnailMaker maker(std::move(paths));
+    size_t taken = 0;
+    Clock::time_point answered = Clock::now();
+    while (!maker.Done()) {
+      if (Clock::now() - answered > kAnswerEvery) {
+        QCoreApplication::processEvents();
+        answered = Clock::now();
       }
+      std::optional<TThumbnailMaker::Result> result = maker.TakeNext(std::chrono::milliseconds(15));
+      if (!result) continue;
+      const std::string& name = names[taken++];
+      if (!result->thumbnail) {
+        // A picture that cannot be shown is left out silently.
+        services_.pause->ProcessMessages();
+        continue;
+      }
+      auto entry = std::make_unique<TFileEntry>();
+      entry->FileName = name;
+      entry->Thumbnail = std::move(result->thumbnail->bitmap);
+      entry->Image = std::move(result->thumbnail->image);
+      const int index = static_cast<int>(Entries_.size());
+      Entries_.push_back(std::move(entry));
+      ++loaded;
+      setWindowTitle(QStringLiteral("%1 images loaded").arg(loaded));
+      UpdateScrollRange();
+      if (CellRect(index).intersects(QRect(0, 0, ClientWidth(), height()))) repaint();
     }
     UpdateScrollRange();
     std::stable_sort(Entries_.begin(), Entries_.end(), [](const auto& a, const auto& b) {

@@ -38,6 +38,9 @@ void ThumbnailSize(int32_t width, int32_t height, int32_t& thumbWidth, int32_t& 
 // a Bits24 bitmap onto which the source is stretched without averaging
 // (rows and columns are dropped or repeated).
 void MakeThumbnail(const TBitmap& source, TBitmap& target);
+// The same stretch to a size given.
+void StretchThumbnail(const TBitmap& source, TBitmap& target, int32_t thumbWidth,
+                      int32_t thumbHeight);
 // "Previews    (N images loaded)".
 QString FinalCaption(int loaded);
 
@@ -128,6 +131,7 @@ class TPreviewForm : public QDialog {
   int columns_ = 1;
   int firstVisibleRow_ = 0;
   int scrollRange_ = 0;
+  bool loading_ = false;
 };
 
 }  // namespace quorvex

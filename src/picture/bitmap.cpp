@@ -373,16 +373,19 @@ bool TBitmap::SharesImageWith(const TBitmap& other) const {
   return image_ == other.image_;
 }
 
-std::optional<TPalette> TBitmap::QueryPalette() const {
-  const TBitmapImage& image = *image_;
-  if (image.palette) return image.palette;
-  if (image.bitCount == 0 || image.bitCount > 8 || image.colorTable.empty()) return std::nullopt;
-  TPalette palette;
-  for (uint32_t entry : image.colorTable) {
-    palette.push_back({static_cast<uint8_t>(entry >> 16), static_cast<uint8_t>(entry >> 8),
-                       static_cast<uint8_t>(entry)});
+std::optional<TPalette> TBitmapImage::Palette() const {
+  if (palette) return palette;
+  if (bitCount == 0 || bitCount > 8 || colorTable.empty()) return std::nullopt;
+  TPalette fromTable;
+  for (uint32_t entry : colorTable) {
+    fromTable.push_back({static_cast<uint8_t>(entry >> 16), static_cast<uint8_t>(entry >> 8),
+                         static_cast<uint8_t>(entry)});
   }
-  return palette;
+  return fromTable;
+}
+
+std::optional<TPalette> TBitmap::QueryPalette() const {
+  return image_->Palette();
 }
 
 namespace {

@@ -61,6 +61,19 @@ class TPixelStorage {
 // about its size.
 void ReleaseRecycledStorage();
 
+struct TBitmapImage;
+
+// A BMP file read as TBitmap::ReadFromStream reads it, up to its storage:
+// the record it would make, without storage, and where the storage bytes
+// lie. Raises what ReadFromStream raises on the headers; a stream without
+// bytes gives no record.
+struct TBmpFileStorage {
+  std::shared_ptr<TBitmapImage> image;
+  int64_t offset = 0;    // of the first storage byte in the stream
+  uint64_t present = 0;  // storage bytes the stream holds; the rest are zero
+};
+TBmpFileStorage ReadBmpFileStorage(TStream& stream);
+
 // The shared image record: header values, colour table, palette and storage.
 struct TBitmapImage {
   enum class Storage { None, Device, Dib };
@@ -87,6 +100,8 @@ struct TBitmapImage {
   // Gives lazily white device storage its bytes.
   void Materialize() const;
   PixelLayout Layout() const;
+  // The palette a bitmap holding this record reports (TBitmap::QueryPalette).
+  std::optional<TPalette> Palette() const;
   bool HasPixels() const { return storage != Storage::None; }
   uint16_t StorageBits() const { return storage == Storage::Device ? 32 : bitCount; }
   // Address of storage row r (0 = first in memory).
@@ -125,6 +140,8 @@ class TBitmap : public TGraphic {
   void ApplyPalette(std::optional<TPalette> palette) override;
   void ReadFromStream(TStream& stream) override;
   void WriteToStream(TStream& stream) const override;
+  // The headers and colour table WriteToStream writes before the storage.
+  void WriteHeaderToStream(TStream& stream) const;
   void DrawInto(TCanvas& canvas, const TRect& rect) const override;
 
   // The drawing surface, made on first use and owned by the bitmap.

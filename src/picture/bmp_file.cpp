@@ -33,13 +33,10 @@ bool ValidBitCount(uint16_t bits) {
 
 }  // namespace
 
-void TBitmap::ReadFromStream(TStream& stream) {
+TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
   const int64_t base = stream.Position();
   const int64_t n = stream.Remaining();
-  if (n <= 0) {
-    ReplaceImage(std::make_shared<TBitmapImage>());
-    return;
-  }
+  if (n <= 0) return {};
 
   uint8_t fileHeader[kFileHeaderSize];
   stream.ReadBuffer(fileHeader, sizeof fileHeader);
@@ -142,12 +139,9 @@ void TBitmap::ReadFromStream(TStream& stream) {
       storageSize - kShortDataAllowance > static_cast<uint64_t>(std::max<int64_t>(remaining, 0))) {
     throw EReadError(kStreamReadError);
   }
-  image->pixels = TPixelStorage(storageSize);
-
   const uint64_t imageSize = sizeImage != 0 ? sizeImage : storageSize;
   uint64_t toRead = remaining < 0 ? imageSize : std::min<uint64_t>(imageSize, remaining);
   toRead = std::min<uint64_t>(toRead, storageSize);
-  stream.ReadBuffer(image->pixels.Data(), static_cast<size_t>(toRead));
 
   std::vector<uint32_t> fileTable = std::move(image->colorTable);
   if (image->bitCount <= 8) {
@@ -161,16 +155,38 @@ void TBitmap::ReadFromStream(TStream& stream) {
     }
     image->palette = std::move(palette);
   }
-  ReplaceImage(std::move(image));
+  return {std::move(image), stream.Position(), toRead};
+}
+
+void TBitmap::ReadFromStream(TStream& stream) {
+  TBmpFileStorage file = ReadBmpFileStorage(stream);
+  if (!file.image) {
+    ReplaceImage(std::make_shared<TBitmapImage>());
+    return;
+  }
+  TBitmapImage& image = *file.image;
+  const uint64_t storageSize = image.Stride() * static_cast<uint64_t>(image.height);
+  // Only the part the file does not hold is cleared: the rest is read over.
+  image.pixels = TPixelStorage(storageSize, TPixelStorage::Contents::Overwritten);
+  stream.ReadBuffer(image.pixels.Data(), static_cast<size_t>(file.present));
+  std::memset(image.pixels.Data() + file.present, 0,
+              static_cast<size_t>(storageSize - file.present));
+  ReplaceImage(std::move(file.image));
 }
 
 void TBitmap::WriteToStream(TStream& stream) const {
   std::shared_ptr<TBitmapImage> image = image_;
   if (!image->HasPixels()) return;
-  if (image->storage == TBitmapImage::Storage::Device) {
-    // Written as device-independent storage of the display's depth.
-    image->Materialize();
-  }
+  // Device storage is written as device-independent storage of the
+  // display's depth.
+  image->Materialize();
+  WriteHeaderToStream(stream);
+  stream.WriteBuffer(image->pixels.Data(), image->pixels.Size());
+}
+
+void TBitmap::WriteHeaderToStream(TStream& stream) const {
+  std::shared_ptr<TBitmapImage> image = image_;
+  if (!image->HasPixels()) return;
   const uint16_t bits = image->StorageBits();
   const bool dib = image->storage == TBitmapImage::Storage::Dib;
   const uint32_t compression = dib ? image->compression : kCompressionNone;
@@ -187,7 +203,7 @@ void TBitmap::WriteToStream(TStream& stream) const {
   const bool masks = bits > 8 && compression == kCompressionBitFields;
   const uint32_t headerBytes =
       kInfoHeaderSize + (masks ? 12 : 0) + 4 * static_cast<uint32_t>(table.size());
-  const uint64_t imageSize = image->pixels.Size();
+  const uint64_t imageSize = image->Stride() * static_cast<uint64_t>(image->height);
   const uint32_t colorsUsed =
       table.empty() ? (dib ? image->colorsUsed : 0) : static_cast<uint32_t>(table.size());
 
@@ -213,7 +229,6 @@ void TBitmap::WriteToStream(TStream& stream) const {
   }
   for (uint32_t entry : table) head.WriteU32LE(entry & 0xFFFFFFu);
   stream.WriteBuffer(head.Bytes().data(), head.Bytes().size());
-  stream.WriteBuffer(image->pixels.Data(), image->pixels.Size());
 }
 
 }  // namespace quorvex

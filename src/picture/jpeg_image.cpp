@@ -330,27 +330,29 @@ std::shared_ptr<const TJPEGImage::Decoded> TJPEGImage::Decode() const {
   auto decoded = std::make_shared<Decoded>();
   decoded->settings = settings_;
   TBitmap& bitmap = decoded->bitmap;
+  std::optional<TPalette> palette;
   if (request.quantize) {
-    bitmap.SetLayout(PixelLayout::Bits8);
-    TPalette palette;
+    palette.emplace();
     const int colors = std::min(d.cinfo.actual_number_of_colors, 256);
     const bool gray = d.cinfo.out_color_components == 1;
     for (int i = 0; i < colors; ++i) {
       const uint8_t r = d.cinfo.colormap[0][i];
-      palette.push_back(gray ? TRGB{r, r, r}
-                             : TRGB{r, d.cinfo.colormap[1][i], d.cinfo.colormap[2][i]});
+      palette->push_back(gray ? TRGB{r, r, r}
+                              : TRGB{r, d.cinfo.colormap[1][i], d.cinfo.colormap[2][i]});
     }
-    // The palette goes on while the bitmap is still empty, so nothing is
-    // matched against it.
-    bitmap.ApplyPalette(std::move(palette));
-  } else {
-    bitmap.SetLayout(PixelLayout::Bits24);
   }
-  bitmap.SetImageWidth(static_cast<int32_t>(width));
-  bitmap.SetImageHeight(static_cast<int32_t>(height));
-
+  // The scan lines land in the bitmap's own rows and fill every pixel, so
+  // the storage is neither cleared nor painted first; only the padding is.
+  bitmap.Reallocate(static_cast<int32_t>(width), static_cast<int32_t>(height),
+                    request.quantize ? PixelLayout::Bits8 : PixelLayout::Bits24,
+                    std::move(palette));
+  const size_t pixelBytes = size_t{width} * (request.quantize ? 1 : 3);
   std::vector<uint8_t*> rows(height);
-  for (uint32_t y = 0; y < height; ++y) rows[y] = bitmap.RowAddress(static_cast<int32_t>(y));
+  for (uint32_t y = 0; y < height; ++y) {
+    const std::span<uint8_t> row = bitmap.RowBytes(static_cast<int32_t>(y));
+    std::fill(row.begin() + static_cast<ptrdiff_t>(pixelBytes), row.end(), uint8_t{0});
+    rows[y] = row.data();
+  }
   std::vector<uint8_t> cmykRow(request.cmyk ? size_t{width} * 4 : 0);
   RowsContext context{rows.data(), request.cmyk ? cmykRow.data() : nullptr,
                       d.cinfo.saw_Adobe_marker != FALSE};

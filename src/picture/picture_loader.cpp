@@ -1,10 +1,14 @@
 #include "picture/picture_loader.h"
 
+#include <atomic>
 #include <cctype>
+#include <thread>
 #include <utility>
 
 #include "picture/canvas.h"
 #include "picture/file_format_list.h"
+#include "picture/graphic_class.h"
+#include "picture/jpeg_image.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -14,6 +18,12 @@ namespace {
 TBusyCursor& BusyCursor() {
   static TBusyCursor cursor;
   return cursor;
+}
+
+// The cursor is the window's: loads on other threads leave it alone.
+std::atomic<std::thread::id>& BusyCursorThread() {
+  static std::atomic<std::thread::id> thread;
+  return thread;
 }
 
 // Shows the busy cursor for the lifetime of the object.
@@ -26,6 +36,7 @@ class BusyScope {
 
  private:
   static void Show(bool busy) {
+    if (BusyCursorThread().load() != std::this_thread::get_id()) return;
     if (BusyCursor()) BusyCursor()(busy);
   }
 };
@@ -36,8 +47,24 @@ bool IsTargaName(const std::string& fileName) {
   return extension == "tga";
 }
 
+// A Bits24 decode becomes the working bitmap itself, so no second picture
+// of the full size is made; other decodes are drawn onto Bits24 at their size.
+void WorkingFromJpeg(const TJPEGImage& jpeg, TBitmap& working) {
+  const TBitmap& decoded = jpeg.DecodedBitmap();
+  if (decoded.Layout() == PixelLayout::Bits24) {
+    working.TakeFrom(&decoded);
+    return;
+  }
+  const int32_t width = decoded.ImageWidth();
+  const int32_t height = decoded.ImageHeight();
+  working.SetLayout(PixelLayout::Bits24);
+  working.SetImageWidth(width);
+  working.SetImageHeight(height);
+  jpeg.DrawInto(working.Surface(), {0, 0, width, height});
+}
+
 void Load(const std::string& fileName, const uint8_t* data, size_t size, bool fromMemory,
-          TPicture& picture, std::unique_ptr<TBitmap>& workingBitmap) {
+          TPicture& picture, std::unique_ptr<TBitmap>& workingBitmap, const TJPEGScaleRule& rule) {
   BusyScope busy;
   workingBitmap = std::make_unique<TBitmap>();
   TBitmap& working = *workingBitmap;
@@ -71,7 +98,13 @@ void Load(const std::string& fileName, const uint8_t* data, size_t size, bool fr
   } else {
     picture.LoadFromFile(fileName);
   }
-  const TGraphic* graphic = picture.Graphic();
+  TGraphic* graphic = picture.Graphic();
+  auto* jpeg = dynamic_cast<TJPEGImage*>(graphic);
+  if (jpeg && !IsTargaName(fileName)) {
+    if (rule) jpeg->Settings().scale = rule(jpeg->ImageWidth(), jpeg->ImageHeight());
+    WorkingFromJpeg(*jpeg, working);
+    return;
+  }
   if (IsTargaName(fileName) || dynamic_cast<const TBitmap*>(graphic) == nullptr) {
     working.SetLayout(PixelLayout::Bits24);
     working.SetImageWidth(picture.Width());
@@ -85,18 +118,24 @@ void Load(const std::string& fileName, const uint8_t* data, size_t size, bool fr
 }  // namespace
 
 TBusyCursor SetBusyCursor(TBusyCursor cursor) {
+  BusyCursorThread().store(std::this_thread::get_id());
   std::swap(BusyCursor(), cursor);
   return cursor;
 }
 
 void LoadPicture(const std::string& fileName, TPicture& picture,
-                 std::unique_ptr<TBitmap>& workingBitmap) {
-  Load(fileName, nullptr, 0, false, picture, workingBitmap);
+                 std::unique_ptr<TBitmap>& workingBitmap, const TJPEGScaleRule& rule) {
+  Load(fileName, nullptr, 0, false, picture, workingBitmap, rule);
+}
+
+bool LoadsAsBitmap(const std::string& fileName) {
+  return FileFormatList().DetectReader(fileName) == nullptr &&
+         PictureFormats().FindClass(FileExtension(fileName)) == &ClassOf<TBitmap>();
 }
 
 void LoadPictureFromMemory(const uint8_t* data, size_t size, const std::string& fileName,
                            TPicture& picture, std::unique_ptr<TBitmap>& workingBitmap) {
-  Load(fileName, data, size, true, picture, workingBitmap);
+  Load(fileName, data, size, true, picture, workingBitmap, {});
 }
 
 }  // namespace quorvex

@@ -328,6 +328,10 @@ TEST_F(Cli, UsageErrors) {
       {"encrypt", "--colour", "red", "a.bmp"},
       {"decode", "a.bmp"},
       {"info"},
+      {"encrypt", "-j", "0", "a.bmp"},
+      {"encrypt", "--jobs=many", "a.bmp"},
+      {"decrypt", "-j257", "a.bmp"},
+      {"encrypt", "a.bmp", "-j"},
   };
   for (const auto& args : cases) {
     EXPECT_EQ(Run(args), 2);
@@ -724,6 +728,76 @@ TEST_F(Cli, JsonGivesOneObjectPerFile) {
       ParseJsonObject(out_.substr(0, out_.size() - 1)),
       (std::map<std::string, std::string>{
           {"source", Path("b.bmp")}, {"output", ""}, {"outcome", "tested"}, {"message", ""}}));
+}
+
+// Several jobs print, write, delete and refuse exactly as one job does: the
+// same lines in the same order, the same outputs byte for byte, the same
+// collisions (hopper.jpg and hopper.ico, and one source given twice) and
+// the same exit status.
+TEST_F(Cli, ParallelJobsGiveWhatOneJobGives) {
+  const std::vector<std::string> pictures = {"bmp/bmpsuite/g/pal1.bmp",
+                                             "bmp/bmpsuite/g/pal4.bmp",
+                                             "bmp/bmpsuite/g/pal8os2.bmp",
+                                             "bmp/bmpsuite/g/rgb16.bmp",
+                                             "bmp/bmpsuite/g/pal8topdown.bmp",
+                                             "bmp/bmpsuite/g/rgb32bf.bmp",
+                                             "jpeg/hopper.jpg",
+                                             "ico/hopper.ico",
+                                             "jpeg/flower.jpg",
+                                             "png/pngsuite/basn2c08.png"};
+  struct Outcome {
+    int status;
+    std::string out, err;
+    std::map<std::string, std::vector<uint8_t>> outputs;
+    std::vector<std::string> sourcesLeft;
+  };
+  const auto runWith = [&](const std::string& jobs) {
+    const std::string sources = Path("src" + jobs);
+    const std::string outputs = Path("out" + jobs);
+    fs::create_directory(sources);
+    fs::create_directory(outputs);
+    std::vector<std::string> args = {"encrypt", "--json", "--mode", "delete",
+                                     "-j",      jobs,     "--dest", outputs};
+    for (const std::string& picture : pictures) {
+      const std::string copy = sources + "/" + fs::path(picture).filename().string();
+      fs::copy_file(test::TestData(picture), copy);
+      args.push_back(copy);
+    }
+    fs::copy_file(Path("damaged.bmp"), sources + "/damaged.bmp");
+    args.push_back(sources + "/damaged.bmp");
+    args.push_back(sources + "/pal1.bmp");  // again: deleted by then
+    args.push_back(sources + "/missing.bmp");
+    Outcome outcome;
+    outcome.status = Run(args);
+    // Only the folder names differ between the runs.
+    for (std::string* text : {&out_, &err_}) {
+      for (const std::string& folder : {sources, outputs}) {
+        for (size_t at; (at = text->find(folder)) != std::string::npos;) {
+          text->replace(at, folder.size(), folder == sources ? "SRC" : "OUT");
+        }
+      }
+    }
+    outcome.out = out_;
+    outcome.err = err_;
+    for (const std::string& name : Listing(outputs)) {
+      outcome.outputs[name] = test::ReadFileBytes(outputs + "/" + name);
+    }
+    outcome.sourcesLeft = Listing(sources);
+    return outcome;
+  };
+  const Outcome one = runWith("1");
+  EXPECT_EQ(one.status, 1);
+  EXPECT_NE(one.err.find("Ecr_hopper.bmp was already written from hopper.jpg"), std::string::npos);
+  EXPECT_GE(one.outputs.size(), 8u);
+  for (const std::string jobs : {"2", "4", "16"}) {
+    SCOPED_TRACE(jobs);
+    const Outcome many = runWith(jobs);
+    EXPECT_EQ(many.status, one.status);
+    EXPECT_EQ(many.out, one.out);
+    EXPECT_EQ(many.err, one.err);
+    EXPECT_EQ(many.outputs, one.outputs);
+    EXPECT_EQ(many.sourcesLeft, one.sourcesLeft);
+  }
 }
 
 // Cheap real derivations for the in-process runs: the key still depends on
