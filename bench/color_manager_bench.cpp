@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "picture/color_manager.h"
@@ -58,7 +59,7 @@ void Convert(benchmark::State& state, const Case& c) {
                                     c.sourceSamples > 3 ? source.data() + 3 * plane : nullptr)
           : quorvex::TSampleSources(source.data());
   for (auto _ : state) {
-    cm.ConvertPixels(sources, kWidth, c.mask, target.data());
+    cm.ConvertPixels(sources, kWidth, c.mask, std::span<uint8_t>(target));
     benchmark::DoNotOptimize(target.data());
     benchmark::ClobberMemory();
   }

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Larger pictures are legal but only slow the search: scrambling a
         // palette picture under the sanitizers costs microseconds a pixel.
         if (length < quorvex::TAutodeskHeader::kSize) return false;
-        const auto header = quorvex::TAutodeskHeader::Parse(bytes);
+        const auto header = quorvex::TAutodeskHeader::Parse({bytes, length});
         return uint64_t{header.width} * header.height > (uint64_t{1} << 12);
       });
 }

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       data, size, [](const uint8_t* bytes, size_t length, quorvex::TStream&, auto&) {
         // Pictures of more than 1 MiB are legal but only slow the search.
         if (length < quorvex::TTargaHeader::kSize) return false;
-        const auto header = quorvex::TTargaHeader::Parse(bytes);
+        const auto header = quorvex::TTargaHeader::Parse({bytes, length});
         return uint64_t{header.width} * header.height * 4 > (uint64_t{1} << 20);
       });
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "picture/bitmap.h"
+#include "picture/byte_input.h"
 #include "picture/exceptions.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/stream.h"
@@ -17,15 +18,6 @@ constexpr uint32_t kCoreHeaderSize = 12;
 constexpr uint32_t kInfoHeaderSize = 40;
 // Headers from 52 bytes on carry the red, green and blue masks at offset 40.
 constexpr uint32_t kHeaderWithMasksSize = 52;
-
-uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) |
-         (uint32_t{b[at + 3]} << 24);
-}
-
-uint16_t U16At(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
 
 bool ValidBitCount(uint16_t bits) {
   return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -41,8 +33,7 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
   uint8_t fileHeader[kFileHeaderSize];
   stream.ReadBuffer(fileHeader, sizeof fileHeader);
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') throw EInvalidGraphic(kBitmapNotValid);
-  const int64_t dataOffset = int64_t{fileHeader[10]} | (int64_t{fileHeader[11]} << 8) |
-                             (int64_t{fileHeader[12]} << 16) | (int64_t{fileHeader[13]} << 24);
+  const int64_t dataOffset = LoadU32LE(fileHeader + 10);
 
   const uint32_t headerSize = stream.ReadU32LE();
   auto image = std::make_shared<TBitmapImage>();
@@ -50,6 +41,7 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
   bool core = false;
   int32_t height = 0;
   std::vector<uint8_t> header;
+  uint32_t sizeImage = 0;
   if (headerSize == kCoreHeaderSize) {
     core = true;
     image->width = stream.ReadU16LE();
@@ -64,18 +56,20 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
     }
     header.resize(headerSize);
     stream.ReadBuffer(header.data() + 4, headerSize - 4);
-    image->width = static_cast<int32_t>(U32At(header, 4));
-    height = static_cast<int32_t>(U32At(header, 8));
-    planes = U16At(header, 12);
-    image->bitCount = U16At(header, 14);
-    image->compression = U32At(header, 16);
-    image->xPelsPerMeter = static_cast<int32_t>(U32At(header, 24));
-    image->yPelsPerMeter = static_cast<int32_t>(U32At(header, 28));
-    image->colorsUsed = U32At(header, 32);
-    image->colorsImportant = U32At(header, 36);
+    TByteReader info(header);
+    info.Skip(4);  // its size
+    image->width = info.I32LE();
+    height = info.I32LE();
+    planes = info.U16LE();
+    image->bitCount = info.U16LE();
+    image->compression = info.U32LE();
+    sizeImage = info.U32LE();
+    image->xPelsPerMeter = info.I32LE();
+    image->yPelsPerMeter = info.I32LE();
+    image->colorsUsed = info.U32LE();
+    image->colorsImportant = info.U32LE();
   }
   int64_t remaining = n - static_cast<int64_t>(kFileHeaderSize) - headerSize;
-  const uint32_t sizeImage = core ? 0 : U32At(header, 20);
 
   if (image->compression != kCompressionNone && image->compression != kCompressionBitFields) {
     throw EReadError(kStreamReadError);
@@ -88,7 +82,8 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
       for (auto& mask : image->masks) mask = stream.ReadU32LE();
       remaining -= 12;
     } else if (headerSize >= kHeaderWithMasksSize) {
-      for (size_t i = 0; i < 3; ++i) image->masks[i] = U32At(header, 40 + 4 * i);
+      TByteReader masks = TByteReader(header).Sub(kInfoHeaderSize, 12);
+      for (size_t i = 0; i < 3; ++i) image->masks[i] = masks.U32LE();
     }
   }
 
@@ -115,8 +110,9 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
   stream.ReadBuffer(table.data(), table.size());
   stream.Skip(static_cast<int64_t>((colors - kept) * entrySize));
   remaining -= static_cast<int64_t>(colors * entrySize);
+  TByteReader entries(table);
   for (uint64_t i = 0; i < kept; ++i) {
-    const uint8_t* e = table.data() + i * entrySize;
+    const auto e = entries.Bytes(entrySize);
     image->colorTable.push_back(uint32_t{e[0]} | (uint32_t{e[1]} << 8) | (uint32_t{e[2]} << 16));
   }
   if (offsetUsable && dataOffset > stream.Position() - base) {

@@ -45,6 +45,12 @@ inline uint32_t LoadU32(const uint8_t* p, bool bigEndian) {
 inline uint64_t LoadU64(const uint8_t* p, bool bigEndian) {
   return bigEndian ? LoadU64BE(p) : LoadU64LE(p);
 }
+inline int16_t LoadI16LE(const uint8_t* p) {
+  return static_cast<int16_t>(LoadU16LE(p));
+}
+inline int32_t LoadI32LE(const uint8_t* p) {
+  return static_cast<int32_t>(LoadU32LE(p));
+}
 inline void StoreU16LE(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

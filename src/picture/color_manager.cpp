@@ -278,10 +278,12 @@ void TColorManager::ConvertPixels(const TSampleSources& sources, uint32_t count,
 
 void TColorManager::ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
                                   std::span<uint8_t> target) {
-  // 15-bit pixels are stored as 16-bit words.
-  const uint32_t perPixel =
-      TargetLayout() == PixelLayout::Bits15 ? 16u : uint32_t{targetBits_} * targetSamples_;
-  const uint64_t bits = uint64_t{count} * perPixel;
+  // A conversion that does not exist says so first. The routines write as
+  // many samples as the target scheme has, whatever the samples setting.
+  if (changed_) SelectRoutine();
+  const bool oneSample = OneOf(targetScheme_, {Indexed, Gray, GrayAlpha});
+  const uint32_t samples = oneSample ? 1 : (HasAlpha(targetScheme_) ? 4 : 3);
+  const uint64_t bits = uint64_t{count} * samples * targetBits_;
   if ((bits + 7) / 8 > target.size()) throw EColorConversionError(kTargetTooSmall);
   ConvertPixels(sources, count, writeMask, target.data());
 }

@@ -19,7 +19,7 @@
 //   cm.SetTargetBitsPerSample(8);
 //   cm.SetSourceOptions({ConversionOption::ByteSwapOption});
 //   bitmap.SetLayout(cm.TargetLayout());
-//   for (each row y) cm.ConvertPixels(fileRow, width, 0xFF, bitmap.RowAddress(y));
+//   for (each row y) cm.ConvertPixels(fileRow, width, 0xFF, bitmap.RowBytes(y));
 //
 // Every failure raises EColorConversionError with one of the messages below
 // and leaves the other settings as they were.
@@ -179,8 +179,10 @@ class TColorManager {
   // Indexed, Gray or GrayAlpha against a colour scheme (or a GrayAlpha
   // target) fails with kIndexedConversionUnsupported, anything else not
   // listed with kNoConversionMethod, as do planar sources missing a list.
-  // A target shorter than `count` pixels at the target's bits per pixel
-  // raises EColorConversionError kTargetTooSmall before anything is written.
+  // A target shorter than `count` pixels of the target scheme's samples
+  // (one for Indexed and Gray, three or four for colour) at the target's bits
+  // per sample raises EColorConversionError kTargetTooSmall before anything
+  // is written.
   void ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
                      std::span<uint8_t> target);
   // Being replaced by the checked form above.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "picture/byte_input.h"
+
 namespace quorvex {
 namespace {
 
@@ -122,7 +124,7 @@ inline uint32_t ReadPacked(const uint8_t* p, uint64_t bit, unsigned bits) {
   const unsigned offset = static_cast<unsigned>(bit & 7);
   const uint32_t valueMask = (1u << bits) - 1;
   if (offset + bits <= 8) return (at[0] >> (8 - offset - bits)) & valueMask;
-  const uint32_t two = (uint32_t{at[0]} << 8) | at[1];
+  const uint32_t two = LoadU16BE(at);
   return (two >> (16 - offset - bits)) & valueMask;
 }
 
@@ -138,7 +140,7 @@ inline void WritePacked(uint8_t* p, uint64_t bit, unsigned bits, uint32_t value)
     return;
   }
   const unsigned shift = 16 - offset - bits;
-  uint32_t two = (uint32_t{at[0]} << 8) | at[1];
+  uint32_t two = LoadU16BE(at);
   two = (two & ~(valueMask << shift)) | (value << shift);
   at[0] = static_cast<uint8_t>(two >> 8);
   at[1] = static_cast<uint8_t>(two);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -80,7 +81,7 @@ std::string FailureOf(Action&& action) {
 Bytes Convert(TColorManager& cm, const TSampleSources& source, uint32_t count, uint8_t mask,
               size_t targetBytes, uint8_t fill) {
   Bytes target(targetBytes, fill);
-  cm.ConvertPixels(source, count, mask, target.data());
+  cm.ConvertPixels(source, count, mask, std::span<uint8_t>(target));
   return target;
 }
 
@@ -178,7 +179,8 @@ TEST(ColorManager, EdgeCases) {
          cm.SetSourceColorScheme(Indexed);
          cm.SetTargetColorScheme(BGR);
          uint8_t row[3] = {};
-         return "setters accepted; " + FailureOf([&] { cm.ConvertPixels(row, 1, 0xFF, row); });
+         return "setters accepted; " +
+                FailureOf([&] { cm.ConvertPixels(row, 1, 0xFF, std::span(row)); });
        },
        "setters accepted; Conversion between indexed and non-indexed pixel formats is not "
        "supported."},
@@ -705,7 +707,7 @@ TEST(ColorManager, FailuresCarryTheirMessagesAndChangeNothingElse) {
        {},
        [&](TColorManager& cm) {
          cm.SetTargetColorScheme(Indexed);
-         cm.ConvertPixels(row, 1, 0xFF, row);
+         cm.ConvertPixels(row, 1, 0xFF, std::span(row));
        },
        "Conversion between indexed and non-indexed pixel formats is not supported."},
       {"Gray to GrayAlpha",
@@ -713,57 +715,57 @@ TEST(ColorManager, FailuresCarryTheirMessagesAndChangeNothingElse) {
        [&](TColorManager& cm) {
          cm.SetSourceColorScheme(Gray);
          cm.SetTargetColorScheme(GrayAlpha);
-         cm.ConvertPixels(row, 1, 0xFF, row);
+         cm.ConvertPixels(row, 1, 0xFF, std::span(row));
        },
        "Conversion between indexed and non-indexed pixel formats is not supported."},
       {"RGB to GrayAlpha",
        {},
        [&](TColorManager& cm) {
          cm.SetTargetColorScheme(GrayAlpha);
-         cm.ConvertPixels(row, 1, 0xFF, row);
+         cm.ConvertPixels(row, 1, 0xFF, std::span(row));
        },
        "Conversion between indexed and non-indexed pixel formats is not supported."},
       {"CMY has no routine",
        {},
        [&](TColorManager& cm) {
          cm.SetSourceColorScheme(CMY);
-         cm.ConvertPixels(row, 1, 0xFF, row);
+         cm.ConvertPixels(row, 1, 0xFF, std::span(row));
        },
        "Color conversion failed. Could not find a proper method."},
       {"RGB to CMYK",
        {},
        [&](TColorManager& cm) {
          cm.SetTargetColorScheme(CMYK);
-         cm.ConvertPixels(row, 1, 0xFF, row);
+         cm.ConvertPixels(row, 1, 0xFF, std::span(row));
        },
        "Color conversion failed. Could not find a proper method."},
       {"undefined source",
        {},
        [&](TColorManager& cm) {
          cm.SetSourceColorScheme(UndefinedScheme);
-         cm.ConvertPixels(row, 1, 0xFF, row);
+         cm.ConvertPixels(row, 1, 0xFF, std::span(row));
        },
        "Color conversion failed. Could not find a proper method."},
       {"5-bit RGB",
        {.sourceBits = 5},
-       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, row); },
+       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, std::span(row)); },
        "Color conversion failed. Could not find a proper method."},
       {"16-bit gray to 4 bits",
        {.source = Gray, .target = Gray, .sourceBits = 16, .targetBits = 4},
-       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, row); },
+       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, std::span(row)); },
        "Color conversion failed. Could not find a proper method."},
       {"12-bit indexed",
        {.source = Indexed, .target = Indexed, .sourceBits = 12},
-       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, row); },
+       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, std::span(row)); },
        "Color conversion failed. Could not find a proper method."},
       {"4-bit gray + alpha",
        {.source = GrayAlpha, .target = Gray, .sourceBits = 4, .targetBits = 4},
-       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, row); },
+       [&](TColorManager& cm) { cm.ConvertPixels(row, 1, 0xFF, std::span(row)); },
        "Color conversion failed. Could not find a proper method."},
       {"planar RGBA to BGRA without an alpha list",
        {.source = RGBA, .target = BGRA},
        [&](TColorManager& cm) {
-         cm.ConvertPixels({row, row, row}, 1, 0xFF, row);
+         cm.ConvertPixels({row, row, row}, 1, 0xFF, std::span(row));
        },
        "Color conversion failed. Could not find a proper method."},
       {"palette from planar lists given one address",
@@ -789,18 +791,54 @@ TEST(ColorManager, FailuresCarryTheirMessagesAndChangeNothingElse) {
   }
 }
 
+TEST(ColorManager, ATargetTooSmallForTheRowFailsBeforeAnythingIsWritten) {
+  struct Case {
+    const char* name;
+    Config setup;
+    uint32_t count;
+    size_t neededBytes;  // the count's pixels at the target's bits, rounded up
+  };
+  const Case cases[] = {
+      {"24-bit pixels", {}, 2, 6},
+      {"packed 1-bit indices",
+       {.source = Indexed, .target = Indexed, .sourceBits = 1, .targetBits = 1},
+       9,
+       2},
+      {"16-bit samples with alpha", {.source = RGBA, .target = BGRA, .targetBits = 16}, 1, 8},
+  };
+  const Bytes source(64, 0x5A);
+  for (const Case& c : cases) {
+    TColorManager cm;
+    Configure(cm, c.setup);
+    Bytes target(c.neededBytes - 1, 0xEE);
+    EXPECT_EQ(FailureOf([&] {
+                cm.ConvertPixels(source.data(), c.count, 0xFF, std::span<uint8_t>(target));
+              }),
+              kTargetTooSmall)
+        << c.name;
+    EXPECT_EQ(target, Bytes(c.neededBytes - 1, 0xEE)) << c.name;
+    target.assign(c.neededBytes, 0xEE);
+    EXPECT_EQ(FailureOf([&] {
+                cm.ConvertPixels(source.data(), c.count, 0xFF, std::span<uint8_t>(target));
+              }),
+              "no failure")
+        << c.name;
+    EXPECT_NE(target, Bytes(c.neededBytes, 0xEE)) << c.name;
+  }
+}
+
 TEST(ColorManager, FailedSelectionIsRetriedAfterTheNextChange) {
   TColorManager cm;
   cm.SetSourceColorScheme(CMY);
   uint8_t row[8] = {1, 2, 3, 4};
-  EXPECT_EQ(FailureOf([&] { cm.ConvertPixels(row, 1, 0xFF, row + 4); }),
+  EXPECT_EQ(FailureOf([&] { cm.ConvertPixels(row, 1, 0xFF, std::span(row).subspan(4)); }),
             "Color conversion failed. Could not find a proper method.");
   // Still no routine: the failure is not forgotten by a second call.
-  EXPECT_EQ(FailureOf([&] { cm.ConvertPixels(row, 1, 0xFF, row + 4); }),
+  EXPECT_EQ(FailureOf([&] { cm.ConvertPixels(row, 1, 0xFF, std::span(row).subspan(4)); }),
             "Color conversion failed. Could not find a proper method.");
   cm.SetSourceColorScheme(RGBA);
   cm.SetTargetColorScheme(BGRA);
-  cm.ConvertPixels(row, 1, 0xFF, row + 4);
+  cm.ConvertPixels(row, 1, 0xFF, std::span(row).subspan(4));
   EXPECT_EQ(Hex(Bytes(row + 4, row + 8)), "03 02 01 04");
   EXPECT_TRUE(cm.SourceOptions().Contains(kAlpha));
   EXPECT_TRUE(cm.TargetOptions().Contains(kAlpha));
@@ -808,7 +846,7 @@ TEST(ColorManager, FailedSelectionIsRetriedAfterTheNextChange) {
   cm.SetSourceColorScheme(RGB);
   cm.SetTargetOptions({kAlpha, kGamma});
   cm.SetTargetColorScheme(BGR);
-  cm.ConvertPixels(row, 1, 0xFF, row + 4);
+  cm.ConvertPixels(row, 1, 0xFF, std::span(row).subspan(4));
   EXPECT_FALSE(cm.SourceOptions().Contains(kAlpha));
   EXPECT_EQ(cm.TargetOptions(), TConversionOptions(kGamma));
 }

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
 
 #include "picture/bitmap.h"
+#include "picture/byte_input.h"
 #include "picture/canvas.h"
 #include "picture/exceptions.h"
 #include "picture/platform/platform_graphics.h"
@@ -18,16 +20,6 @@ namespace {
 
 [[noreturn]] void InvalidIcon() {
   throw EInvalidGraphic(kIconNotValid);
-}
-
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint32_t U32BE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
 constexpr size_t kDirectoryHeader = 6;
@@ -54,19 +46,25 @@ struct DibLayout {
   bool hasAndMask = false;
 };
 
-std::optional<DibLayout> ParseDib(const uint8_t* p, size_t size) {
+std::optional<DibLayout> ParseDib(std::span<const uint8_t> bytes) {
+  const size_t size = bytes.size();
   if (size < 40) return std::nullopt;
-  const uint32_t headerSize = U32(p);
+  TByteReader header(bytes);
+  const uint32_t headerSize = header.U32LE();
   if (headerSize < 40 || headerSize > size) return std::nullopt;
   DibLayout dib;
-  const int32_t width = static_cast<int32_t>(U32(p + 4));
-  const int32_t doubledHeight = static_cast<int32_t>(U32(p + 8));
+  const int32_t width = header.I32LE();
+  const int32_t doubledHeight = header.I32LE();
   // The height counts the colour image and the mask; icons are bottom-up.
   if (width <= 0 || doubledHeight < 2) return std::nullopt;
   dib.width = width;
   dib.height = doubledHeight / 2;
-  dib.bits = U16(p + 14);
-  dib.compression = U32(p + 16);
+  header.Skip(2);  // planes
+  dib.bits = header.U16LE();
+  dib.compression = header.U32LE();
+  header.Skip(12);  // image size, resolution
+  const uint32_t used = header.U32LE();
+  header.Skip(4);  // important colours
   switch (dib.bits) {
     case 1:
     case 4:
@@ -90,14 +88,13 @@ std::optional<DibLayout> ParseDib(const uint8_t* p, size_t size) {
     } else if (headerSize < 52) {
       return std::nullopt;
     }
-    for (int i = 0; i < 3; ++i) dib.masks[i] = U32(p + 40 + 4 * i);
-    dib.masks[3] = headerSize >= 56 ? U32(p + 52) : 0;
+    for (int i = 0; i < 3; ++i) dib.masks[i] = header.U32LE();
+    dib.masks[3] = headerSize >= 56 ? header.U32LE() : 0;
   } else if (dib.bits == 16) {
     dib.masks = {0x7C00, 0x03E0, 0x001F, 0};
   } else if (dib.bits == 32) {
     dib.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
   }
-  const uint32_t used = U32(p + 32);
   if (used > 256) return std::nullopt;
   dib.colorCount = used != 0 ? used : dib.bits <= 8 ? size_t{1} << dib.bits : 0;
   dib.colorTable = offset;
@@ -132,13 +129,16 @@ std::optional<Candidate> Inspect(int32_t index, const uint8_t* data, size_t size
   candidate.index = index;
   candidate.data = data;
   candidate.size = size;
+  const std::span<const uint8_t> bytes(data, size);
   if (size >= sizeof kPngSignature && std::memcmp(data, kPngSignature, sizeof kPngSignature) == 0) {
     // The header chunk must come first: length 13, "IHDR", width, height.
-    if (size < 33 || U32BE(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0) {
-      return std::nullopt;
-    }
-    const uint32_t width = U32BE(data + 16);
-    const uint32_t height = U32BE(data + 20);
+    if (size < 33) return std::nullopt;
+    TByteReader png(bytes.subspan(sizeof kPngSignature));
+    const uint32_t length = png.U32BE();
+    const auto type = png.Bytes(4);
+    if (length != 13 || std::memcmp(type.data(), "IHDR", 4) != 0) return std::nullopt;
+    const uint32_t width = png.U32BE();
+    const uint32_t height = png.U32BE();
     if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return std::nullopt;
     candidate.png = true;
     candidate.width = static_cast<int32_t>(width);
@@ -146,7 +146,7 @@ std::optional<Candidate> Inspect(int32_t index, const uint8_t* data, size_t size
     candidate.bits = 32;
     return candidate;
   }
-  candidate.dib = ParseDib(data, size);
+  candidate.dib = ParseDib(bytes);
   if (!candidate.dib) return std::nullopt;
   candidate.width = candidate.dib->width;
   candidate.height = candidate.dib->height;
@@ -194,7 +194,7 @@ bool HasAlpha(const DibLayout& dib, const uint8_t* base) {
   for (int32_t y = 0; y < dib.height; ++y) {
     const uint8_t* row = base + dib.xorBits + dib.xorStride * static_cast<uint64_t>(y);
     for (int32_t x = 0; x < dib.width; ++x) {
-      if ((U32(row + 4 * static_cast<size_t>(x)) & dib.masks[3]) != 0) return true;
+      if ((LoadU32LE(row + 4 * static_cast<size_t>(x)) & dib.masks[3]) != 0) return true;
     }
   }
   return false;
@@ -239,7 +239,7 @@ void DecodeDib(const Candidate& candidate, platform::Raster& raster) {
       }
     } else {
       for (size_t x = 0; x < width; ++x) {
-        const uint32_t value = dib.bits == 16 ? U16(row + 2 * x) : U32(row + 4 * x);
+        const uint32_t value = dib.bits == 16 ? LoadU16LE(row + 2 * x) : LoadU32LE(row + 4 * x);
         uint8_t* px = out + 4 * x;
         px[0] = blue(value);
         px[1] = green(value);
@@ -315,18 +315,22 @@ void TIcon::ReadFromStream(TStream& stream) {
 
   const uint8_t* file = bytes.data();
   const size_t size = bytes.size();
+  TByteReader directory(bytes);
   // Type 1 is an icon, type 2 a cursor; both hold the same images.
-  const uint16_t type = U16(file + 2);
-  const uint16_t count = U16(file + 4);
-  if (U16(file) != 0 || (type != 1 && type != 2) || count == 0) InvalidIcon();
+  const uint16_t reserved = directory.U16LE();
+  const uint16_t type = directory.U16LE();
+  const uint16_t count = directory.U16LE();
+  if (reserved != 0 || (type != 1 && type != 2) || count == 0) InvalidIcon();
   const size_t directoryEnd = kDirectoryHeader + kDirectoryEntry * count;
   if (directoryEnd > size) InvalidIcon();
 
   std::vector<Candidate> candidates;
   for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* entry = file + kDirectoryHeader + kDirectoryEntry * static_cast<size_t>(i);
-    const uint32_t declared = U32(entry + 8);
-    const uint32_t offset = U32(entry + 12);
+    TByteReader entry =
+        directory.Sub(kDirectoryHeader + kDirectoryEntry * static_cast<size_t>(i), kDirectoryEntry);
+    entry.Skip(8);  // size, colours, planes, bits
+    const uint32_t declared = entry.U32LE();
+    const uint32_t offset = entry.U32LE();
     if (offset < directoryEnd || offset >= size || declared == 0) continue;
     // A size that runs past the end is cut to the bytes that are there.
     const size_t available = std::min<size_t>(declared, size - offset);

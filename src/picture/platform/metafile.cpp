@@ -9,6 +9,7 @@
 #include <string>
 
 #include "picture/bitmap.h"
+#include "picture/byte_input.h"
 #include "picture/canvas.h"
 #include "picture/exceptions.h"
 #include "picture/platform/platform_graphics.h"
@@ -54,18 +55,6 @@ std::vector<uint8_t> Contained(const std::string& svg) {
   return {contained->begin(), contained->end()};
 }
 
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-int16_t I16(const uint8_t* p) {
-  return static_cast<int16_t>(U16(p));
-}
-uint32_t U32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-int32_t I32(const uint8_t* p) {
-  return static_cast<int32_t>(U32(p));
-}
 void PutU16(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(static_cast<uint8_t>(v));
   out.push_back(static_cast<uint8_t>(v >> 8));
@@ -73,9 +62,6 @@ void PutU16(std::vector<uint8_t>& out, uint16_t v) {
 void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   PutU16(out, static_cast<uint16_t>(v));
   PutU16(out, static_cast<uint16_t>(v >> 16));
-}
-void SetU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 int32_t PixelCount(double value) {
@@ -208,22 +194,24 @@ WmfFacts ParseWmf(const std::vector<uint8_t>& bytes) {
   WmfFacts facts;
   const uint8_t* file = bytes.data();
   const size_t size = bytes.size();
-  if (size >= kPlaceableSize && U32(file) == kPlaceableKey) {
+  TByteReader placeable(bytes.data(), std::min(size, kPlaceableSize));
+  if (size >= kPlaceableSize && placeable.U32LE() == kPlaceableKey) {
     facts.placeable = true;
-    facts.left = I16(file + 6);
-    facts.top = I16(file + 8);
-    facts.right = I16(file + 10);
-    facts.bottom = I16(file + 12);
-    facts.inch = U16(file + 14);
+    placeable.Skip(2);  // handle
+    facts.left = placeable.I16LE();
+    facts.top = placeable.I16LE();
+    facts.right = placeable.I16LE();
+    facts.bottom = placeable.I16LE();
+    facts.inch = placeable.U16LE();
     if (facts.inch == 0 || facts.left == facts.right || facts.top == facts.bottom) {
       InvalidMetafile();
     }
     facts.header = kPlaceableSize;
   }
   if (size < facts.header + kWmfHeaderSize) InvalidMetafile();
-  const uint8_t* header = file + facts.header;
-  const uint16_t fileType = U16(header);
-  if ((fileType != 1 && fileType != 2) || U16(header + 2) != 9) InvalidMetafile();
+  TByteReader header(bytes.data() + facts.header, kWmfHeaderSize);
+  const uint16_t fileType = header.U16LE();
+  if ((fileType != 1 && fileType != 2) || header.U16LE() != 9) InvalidMetafile();
 
   if (facts.placeable) {
     // A placeable picture is played with its bounding box as the window of
@@ -247,8 +235,8 @@ WmfFacts ParseWmf(const std::vector<uint8_t>& bytes) {
   bool drawn = false;
   for (uint64_t count = 0;; ++count) {
     if (size - pos < 6 || count > kMaxRecords) InvalidMetafile();
-    const uint64_t words = U32(file + pos);
-    const uint16_t function = U16(file + pos + 4);
+    const uint64_t words = LoadU32LE(file + pos);
+    const uint16_t function = LoadU16LE(file + pos + 4);
     if (words < 3 || words * 2 > size - pos) InvalidMetafile();
     const size_t length = static_cast<size_t>(words * 2);
     facts.largestRecord = std::max(facts.largestRecord, static_cast<uint32_t>(words));
@@ -261,20 +249,21 @@ WmfFacts ParseWmf(const std::vector<uint8_t>& bytes) {
       const uint8_t* p = file + pos + 6;
       const size_t params = (length - 6) / 2;
       if (function == kSetMapMode && params >= 1) {
-        facts.mapMode = U16(p);
+        facts.mapMode = LoadU16LE(p);
       } else if (function == kSetWindowOrg && params >= 2) {
-        facts.orgY = I16(p);
-        facts.orgX = I16(p + 2);
+        facts.orgY = LoadI16LE(p);
+        facts.orgX = LoadI16LE(p + 2);
       } else if (function == kSetWindowExt && params >= 2) {
-        facts.extY = I16(p);
-        facts.extX = I16(p + 2);
+        facts.extY = LoadI16LE(p);
+        facts.extX = LoadI16LE(p + 2);
         facts.fileSetsWindow = true;
       } else if (function == kOffsetWindowOrg && params >= 2) {
-        facts.orgY += I16(p);
-        facts.orgX += I16(p + 2);
-      } else if (function == kScaleWindowExt && params >= 4 && I16(p) != 0 && I16(p + 4) != 0) {
-        facts.extY = facts.extY * I16(p + 2) / I16(p);
-        facts.extX = facts.extX * I16(p + 6) / I16(p + 4);
+        facts.orgY += LoadI16LE(p);
+        facts.orgX += LoadI16LE(p + 2);
+      } else if (function == kScaleWindowExt && params >= 4 && LoadI16LE(p) != 0 &&
+                 LoadI16LE(p + 4) != 0) {
+        facts.extY = facts.extY * LoadI16LE(p + 2) / LoadI16LE(p);
+        facts.extX = facts.extX * LoadI16LE(p + 6) / LoadI16LE(p + 4);
       }
     } else if (!IsStateRecord(function)) {
       drawn = true;
@@ -298,14 +287,14 @@ std::vector<uint8_t> BuildWmf(const std::vector<uint8_t>& bytes, const WmfFacts&
                            bytes.begin() + static_cast<ptrdiff_t>(facts.header + kWmfHeaderSize));
   uint8_t* header = out.data() + facts.header;
   const uint64_t words = (kWmfHeaderSize + added.size() + recordsLength) / 2;
-  SetU32(header + 6, static_cast<uint32_t>(std::min<uint64_t>(words, UINT32_MAX)));
-  if (objects > U16(header + 10)) {
+  StoreU32LE(header + 6, static_cast<uint32_t>(std::min<uint64_t>(words, UINT32_MAX)));
+  if (objects > LoadU16LE(header + 10)) {
     header[10] = static_cast<uint8_t>(objects);
     header[11] = static_cast<uint8_t>(objects >> 8);
   }
   // The largest record as it really is: the added ones count too.
   constexpr uint32_t kLargestAdded = 8;
-  SetU32(header + 12, std::max(facts.largestRecord, kLargestAdded));
+  StoreU32LE(header + 12, std::max(facts.largestRecord, kLargestAdded));
   out.insert(out.end(), added.begin(), added.end());
   out.insert(out.end(), records, records + recordsLength);
   return out;
@@ -467,21 +456,21 @@ constexpr size_t kEmfMinHeader = 88;
 constexpr size_t kEmfHeaderWithMicrometers = 108;
 
 bool LooksEnhanced(const std::vector<uint8_t>& bytes) {
-  return bytes.size() >= kEmfMinHeader && U32(bytes.data()) == kEmfHeaderType &&
-         U32(bytes.data() + 40) == kEmfSignature;
+  return bytes.size() >= kEmfMinHeader && LoadU32LE(bytes.data()) == kEmfHeaderType &&
+         LoadU32LE(bytes.data() + 40) == kEmfSignature;
 }
 
 Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
   const uint8_t* file = bytes.data();
   const size_t size = bytes.size();
-  const uint32_t headerSize = U32(file + 4);
+  const uint32_t headerSize = LoadU32LE(file + 4);
   if (headerSize < kEmfMinHeader || headerSize % 4 != 0 || headerSize > size) InvalidMetafile();
   size_t pos = headerSize;
   size_t end = 0;
   for (uint64_t count = 0; end == 0; ++count) {
     if (size - pos < 8 || count > kMaxRecords) InvalidMetafile();
-    const uint32_t type = U32(file + pos);
-    const uint32_t length = U32(file + pos + 4);
+    const uint32_t type = LoadU32LE(file + pos);
+    const uint32_t length = LoadU32LE(file + pos + 4);
     if (length < 8 || length % 4 != 0 || length > size - pos) InvalidMetafile();
     pos += length;
     if (type == kEmfEof) end = pos;
@@ -489,19 +478,22 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
 
   // Device pixels per 0.01 mm of the reference device that recorded it.
   auto devicePerHmm = [&](size_t deviceAt, size_t millimetresAt, size_t micrometresAt) {
-    const int32_t device = I32(file + deviceAt);
-    if (device > 0 && headerSize >= kEmfHeaderWithMicrometers && I32(file + micrometresAt) > 0) {
-      return device / (I32(file + micrometresAt) / 10.0);
+    const int32_t device = LoadI32LE(file + deviceAt);
+    if (device > 0 && headerSize >= kEmfHeaderWithMicrometers &&
+        LoadI32LE(file + micrometresAt) > 0) {
+      return device / (LoadI32LE(file + micrometresAt) / 10.0);
     }
-    if (device > 0 && I32(file + millimetresAt) > 0) {
-      return device / (I32(file + millimetresAt) * 100.0);
+    if (device > 0 && LoadI32LE(file + millimetresAt) > 0) {
+      return device / (LoadI32LE(file + millimetresAt) * 100.0);
     }
     return TMetafile::kScreenDpi / 2540.0;
   };
   const double scaleX = devicePerHmm(72, 80, 100);
   const double scaleY = devicePerHmm(76, 84, 104);
-  const int64_t bounds[4] = {I32(file + 8), I32(file + 12), I32(file + 16), I32(file + 20)};
-  const int64_t frame[4] = {I32(file + 24), I32(file + 28), I32(file + 32), I32(file + 36)};
+  const int64_t bounds[4] = {LoadI32LE(file + 8), LoadI32LE(file + 12), LoadI32LE(file + 16),
+                             LoadI32LE(file + 20)};
+  const int64_t frame[4] = {LoadI32LE(file + 24), LoadI32LE(file + 28), LoadI32LE(file + 32),
+                            LoadI32LE(file + 36)};
 
   Prepared prepared;
   TMetafile::DeviceFrame device;
@@ -533,19 +525,19 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
     InvalidMetafile();
   }
   std::vector<uint8_t> emf(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(end));
-  SetU32(emf.data() + 8, static_cast<uint32_t>(static_cast<int32_t>(left)));
-  SetU32(emf.data() + 12, static_cast<uint32_t>(static_cast<int32_t>(top)));
-  SetU32(emf.data() + 16, static_cast<uint32_t>(static_cast<int32_t>(right)));
-  SetU32(emf.data() + 20, static_cast<uint32_t>(static_cast<int32_t>(bottom)));
+  StoreU32LE(emf.data() + 8, static_cast<uint32_t>(static_cast<int32_t>(left)));
+  StoreU32LE(emf.data() + 12, static_cast<uint32_t>(static_cast<int32_t>(top)));
+  StoreU32LE(emf.data() + 16, static_cast<uint32_t>(static_cast<int32_t>(right)));
+  StoreU32LE(emf.data() + 20, static_cast<uint32_t>(static_cast<int32_t>(bottom)));
   // The converter reads the description where the header says, and up to a
   // terminator when its length is 0; one that does not lie inside the header
   // record is dropped (offset 0 with length 0 stops at the record's type).
-  const uint64_t descriptionLength = U32(file + 60);
-  const uint64_t descriptionAt = U32(file + 64);
+  const uint64_t descriptionLength = LoadU32LE(file + 60);
+  const uint64_t descriptionAt = LoadU32LE(file + 64);
   if (descriptionLength == 0 || descriptionAt < kEmfMinHeader ||
       descriptionAt + 2 * descriptionLength > headerSize) {
-    SetU32(emf.data() + 60, 0);
-    SetU32(emf.data() + 64, 0);
+    StoreU32LE(emf.data() + 60, 0);
+    StoreU32LE(emf.data() + 64, 0);
   }
 
   generatorOptions options;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "picture/reader_graphic.h"
@@ -25,7 +26,11 @@ struct TAutodeskHeader {
   uint16_t height = 0;
   uint16_t bitsPerPixel = 0;
 
-  static TAutodeskHeader Parse(const uint8_t* bytes);
+  // From the first kSize bytes; fewer raise EReadError.
+  static TAutodeskHeader Parse(std::span<const uint8_t> bytes);
+
+  // What the content test asks; the reader needs the same to decode.
+  bool LooksValid() const { return magic == kMagic && bitsPerPixel == 8; }
 };
 
 // Reads 8-bit Autodesk pictures into Bits8 with the file's palette. Rows the
@@ -37,7 +42,12 @@ class TAutodeskGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  TAutodeskHeader header_;
 };
 
 // Registers cel and pic.

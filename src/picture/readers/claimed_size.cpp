@@ -9,7 +9,7 @@ void RequireDataForClaim(const TBitmap& bitmap, uint32_t width, uint32_t height,
                          uint64_t claimedBytes, int64_t availableBytes, uint64_t mostPerByte) {
   if (width == 0 || height == 0) return;
   const uint64_t stride = RowStride(width, bitmap.BitsPerPixel());
-  if (stride > kMaxStorageBytes / height) return;  // over the cap
+  if (SaturatingProduct({stride, height}) > kMaxStorageBytes) return;  // over the cap
   const uint64_t available = availableBytes > 0 ? static_cast<uint64_t>(availableBytes) : 0;
   const uint64_t unbacked =
       claimedBytes > kShortDataAllowance ? claimedBytes - kShortDataAllowance : 0;

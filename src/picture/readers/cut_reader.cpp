@@ -1,10 +1,12 @@
 #include "picture/readers/cut_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/readers/claimed_size.h"
@@ -15,7 +17,6 @@ namespace quorvex {
 
 namespace {
 
-constexpr size_t kHeaderSize = 6;
 constexpr size_t kPaletteBlockSize = 512;
 constexpr size_t kPaletteCountOffset = 12;
 constexpr size_t kPaletteFirstEntry = 40;
@@ -67,13 +68,22 @@ size_t TCUTRowDecoder::DecodeRow(const uint8_t* source, size_t sourceSize, uint8
   return 0;
 }
 
+TCUTHeader TCUTHeader::Parse(std::span<const uint8_t> bytes) {
+  if (bytes.size() < kSize) throw EReadError(kStreamReadError);
+  TByteReader in(bytes);
+  TCUTHeader h;
+  h.width = in.U16LE();
+  h.height = in.U16LE();
+  return h;
+}
+
 TPalette ReadCUTPalette(TStream& stream) {
   // 256 entries fit in four blocks; nothing beyond them is needed.
   std::vector<uint8_t> bytes(4 * kPaletteBlockSize, 0);
   const size_t got = stream.Read(bytes.data(), bytes.size());
+  const TByteReader file(bytes.data(), got);
   if (got < kPaletteCountOffset + 2) throw EReadError("Stream read error");
-  const size_t stored =
-      size_t{bytes[kPaletteCountOffset]} | (size_t{bytes[kPaletteCountOffset + 1]} << 8);
+  const size_t stored = file.Sub(kPaletteCountOffset, 2).U16LE();
   TPalette palette(std::min(stored + 1, kMaxPaletteEntries));
   size_t at = kPaletteFirstEntry;
   for (TRGB& entry : palette) {
@@ -81,7 +91,8 @@ TPalette ReadCUTPalette(TStream& stream) {
       at += kPaletteBlockSize - at % kPaletteBlockSize;
     }
     if (at + kPaletteEntrySize > got) break;
-    entry = {bytes[at], bytes[at + 2], bytes[at + 4]};
+    const auto e = file.Sub(at, kPaletteEntrySize).All();
+    entry = {e[0], e[2], e[4]};
     at += kPaletteEntrySize;
   }
   return palette;
@@ -93,11 +104,12 @@ bool TCUTGraphic::AcceptsStream(TStream&) {
 
 bool TCUTGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
-  uint8_t raw[kHeaderSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TCUTHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  const TCUTHeader h = TCUTHeader::Parse(raw);
   TImageProperties& p = properties_;
-  p.width = raw[0] | (raw[1] << 8);
-  p.height = raw[2] | (raw[3] << 8);
+  p.width = h.width;
+  p.height = h.height;
   p.colorScheme = ColorScheme::Indexed;
   p.bitsPerSample = 8;
   p.samplesPerPixel = 1;
@@ -118,9 +130,7 @@ void TCUTGraphic::LoadFile(const std::string& path) {
   paletteFile_.clear();
 }
 
-void TCUTGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  ReadHeaderInfo(stream, 0);
+void TCUTGraphic::Decode(TStream& stream, int64_t, bool) {
   const int32_t width = properties_.width;
   const int32_t height = properties_.height;
   // A picture without pixels would only pass for a loaded one.
@@ -134,26 +144,35 @@ void TCUTGraphic::ReadFromStream(TStream& stream) {
                       uint64_t(width) * uint64_t(height), left, 64);
   SetImageWidth(width);
   SetImageHeight(height);
+  ApplyPaletteFile();
+  ReadRows(stream, left);
+}
+
+void TCUTGraphic::ApplyPaletteFile() {
   if (!paletteFile_.empty() && IsRegularFile(paletteFile_)) {
     TFileStream palette(paletteFile_, TFileStream::Mode::OpenRead);
     ApplyPalette(ReadCUTPalette(palette));
-  } else {
-    TPalette gray(256);
-    for (size_t i = 0; i < gray.size(); ++i) {
-      const auto level = static_cast<uint8_t>(i);
-      gray[i] = {level, level, level};
-    }
-    ApplyPalette(std::move(gray));
+    return;
   }
+  TPalette gray(256);
+  for (size_t i = 0; i < gray.size(); ++i) {
+    const auto level = static_cast<uint8_t>(i);
+    gray[i] = {level, level, level};
+  }
+  ApplyPalette(std::move(gray));
+}
 
-  std::vector<uint8_t> data(static_cast<size_t>(left));
+void TCUTGraphic::ReadRows(TStream& stream, int64_t available) {
+  std::vector<uint8_t> data(static_cast<size_t>(available));
   stream.ReadBuffer(data.data(), data.size());
-  size_t at = 0;
-  for (int32_t y = 0; y < height; ++y) {
-    const size_t used = TCUTRowDecoder::DecodeRow(data.data() + at, data.size() - at, RowAddress(y),
-                                                  static_cast<size_t>(width));
+  TByteReader rest(data);
+  for (int32_t y = 0; y < properties_.height; ++y) {
+    const std::span<uint8_t> row = RowBytes(y).first(static_cast<size_t>(properties_.width));
+    const std::span<const uint8_t> record = rest.Rest();
+    const size_t used =
+        TCUTRowDecoder::DecodeRow(record.data(), record.size(), row.data(), row.size());
     if (used == 0) break;
-    at += used;
+    rest.Skip(used);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "picture/reader_graphic.h"
@@ -12,6 +13,18 @@ namespace quorvex {
 
 class TFileFormatList;
 class TStream;
+
+// The 6-byte header of a Dr. Halo picture (little-endian); a reserved word
+// follows the size.
+struct TCUTHeader {
+  static constexpr size_t kSize = 6;
+
+  uint16_t width = 0;
+  uint16_t height = 0;
+
+  // From the first kSize bytes; fewer raise EReadError.
+  static TCUTHeader Parse(std::span<const uint8_t> bytes);
+};
 
 // The run-length rows of a Dr. Halo file. Each row record is a 2-byte
 // length (not trusted) and packets up to a 0 byte: bit 7 set repeats the
@@ -43,10 +56,15 @@ class TCUTGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
   void LoadFile(const std::string& path) override;
 
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
  private:
+  void ApplyPaletteFile();
+  void ReadRows(TStream& stream, int64_t available);
+
   // Set only while LoadFile runs.
   std::string paletteFile_;
 };

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "picture/reader_graphic.h"
 
@@ -31,6 +33,19 @@ struct TPCDLayout {
   static constexpr int64_t kBaseSize = int64_t{kRowPairSize} * (kBaseHeight / 2);
 };
 
+// What the image pack's information sector says, up to the orientation.
+struct TPCDInfo {
+  static constexpr size_t kSize = TPCDLayout::kOrientationOffset - TPCDLayout::kInfoOffset + 1;
+
+  bool imagePack = false;  // begins with "PCD_IPI"
+  uint8_t orientation = 0;
+
+  // From the first kSize bytes of the sector; fewer raise EReadError.
+  static TPCDInfo Parse(std::span<const uint8_t> bytes);
+  // Quarter turns counter-clockwise that make the scan upright.
+  int Turns() const { return orientation & 3; }
+};
+
 // Reads the base image of a Photo-CD image pack into Bits24 (Photo YCC
 // turned to RGB by Kodak's formula), turned upright by the pack's
 // orientation (512 x 768 for portrait scans).
@@ -41,7 +56,15 @@ class TPCDGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  void ReadBase(TStream& stream, std::vector<uint8_t>& scan);
+  void TurnInto(const std::vector<uint8_t>& scan);
+
+  TPCDInfo info_;
 };
 
 // Registers pcd.

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/image_limits.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
@@ -31,37 +33,6 @@ const TPalette& FixedPalette16() {
   return palette;
 }
 
-// Feeds the decoder from the stream in large pieces, never past `limit`; a
-// refill keeps the bytes the decoder has not used yet.
-class TInputWindow {
- public:
-  TInputWindow(TStream& stream, int64_t limit)
-      : stream_(stream), limit_(limit), buffer_(kCapacity) {
-    next = end = buffer_.data();
-  }
-
-  // Reads more after the unused bytes; false when there is no more.
-  bool Refill() {
-    const size_t keep = static_cast<size_t>(end - next);
-    std::memmove(buffer_.data(), next, keep);
-    const int64_t left = std::max<int64_t>(limit_ - stream_.Position(), 0);
-    const size_t want = static_cast<size_t>(std::min<int64_t>(left, kCapacity - keep));
-    const size_t got = want == 0 ? 0 : stream_.Read(buffer_.data() + keep, want);
-    next = buffer_.data();
-    end = next + keep + got;
-    return got != 0;
-  }
-
-  const uint8_t* next = nullptr;
-  const uint8_t* end = nullptr;
-
- private:
-  static constexpr int64_t kCapacity = int64_t{64} << 10;
-  TStream& stream_;
-  int64_t limit_;
-  std::vector<uint8_t> buffer_;
-};
-
 // Bit j (7 = leftmost pixel) of a plane byte, moved to the lowest bit of its
 // pixel's nibble in a big-endian word of 8 four-bit pixels.
 const std::array<uint32_t, 256>& NibbleSpread() {
@@ -78,7 +49,9 @@ const std::array<uint32_t, 256>& NibbleSpread() {
 }
 
 // Four planes of one bit into two pixels a byte, plane k giving bit k.
-void CombinePlanes(const uint8_t* line, size_t bytesPerLine, uint32_t pixels, uint8_t* row) {
+void CombinePlanes(const uint8_t* line, size_t bytesPerLine, uint32_t pixels,
+                   std::span<uint8_t> target) {
+  uint8_t* row = target.first((size_t{pixels} * 4 + 7) / 8).data();
   const auto& spread = NibbleSpread();
   const uint8_t* p0 = line;
   const uint8_t* p1 = p0 + bytesPerLine;
@@ -102,25 +75,40 @@ void CombinePlanes(const uint8_t* line, size_t bytesPerLine, uint32_t pixels, ui
   }
 }
 
+// Fills `line` from run-length data; returns the bytes written, fewer when
+// the data ends.
+size_t DecodeLine(TBufferedInput& input, TPCXRLEDecoder& decoder, std::span<uint8_t> line) {
+  size_t got = 0;
+  for (;;) {
+    const std::span<const uint8_t> buffered = input.Buffered();
+    const uint8_t* next = buffered.data();
+    got += decoder.Decode(next, next + buffered.size(), line.data() + got, line.size() - got);
+    input.Consume(static_cast<size_t>(next - buffered.data()));
+    if (got == line.size() || !input.Refill()) return got;
+  }
+}
+
 }  // namespace
 
-TPCXHeader TPCXHeader::Parse(const uint8_t* b) {
-  auto u16 = [b](size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); };
+TPCXHeader TPCXHeader::Parse(std::span<const uint8_t> bytes) {
+  if (bytes.size() < kSize) throw EReadError(kStreamReadError);
+  TByteReader in(bytes);
   TPCXHeader h;
-  h.manufacturer = b[0];
-  h.version = b[1];
-  h.encoding = b[2];
-  h.bitsPerPlane = b[3];
-  h.xMin = u16(4);
-  h.yMin = u16(6);
-  h.xMax = u16(8);
-  h.yMax = u16(10);
-  h.xResolution = u16(12);
-  h.yResolution = u16(14);
-  std::memcpy(h.colorMap, b + 16, sizeof h.colorMap);
-  h.planes = b[65];
-  h.bytesPerLine = u16(66);
-  h.paletteInfo = u16(68);
+  h.manufacturer = in.U8();
+  h.version = in.U8();
+  h.encoding = in.U8();
+  h.bitsPerPlane = in.U8();
+  h.xMin = in.U16LE();
+  h.yMin = in.U16LE();
+  h.xMax = in.U16LE();
+  h.yMax = in.U16LE();
+  h.xResolution = in.U16LE();
+  h.yResolution = in.U16LE();
+  in.ReadInto(h.colorMap);
+  in.Skip(1);  // reserved
+  h.planes = in.U8();
+  h.bytesPerLine = in.U16LE();
+  h.paletteInfo = in.U16LE();
   return h;
 }
 
@@ -164,17 +152,18 @@ size_t TPCXRLEDecoder::Decode(const uint8_t*& source, const uint8_t* end, uint8_
 bool TPCXGraphic::AcceptsStream(TStream& stream) {
   const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TPCXHeader::kSize)) return false;
-  uint8_t raw[TPCXHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TPCXHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   stream.Seek(start);
   return TPCXHeader::Parse(raw).LooksValid();
 }
 
 bool TPCXGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
-  uint8_t raw[TPCXHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TPCXHeader h = TPCXHeader::Parse(raw);
+  std::array<uint8_t, TPCXHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  header_ = TPCXHeader::Parse(raw);
+  const TPCXHeader& h = header_;
   if (!h.Accepted()) return false;
   TImageProperties& p = properties_;
   p.width = h.Width();
@@ -197,16 +186,32 @@ bool TPCXGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return true;
 }
 
-void TPCXGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) throw EInvalidGraphic(NotValidMessage());
-  stream.Seek(base);
-  uint8_t raw[TPCXHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TPCXHeader h = TPCXHeader::Parse(raw);
-  const TImageProperties& p = properties_;
+void TPCXGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  if (!headerUsable) throw EInvalidGraphic(NotValidMessage());
+  const TPCXHeader& h = header_;
+  const PixelLayout layout = SetUpConverter();
+  CheckLineLength();
+  SetLayout(layout);
+  const int64_t areaEnd = ReadPaletteBlock(stream, start, layout);
+  ApplyHeaderPalette(layout);
 
+  const auto width = static_cast<uint32_t>(properties_.width);
+  const auto height = static_cast<uint32_t>(properties_.height);
+  // A run-length byte pair makes at most 63 bytes of a line.
+  RequireDataForClaim(*this, width, height, SaturatingProduct({h.LineLength(), height}),
+                      areaEnd - start - int64_t{TPCXHeader::kSize},
+                      h.RunLength() ? (kMaxPCXRunLength + 1) / 2 : 1);
+  SetImageWidth(properties_.width);
+  SetImageHeight(properties_.height);
+  blockPalette_ = {};
+
+  stream.Seek(start + int64_t{TPCXHeader::kSize});
+  ReadLines(stream, areaEnd, h.planes == 4 && h.bitsPerPlane == 1);
+}
+
+PixelLayout TPCXGraphic::SetUpConverter() {
+  const TPCXHeader& h = header_;
+  const TImageProperties& p = properties_;
   // Depths and plane counts out of range fail in the converter's setters.
   TColorManager& cm = ColorManager();
   const bool indexed = p.colorScheme == ColorScheme::Indexed;
@@ -226,68 +231,66 @@ void TPCXGraphic::ReadFromStream(TStream& stream) {
                          fourPlanes16 || (h.planes == 3 && h.bitsPerPlane == 8) ||
                          (h.planes == 4 && h.bitsPerPlane == 8);
   if (!supported) throw EInvalidGraphic(FormatMessage(kInvalidColorFormat, "PCX"));
-  const PixelLayout layout = fourPlanes16 ? PixelLayout::Bits4 : cm.TargetLayout();
+  return fourPlanes16 ? PixelLayout::Bits4 : cm.TargetLayout();
+}
 
-  const int32_t width = p.width;
-  const int32_t height = p.height;
+void TPCXGraphic::CheckLineLength() const {
   // Crossed corners, or lines too short for the width, would have the
   // planes overlap or run off the line.
-  if (width <= 0 || height <= 0 ||
-      uint64_t{h.bytesPerLine} * 8 < uint64_t(width) * h.bitsPerPlane) {
+  const int32_t width = properties_.width;
+  if (width <= 0 || properties_.height <= 0 ||
+      uint64_t{header_.bytesPerLine} * 8 < uint64_t(width) * header_.bitsPerPlane) {
     throw EInvalidGraphic(FormatMessage(kInvalidImageFormat, "PCX"));
   }
+}
 
-  SetLayout(layout);
-
+int64_t TPCXGraphic::ReadPaletteBlock(TStream& stream, int64_t start, PixelLayout layout) {
   // The pixel area runs to the end of the file, less a trailing palette
   // block of an 8-bit picture when there is one.
-  int64_t areaEnd = stream.Size();
-  bool paletteBlock = false;
-  TPalette blockPalette;
-  if (layout == PixelLayout::Bits8 &&
-      areaEnd - kPaletteBlockSize >= base + int64_t{TPCXHeader::kSize}) {
-    uint8_t block[kPaletteBlockSize];
-    stream.Seek(areaEnd - kPaletteBlockSize);
-    stream.ReadBuffer(block, sizeof block);
-    if (block[0] == kPaletteBlockMark) {
-      paletteBlock = true;
-      areaEnd -= kPaletteBlockSize;
-      blockPalette.resize(256);
-      for (size_t i = 0; i < 256; ++i) {
-        blockPalette[i] = {block[1 + 3 * i], block[2 + 3 * i], block[3 + 3 * i]};
-      }
-    }
+  const int64_t areaEnd = stream.Size();
+  blockPalette_.clear();
+  if (layout != PixelLayout::Bits8 ||
+      areaEnd - kPaletteBlockSize < start + int64_t{TPCXHeader::kSize}) {
+    return areaEnd;
   }
-
-  if (layout != PixelLayout::Bits24 && layout != PixelLayout::Bits32) {
-    if (h.version == 3 && layout != PixelLayout::Bits1) {
-      ApplyPalette(FixedPalette16());
-    } else if (layout == PixelLayout::Bits1) {
-      ApplyPalette(cm.MakeGrayPalette(false));
-    } else if (layout == PixelLayout::Bits4) {
-      if (h.paletteInfo == 2) {
-        ApplyPalette(cm.MakeGrayPalette(false));
-      } else {
-        const uint32_t entries = std::min<uint32_t>(16, 1u << bitsPerPixel);
-        ApplyPalette(
-            cm.MakeColorPalette(h.colorMap, PaletteSourceFormat::Interleaved8, false, entries));
-      }
-    } else if (paletteBlock) {
-      ApplyPalette(std::move(blockPalette));
-    } else if (h.paletteInfo == 2) {
-      ApplyPalette(cm.MakeGrayPalette(false));
-    }
+  std::array<uint8_t, kPaletteBlockSize> block;
+  stream.Seek(areaEnd - kPaletteBlockSize);
+  stream.ReadBuffer(block.data(), block.size());
+  TByteReader in(block);
+  if (in.U8() != kPaletteBlockMark) return areaEnd;
+  blockPalette_.resize(256);
+  for (TRGB& entry : blockPalette_) {
+    const auto triple = in.Bytes(3);
+    entry = {triple[0], triple[1], triple[2]};
   }
+  return areaEnd - kPaletteBlockSize;
+}
 
-  // A run-length byte pair makes at most 63 bytes of a line.
-  RequireDataForClaim(*this, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                      uint64_t{h.LineLength()} * static_cast<uint64_t>(height),
-                      areaEnd - base - int64_t{TPCXHeader::kSize},
-                      h.RunLength() ? (kMaxPCXRunLength + 1) / 2 : 1);
+void TPCXGraphic::ApplyHeaderPalette(PixelLayout layout) {
+  const TPCXHeader& h = header_;
+  TColorManager& cm = ColorManager();
+  if (layout == PixelLayout::Bits24 || layout == PixelLayout::Bits32) return;
+  if (h.version == 3 && layout != PixelLayout::Bits1) {
+    ApplyPalette(FixedPalette16());
+  } else if (layout == PixelLayout::Bits1) {
+    ApplyPalette(cm.MakeGrayPalette(false));
+  } else if (layout == PixelLayout::Bits4) {
+    if (h.paletteInfo == 2) {
+      ApplyPalette(cm.MakeGrayPalette(false));
+    } else {
+      const uint32_t entries = std::min<uint32_t>(16, 1u << (uint32_t{h.planes} * h.bitsPerPlane));
+      ApplyPalette(
+          cm.MakeColorPalette(h.colorMap, PaletteSourceFormat::Interleaved8, false, entries));
+    }
+  } else if (!blockPalette_.empty()) {
+    ApplyPalette(std::move(blockPalette_));
+  } else if (h.paletteInfo == 2) {
+    ApplyPalette(cm.MakeGrayPalette(false));
+  }
+}
 
-  SetImageWidth(width);
-  SetImageHeight(height);
-
+void TPCXGraphic::ReadLines(TStream& stream, int64_t areaEnd, bool fourPlanes16) {
+  const TPCXHeader& h = header_;
   const size_t bytesPerLine = h.bytesPerLine;
   const size_t lineLength = h.LineLength();
   std::vector<uint8_t> line(lineLength);
@@ -298,35 +301,26 @@ void TPCXGraphic::ReadFromStream(TStream& stream) {
                                      ? TSampleSources(planes[0], planes[1], planes[2])
                                      : TSampleSources(planes[0], planes[1], planes[2], planes[3]);
   const size_t lastPlane = (h.planes - 1) * bytesPerLine;
+  const uint32_t width = static_cast<uint32_t>(properties_.width);
 
-  stream.Seek(base + int64_t{TPCXHeader::kSize});
-  TInputWindow window(stream, areaEnd);
+  TBufferedInput input(stream, std::max<int64_t>(areaEnd - stream.Position(), 0));
   TPCXRLEDecoder decoder;
-  for (int32_t y = 0; y < height; ++y) {
-    size_t got = 0;
-    if (h.RunLength()) {
-      for (;;) {
-        got += decoder.Decode(window.next, window.end, line.data() + got, lineLength - got);
-        if (got == lineLength || !window.Refill()) break;
-      }
-    } else {
-      const int64_t left = std::max<int64_t>(areaEnd - stream.Position(), 0);
-      got = stream.Read(line.data(), static_cast<size_t>(std::min<int64_t>(left, lineLength)));
-    }
+  for (int32_t y = 0; y < properties_.height; ++y) {
+    const size_t got = h.RunLength() ? DecodeLine(input, decoder, line) : input.ReadSome(line);
     // A short line gives the pixels whose every plane arrived; the rest of
     // the picture keeps its white fill.
-    uint32_t pixels = static_cast<uint32_t>(width);
+    uint32_t pixels = width;
     if (got < lineLength) {
       const size_t lastPlaneBytes = got > lastPlane ? got - lastPlane : 0;
       pixels = static_cast<uint32_t>(
           std::min<uint64_t>(pixels, uint64_t{lastPlaneBytes} * 8 / h.bitsPerPlane));
     }
     if (pixels != 0) {
-      uint8_t* row = RowAddress(y);
+      const std::span<uint8_t> row = RowBytes(y);
       if (fourPlanes16) {
         CombinePlanes(line.data(), bytesPerLine, pixels, row);
       } else {
-        cm.ConvertPixels(sources, pixels, 0xFF, row);
+        ColorManager().ConvertPixels(sources, pixels, 0xFF, row);
       }
     }
     if (got < lineLength) break;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "picture/reader_graphic.h"
@@ -33,7 +34,8 @@ struct TPCXHeader {
   uint16_t bytesPerLine = 0;
   uint16_t paletteInfo = 0;
 
-  static TPCXHeader Parse(const uint8_t* bytes);
+  // From the first kSize bytes; fewer raise EReadError.
+  static TPCXHeader Parse(std::span<const uint8_t> bytes);
 
   // What the content test asks of a header.
   bool LooksValid() const;
@@ -79,7 +81,19 @@ class TPCXGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  PixelLayout SetUpConverter();
+  void CheckLineLength() const;
+  int64_t ReadPaletteBlock(TStream& stream, int64_t start, PixelLayout layout);
+  void ApplyHeaderPalette(PixelLayout layout);
+  void ReadLines(TStream& stream, int64_t areaEnd, bool fourPlanes16);
+
+  TPCXHeader header_;
+  TPalette blockPalette_;
 };
 
 // Registers pcx, pcc and scr.

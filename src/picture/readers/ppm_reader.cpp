@@ -4,12 +4,15 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
+#include "picture/image_limits.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
 
@@ -38,40 +41,41 @@ bool IsDigit(uint8_t c) {
   return c >= '0' && c <= '9';
 }
 
-// Bytes taken from the stream a block at a time.
-class TPPMByteReader {
+// The bytes of a portable map through the buffered input, the data ending
+// where a byte is needed failing as a short file. Text is read through a
+// cursor over the input's buffer, so a character costs no call.
+class TPPMInput {
  public:
-  explicit TPPMByteReader(TStream& stream) : stream_(stream) {}
+  explicit TPPMInput(TStream& stream) : input_(stream) {}
 
   // The next byte; the data ending here fails.
   uint8_t Next() {
-    if (index_ == filled_ && !Refill()) FailShort();
-    return buffer_[index_++];
+    if (next_ == end_ && !Fill()) FailShort();
+    return *next_++;
   }
 
   // Whether the data ends before the next byte.
-  bool AtEnd() { return index_ == filled_ && !Refill(); }
+  bool AtEnd() { return next_ == end_ && !Fill(); }
 
-  // Exactly `count` bytes; a big request goes past the buffer to the stream.
-  void ReadBytes(uint8_t* target, size_t count) {
-    const size_t buffered = std::min(count, filled_ - index_);
-    std::memcpy(target, buffer_.data() + index_, buffered);
-    index_ += buffered;
-    target += buffered;
-    count -= buffered;
-    if (count == 0) return;
-    if (count >= kBlockSize) {
-      if (stream_.Read(target, count) != count) FailShort();
-      return;
-    }
-    if (!Refill() || filled_ < count) FailShort();
-    std::memcpy(target, buffer_.data(), count);
-    index_ = count;
+  // Exactly target.size() bytes.
+  void ReadBytes(std::span<uint8_t> target) {
+    Sync();
+    const size_t got = input_.ReadSome(target);
+    Reload();
+    if (got != target.size()) FailShort();
   }
 
   // Bytes still to come, buffered or not.
-  uint64_t Available() const {
-    return (filled_ - index_) + static_cast<uint64_t>(std::max<int64_t>(stream_.Remaining(), 0));
+  uint64_t Available() {
+    Sync();
+    return static_cast<uint64_t>(input_.Remaining());
+  }
+
+  // Leaves the stream just after the bytes used.
+  void Finish() {
+    Sync();
+    input_.SyncStream();
+    Reload();
   }
 
   // Skips to the next digit and returns it; a "#" met on the way starts a
@@ -95,7 +99,7 @@ class TPPMByteReader {
     uint64_t value = SkipToDigit() - '0';
     big = false;
     while (!AtEnd()) {
-      const uint8_t c = buffer_[index_++];
+      const uint8_t c = *next_++;
       if (!IsDigit(c)) break;
       value = value * 10 + (c - '0');
       big = big || value > 0xFFFFFFFFu;
@@ -104,21 +108,30 @@ class TPPMByteReader {
   }
 
  private:
-  static constexpr size_t kBlockSize = 4096;
-
-  bool Refill() {
-    filled_ = stream_.Read(buffer_.data(), kBlockSize);
-    index_ = 0;
-    return filled_ != 0;
+  // Hands the bytes passed over back to the input.
+  void Sync() {
+    input_.Consume(static_cast<size_t>(next_ - begin_));
+    begin_ = next_;
+  }
+  void Reload() {
+    const std::span<const uint8_t> buffered = input_.Buffered();
+    begin_ = next_ = buffered.data();
+    end_ = buffered.data() + buffered.size();
+  }
+  bool Fill() {
+    Sync();
+    const bool more = input_.Refill();
+    Reload();
+    return more;
   }
 
-  TStream& stream_;
-  std::array<uint8_t, kBlockSize> buffer_{};
-  size_t index_ = 0;
-  size_t filled_ = 0;
+  TBufferedInput input_;
+  const uint8_t* begin_ = nullptr;
+  const uint8_t* next_ = nullptr;
+  const uint8_t* end_ = nullptr;
 };
 
-uint32_t ReadHeaderNumber(TPPMByteReader& reader) {
+uint32_t ReadHeaderNumber(TPPMInput& reader) {
   bool big = false;
   const uint64_t value = reader.ReadNumber(big);
   if (big || value > kLargestHeaderNumber) FailInvalid();
@@ -129,7 +142,7 @@ uint32_t ReadHeaderNumber(TPPMByteReader& reader) {
 // False when the data does not start with "P". The numbers may follow the
 // magic on its own line; the binary data starts right after the character
 // that ends the last one.
-bool ParseHeader(TPPMByteReader& reader, TPPMHeader& header) {
+bool ParseHeader(TPPMInput& reader, TPPMHeader& header) {
   if (reader.Next() != 'P') return false;
   const uint8_t type = reader.Next();
   if (!IsDigit(type)) {
@@ -162,6 +175,83 @@ uint8_t Scaled(const std::vector<uint8_t>& table, uint64_t value, bool big) {
   return big || value >= table.size() ? 255 : table[value];
 }
 
+size_t RowSamples(const TPPMHeader& h) {
+  return size_t{h.width} * (h.Color() ? 3 : 1);
+}
+
+size_t BitRowBytes(const TPPMHeader& h) {
+  return (size_t{h.width} + 7) / 8;
+}
+
+// The shortest data that could fill the picture: a bilevel text pixel is
+// one digit, other text samples a digit and a separator (the last one may
+// end the file); binary rows are whole bytes.
+uint64_t ShortestData(const TPPMHeader& h) {
+  switch (h.type) {
+    case 1:
+      return SaturatingProduct({h.width, h.height});
+    case 4:
+      return SaturatingProduct({BitRowBytes(h), h.height});
+    case 2:
+    case 3:
+      return SaturatingProduct({RowSamples(h), h.height, 2}) - 1;
+    default:
+      return SaturatingProduct({RowSamples(h), h.Wide() ? 2u : 1u, h.height});
+  }
+}
+
+// P1: each digit is one pixel, whether or not separators stand between.
+void ReadTextBits(TPPMInput& reader, const TPPMHeader& h, TBitmap& bitmap) {
+  for (uint32_t y = 0; y < h.height; ++y) {
+    const std::span<uint8_t> row = bitmap.RowBytes(static_cast<int32_t>(y)).first(BitRowBytes(h));
+    std::fill(row.begin(), row.end(), uint8_t{0});
+    for (size_t x = 0; x < h.width; ++x) {
+      if (reader.SkipToDigit() & 1) row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+    }
+  }
+}
+
+// P2 and P3: decimal samples.
+void ReadTextSamples(TPPMInput& reader, const TPPMHeader& h, TReaderGraphic& bitmap) {
+  std::vector<uint8_t> scale;
+  if (h.Wide()) scale = ScaleTable(h.maximum);
+  std::vector<uint8_t> line(RowSamples(h));
+  for (uint32_t y = 0; y < h.height; ++y) {
+    for (uint8_t& sample : line) {
+      bool big = false;
+      const uint64_t value = reader.ReadNumber(big);
+      sample = h.Wide() ? Scaled(scale, value, big) : static_cast<uint8_t>(value);
+    }
+    bitmap.ColorManager().ConvertPixels(line.data(), h.width, 0xFF,
+                                        bitmap.RowBytes(static_cast<int32_t>(y)));
+  }
+}
+
+// P5 and P6: bytes, or big-endian words above a maximum of 255.
+void ReadBinarySamples(TPPMInput& reader, const TPPMHeader& h, TReaderGraphic& bitmap) {
+  std::vector<uint8_t> scale;
+  if (h.Wide()) scale = ScaleTable(h.maximum);
+  const size_t rowSamples = RowSamples(h);
+  std::vector<uint8_t> stored(rowSamples * (h.Wide() ? 2 : 1));
+  std::vector<uint8_t> line(h.Wide() ? rowSamples : 0);
+  for (uint32_t y = 0; y < h.height; ++y) {
+    const std::span<uint8_t> row = bitmap.RowBytes(static_cast<int32_t>(y));
+    if (h.type == 5 && !h.Wide()) {
+      reader.ReadBytes(row.first(stored.size()));
+      continue;
+    }
+    reader.ReadBytes(stored);
+    const uint8_t* samplesOfRow = stored.data();
+    if (h.Wide()) {
+      for (size_t i = 0; i < line.size(); ++i) {
+        line[i] = Scaled(scale, LoadU16BE(&stored[2 * i]), false);
+      }
+      samplesOfRow = line.data();
+    }
+    bitmap.ColorManager().ConvertPixels(samplesOfRow, h.width, 0xFF, row);
+  }
+}
+
 }  // namespace
 
 bool TPPMGraphic::AcceptsStream(TStream& stream) {
@@ -175,9 +265,12 @@ bool TPPMGraphic::AcceptsStream(TStream& stream) {
 
 bool TPPMGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
-  TPPMByteReader reader(stream);
-  TPPMHeader h;
-  if (!ParseHeader(reader, h)) return false;
+  TPPMInput reader(stream);
+  header_ = TPPMHeader{};
+  const bool isMap = ParseHeader(reader, header_);
+  reader.Finish();
+  if (!isMap) return false;
+  const TPPMHeader& h = header_;
   if (!h.HasPicture()) return true;
   TImageProperties& p = properties_;
   const uint8_t bits = h.Bilevel() ? 1 : (h.Wide() ? 16 : 8);
@@ -192,45 +285,39 @@ bool TPPMGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return true;
 }
 
-void TPPMGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) FailInvalid();
-  stream.Seek(base);
-  TPPMByteReader reader(stream);
-  TPPMHeader h;
-  ParseHeader(reader, h);
+void TPPMGraphic::Decode(TStream& stream, int64_t, bool headerUsable) {
+  if (!headerUsable) FailInvalid();
+  const TPPMHeader& h = header_;
   if (!h.HasPicture()) return;
   if (h.width == 0 || h.height == 0 || h.maximum > kLargestMaximum) FailInvalid();
-
-  const uint64_t width = h.width;
-  const uint64_t height = h.height;
-  const uint64_t samplesPerRow = width * (h.Color() ? 3 : 1);
-  const uint64_t sampleBytes = h.Wide() ? 2 : 1;
-  // The shortest data that could fill the picture: a bilevel text pixel is
-  // one digit, other text samples a digit and a separator (the last one may
-  // end the file); binary rows are whole bytes. Checked before the bitmap
-  // exists, so a few header bytes cannot claim a large one.
-  uint64_t needed = UINT64_MAX;
-  if (width * height <= (uint64_t{1} << 40)) {
-    switch (h.type) {
-      case 1:
-        needed = width * height;
-        break;
-      case 4:
-        needed = (width + 7) / 8 * height;
-        break;
-      case 2:
-      case 3:
-        needed = samplesPerRow * height * 2 - 1;
-        break;
-      default:
-        needed = samplesPerRow * sampleBytes * height;
-        break;
-    }
+  TPPMInput reader(stream);
+  // Checked before the bitmap exists, so a few header bytes cannot claim a
+  // large one.
+  if (reader.Available() < ShortestData(h)) FailShort();
+  SetUpConverter();
+  SetImageWidth(static_cast<int32_t>(h.width));
+  SetImageHeight(static_cast<int32_t>(h.height));
+  switch (h.type) {
+    case 1:
+      ReadTextBits(reader, h, *this);
+      break;
+    case 2:
+    case 3:
+      ReadTextSamples(reader, h, *this);
+      break;
+    case 4:
+      for (uint32_t y = 0; y < h.height; ++y) {
+        reader.ReadBytes(RowBytes(static_cast<int32_t>(y)).first(BitRowBytes(h)));
+      }
+      break;
+    default:
+      ReadBinarySamples(reader, h, *this);
+      break;
   }
-  if (reader.Available() < needed) FailShort();
+}
 
+void TPPMGraphic::SetUpConverter() {
+  const TPPMHeader& h = header_;
   TColorManager& cm = ColorManager();
   cm.SetSourceOptions({});
   cm.SetTargetOptions({});
@@ -244,69 +331,6 @@ void TPPMGraphic::ReadFromStream(TStream& stream) {
   cm.SetTargetSamplesPerPixel(samples);
   SetLayout(cm.TargetLayout());
   if (!h.Color()) ApplyPalette(cm.MakeGrayPalette(h.Bilevel()));
-  SetImageWidth(static_cast<int32_t>(h.width));
-  SetImageHeight(static_cast<int32_t>(h.height));
-
-  const int32_t rows = static_cast<int32_t>(h.height);
-  const size_t rowSamples = static_cast<size_t>(samplesPerRow);
-  std::vector<uint8_t> scale;
-  if (h.Wide()) scale = ScaleTable(h.maximum);
-
-  switch (h.type) {
-    case 1: {
-      const size_t rowBytes = static_cast<size_t>((width + 7) / 8);
-      for (int32_t y = 0; y < rows; ++y) {
-        uint8_t* row = RowAddress(y);
-        std::memset(row, 0, rowBytes);
-        // Each digit is one pixel, whether or not separators stand between.
-        for (size_t x = 0; x < rowSamples; ++x) {
-          if (reader.SkipToDigit() & 1) row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
-        }
-      }
-      break;
-    }
-    case 2:
-    case 3: {
-      std::vector<uint8_t> line(rowSamples);
-      for (int32_t y = 0; y < rows; ++y) {
-        for (size_t i = 0; i < rowSamples; ++i) {
-          bool big = false;
-          const uint64_t value = reader.ReadNumber(big);
-          line[i] = h.Wide() ? Scaled(scale, value, big) : static_cast<uint8_t>(value);
-        }
-        cm.ConvertPixels(line.data(), static_cast<uint32_t>(h.width), 0xFF, RowAddress(y));
-      }
-      break;
-    }
-    case 4: {
-      const size_t rowBytes = static_cast<size_t>((width + 7) / 8);
-      for (int32_t y = 0; y < rows; ++y) reader.ReadBytes(RowAddress(y), rowBytes);
-      break;
-    }
-    default: {
-      const size_t rowBytes = rowSamples * static_cast<size_t>(sampleBytes);
-      std::vector<uint8_t> stored(rowBytes);
-      std::vector<uint8_t> line(h.Wide() ? rowSamples : 0);
-      for (int32_t y = 0; y < rows; ++y) {
-        uint8_t* row = RowAddress(y);
-        if (h.type == 5 && !h.Wide()) {
-          reader.ReadBytes(row, rowBytes);
-          continue;
-        }
-        reader.ReadBytes(stored.data(), rowBytes);
-        const uint8_t* samplesOfRow = stored.data();
-        if (h.Wide()) {
-          const uint8_t* in = stored.data();
-          for (size_t i = 0; i < rowSamples; ++i, in += 2) {
-            line[i] = Scaled(scale, (uint32_t{in[0]} << 8) | in[1], false);
-          }
-          samplesOfRow = line.data();
-        }
-        cm.ConvertPixels(samplesOfRow, static_cast<uint32_t>(h.width), 0xFF, row);
-      }
-      break;
-    }
-  }
 }
 
 void RegisterPPMFormats(TFileFormatList& list) {

@@ -39,7 +39,14 @@ class TPPMGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  void SetUpConverter();
+
+  TPPMHeader header_;
 };
 
 // Registers ppm, pgm and pbm.

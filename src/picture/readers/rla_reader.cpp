@@ -1,10 +1,14 @@
 #include "picture/readers/rla_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
@@ -19,73 +23,56 @@ constexpr const char* kFormatName = "RLA";
 
 constexpr size_t kChannelsOffset = 580;
 constexpr size_t kChannelsSize = 32;
+constexpr size_t kChannelBitsOffset = 658;
+constexpr size_t kMatteBitsOffset = 662;
 
 [[noreturn]] void Invalid() {
   throw EInvalidGraphic(FormatMessage(kInvalidImageFormat, kFormatName));
 }
 
-// Reads the scan lines through a window of the file, so that the many small
-// reads of a line's channels cost no stream access each; lines usually
-// follow one another, so a window serves several.
-class TLineInput {
- public:
-  explicit TLineInput(TStream& stream) : stream_(stream), buffer_(kCapacity) {}
-
-  void Seek(int64_t position) { position_ = position; }
-
-  // Exactly `count` bytes; running out of file is bad data.
-  void Read(uint8_t* target, size_t count) {
-    while (count != 0) {
-      if (position_ < start_ || position_ >= start_ + static_cast<int64_t>(length_)) Fill();
-      const size_t at = static_cast<size_t>(position_ - start_);
-      const size_t n = std::min(count, length_ - at);
-      std::memcpy(target, buffer_.data() + at, n);
-      target += n;
-      count -= n;
-      position_ += static_cast<int64_t>(n);
-    }
+// A line's channel: a big-endian byte count, then that many bytes of
+// run-length code, decoded into `plane`. Data that ends early, or code that
+// does not fill the plane, is a broken file.
+void ReadChannel(TBufferedInput& input, std::span<uint8_t> plane) {
+  if (!input.Ensure(2)) Invalid();
+  const size_t length = LoadU16BE(input.Buffered().data());
+  input.Consume(2);
+  if (!input.Ensure(length)) Invalid();
+  const std::span<const uint8_t> coded = input.Buffered().first(length);
+  if (TRLARunLengthDecoder::Decode(coded.data(), coded.size(), plane.data(), plane.size()) !=
+      plane.size()) {
+    Invalid();
   }
-
- private:
-  static constexpr size_t kCapacity = size_t{64} << 10;
-
-  void Fill() {
-    start_ = position_;
-    stream_.Seek(position_);
-    length_ = stream_.Position() == position_ ? stream_.Read(buffer_.data(), buffer_.size()) : 0;
-    if (length_ == 0) Invalid();
-  }
-
-  TStream& stream_;
-  std::vector<uint8_t> buffer_;
-  int64_t position_ = 0;
-  int64_t start_ = 0;
-  size_t length_ = 0;
-};
+  input.Consume(length);
+}
 
 }  // namespace
 
-TRLAHeader TRLAHeader::Parse(const uint8_t* b) {
-  auto i16 = [b](size_t at) { return static_cast<int16_t>((b[at] << 8) | b[at + 1]); };
+TRLAHeader TRLAHeader::Parse(std::span<const uint8_t> bytes) {
+  if (bytes.size() < kSize) throw EReadError(kStreamReadError);
+  TByteReader in(bytes);
   TRLAHeader h;
-  h.windowLeft = i16(0);
-  h.windowRight = i16(2);
-  h.windowBottom = i16(4);
-  h.windowTop = i16(6);
-  h.activeLeft = i16(8);
-  h.activeRight = i16(10);
-  h.activeBottom = i16(12);
-  h.activeTop = i16(14);
-  h.storageType = i16(18);
-  h.colorChannels = i16(20);
-  h.matteChannels = i16(22);
-  h.auxChannels = i16(24);
-  h.revision = static_cast<uint16_t>(i16(26));
-  const uint8_t* text = b + kChannelsOffset;
-  const size_t length = static_cast<size_t>(std::find(text, text + kChannelsSize, 0) - text);
-  h.channels.assign(reinterpret_cast<const char*>(text), length);
-  h.channelBits = i16(658);
-  h.matteBits = i16(662);
+  h.windowLeft = in.I16BE();
+  h.windowRight = in.I16BE();
+  h.windowBottom = in.I16BE();
+  h.windowTop = in.I16BE();
+  h.activeLeft = in.I16BE();
+  h.activeRight = in.I16BE();
+  h.activeBottom = in.I16BE();
+  h.activeTop = in.I16BE();
+  in.Skip(2);  // frame
+  h.storageType = in.I16BE();
+  h.colorChannels = in.I16BE();
+  h.matteChannels = in.I16BE();
+  h.auxChannels = in.I16BE();
+  h.revision = in.U16BE();
+  const std::span<const uint8_t> text = in.Sub(kChannelsOffset, kChannelsSize).All();
+  const auto length = static_cast<size_t>(std::find(text.begin(), text.end(), 0) - text.begin());
+  h.channels.assign(reinterpret_cast<const char*>(text.data()), length);
+  in.Seek(kChannelBitsOffset);
+  h.channelBits = in.I16BE();
+  in.Seek(kMatteBitsOffset);
+  h.matteBits = in.I16BE();
   return h;
 }
 
@@ -125,8 +112,8 @@ size_t TRLARunLengthDecoder::Decode(const uint8_t* source, size_t sourceSize, ui
 bool TRLAGraphic::AcceptsStream(TStream& stream) {
   const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TRLAHeader::kSize)) return false;
-  uint8_t raw[TRLAHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TRLAHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   stream.Seek(start);
   return TRLAHeader::Parse(raw).LooksValid();
 }
@@ -134,9 +121,10 @@ bool TRLAGraphic::AcceptsStream(TStream& stream) {
 bool TRLAGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
   if (stream.Remaining() < static_cast<int64_t>(TRLAHeader::kSize)) return false;
-  uint8_t raw[TRLAHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TRLAHeader h = TRLAHeader::Parse(raw);
+  std::array<uint8_t, TRLAHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  header_ = TRLAHeader::Parse(raw);
+  const TRLAHeader& h = header_;
   // Older files leave the channel depth at 0 for 8 bits.
   const int bits = h.channelBits == 0 ? 8 : h.channelBits;
   if (h.Width() <= 0 || h.Height() <= 0 || h.colorChannels <= 0 || h.matteChannels < 0 ||
@@ -158,89 +146,96 @@ bool TRLAGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return true;
 }
 
-void TRLAGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) Invalid();
-  stream.Seek(base);
-  uint8_t raw[TRLAHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TRLAHeader h = TRLAHeader::Parse(raw);
-  const TImageProperties& p = properties_;
+size_t TRLAGraphic::ShownChannels() const {
+  if (header_.colorChannels == 1) return 1;
+  return header_.matteChannels > 0 ? 4 : 3;
+}
 
-  const bool gray = h.colorChannels == 1;
-  const bool matte = !gray && h.matteChannels > 0;
+void TRLAGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  if (!headerUsable) Invalid();
+  const TRLAHeader& h = header_;
+  const size_t channels = ShownChannels();
   const int matteBits = h.matteBits == 0 ? 8 : h.matteBits;
-  if (p.bitsPerSample != 8 || (h.colorChannels != 1 && h.colorChannels != 3) ||
-      (matte && matteBits != 8)) {
+  if (properties_.bitsPerSample != 8 || (h.colorChannels != 1 && h.colorChannels != 3) ||
+      (channels == 4 && matteBits != 8)) {
     Invalid();
   }
-  const int32_t width = p.width;
-  const int32_t height = p.height;
-
   // The offset table must be in the file before anything is allocated for
   // the picture it describes.
-  const size_t tableBytes = size_t(height) * 4;
+  const size_t tableBytes = size_t(properties_.height) * 4;
   if (stream.Remaining() < static_cast<int64_t>(tableBytes)) Invalid();
-  std::vector<uint8_t> table(tableBytes);
-  stream.ReadBuffer(table.data(), table.size());
+  std::vector<uint8_t> offsets(tableBytes);
+  stream.ReadBuffer(offsets.data(), offsets.size());
 
+  SetUpConverter(channels);
+  SetImageWidth(properties_.width);
+  SetImageHeight(properties_.height);
+  ReadLines(stream, start, offsets, channels);
+}
+
+void TRLAGraphic::SetUpConverter(size_t channels) {
+  const bool gray = channels == 1;
+  const bool matte = channels == 4;
   SetLayout(gray ? PixelLayout::Bits8 : matte ? PixelLayout::Bits32 : PixelLayout::Bits24);
   TColorManager& cm = ColorManager();
   if (gray) {
     cm.SetSourceColorScheme(ColorScheme::Gray);
     cm.SetTargetColorScheme(ColorScheme::Gray);
-    cm.SetSourceSamplesPerPixel(1);
-    cm.SetTargetSamplesPerPixel(1);
   } else {
     cm.SetSourceColorScheme(matte ? ColorScheme::RGBA : ColorScheme::RGB);
     cm.SetTargetColorScheme(matte ? ColorScheme::BGRA : ColorScheme::BGR);
-    cm.SetSourceSamplesPerPixel(matte ? 4 : 3);
-    cm.SetTargetSamplesPerPixel(matte ? 4 : 3);
   }
+  cm.SetSourceSamplesPerPixel(static_cast<int>(channels));
+  cm.SetTargetSamplesPerPixel(static_cast<int>(channels));
   cm.SetSourceBitsPerSample(8);
   cm.SetTargetBitsPerSample(8);
   cm.SetSourceOptions({});
   if (gray) ApplyPalette(cm.MakeGrayPalette(false));
-  SetImageWidth(width);
-  SetImageHeight(height);
+}
 
+void TRLAGraphic::ReadLines(TStream& stream, int64_t start, const std::vector<uint8_t>& offsets,
+                            size_t channels) {
   // Each stored line holds the colour channels, then the mattes; only the
-  // ones the picture shows are decoded.
-  const size_t channels = gray ? 1 : matte ? 4 : 3;
-  const size_t lineWidth = static_cast<size_t>(width);
+  // ones the picture shows are decoded. Lines usually follow one another,
+  // so one buffered input serves them until one lies behind it.
+  const int32_t height = properties_.height;
+  const size_t lineWidth = static_cast<size_t>(properties_.width);
   std::vector<uint8_t> planes(channels * lineWidth);
-  std::vector<uint8_t> coded;
-  TLineInput input(stream);
+  TByteReader table(offsets);
+  std::optional<TBufferedInput> input;
   for (int32_t line = 0; line < height; ++line) {
-    const uint8_t* entry = table.data() + size_t(line) * 4;
-    const uint32_t offset = (uint32_t{entry[0]} << 24) | (uint32_t{entry[1]} << 16) |
-                            (uint32_t{entry[2]} << 8) | entry[3];
-    if (offset < TRLAHeader::kSize || int64_t{offset} >= stream.Size() - base) Invalid();
-    input.Seek(base + offset);
+    const uint32_t offset = table.U32BE();
+    if (offset < TRLAHeader::kSize || int64_t{offset} >= stream.Size() - start) Invalid();
+    const int64_t at = start + offset;
+    if (input && at >= input->Position() && at - input->Position() <= input->Remaining()) {
+      input->Skip(static_cast<uint64_t>(at - input->Position()));
+    } else {
+      stream.Seek(at);
+      if (stream.Position() != at) Invalid();
+      input.emplace(stream);
+    }
     for (size_t c = 0; c < channels; ++c) {
-      uint8_t lengthBytes[2];
-      input.Read(lengthBytes, 2);
-      const size_t length = size_t(lengthBytes[0]) << 8 | lengthBytes[1];
-      coded.resize(length);
-      input.Read(coded.data(), length);
-      uint8_t* plane = planes.data() + c * lineWidth;
-      if (TRLARunLengthDecoder::Decode(coded.data(), length, plane, lineWidth) != lineWidth) {
-        Invalid();
-      }
+      ReadChannel(*input, std::span<uint8_t>(planes).subspan(c * lineWidth, lineWidth));
     }
     // Lines are stored bottom line first.
-    uint8_t* row = RowAddress(height - 1 - line);
-    const uint8_t* p0 = planes.data();
-    if (gray) {
-      std::memcpy(row, p0, lineWidth);
-    } else if (matte) {
-      cm.ConvertPixels(TSampleSources(p0, p0 + lineWidth, p0 + 2 * lineWidth, p0 + 3 * lineWidth),
-                       static_cast<uint32_t>(width), 0xFF, row);
-    } else {
-      cm.ConvertPixels(TSampleSources(p0, p0 + lineWidth, p0 + 2 * lineWidth),
-                       static_cast<uint32_t>(width), 0xFF, row);
-    }
+    WriteRow(height - 1 - line, planes, channels);
+  }
+}
+
+void TRLAGraphic::WriteRow(int32_t y, const std::vector<uint8_t>& planes, size_t channels) {
+  const std::span<uint8_t> row = RowBytes(y);
+  const size_t lineWidth = static_cast<size_t>(properties_.width);
+  const uint8_t* p0 = planes.data();
+  const auto width = static_cast<uint32_t>(properties_.width);
+  if (channels == 1) {
+    std::memcpy(row.first(lineWidth).data(), p0, lineWidth);
+  } else if (channels == 4) {
+    ColorManager().ConvertPixels(
+        TSampleSources(p0, p0 + lineWidth, p0 + 2 * lineWidth, p0 + 3 * lineWidth), width, 0xFF,
+        row);
+  } else {
+    ColorManager().ConvertPixels(TSampleSources(p0, p0 + lineWidth, p0 + 2 * lineWidth), width,
+                                 0xFF, row);
   }
 }
 

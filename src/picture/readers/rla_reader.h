@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "picture/reader_graphic.h"
 
@@ -37,7 +39,8 @@ struct TRLAHeader {
   int16_t channelBits = 0;
   int16_t matteBits = 0;
 
-  static TRLAHeader Parse(const uint8_t* bytes);
+  // From the first kSize bytes; fewer raise EReadError.
+  static TRLAHeader Parse(std::span<const uint8_t> bytes);
 
   // What the content test asks of a header.
   bool LooksValid() const;
@@ -68,7 +71,19 @@ class TRLAGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  // How many channels of each line the picture shows: 1, 3 or 4.
+  size_t ShownChannels() const;
+  void SetUpConverter(size_t channels);
+  void ReadLines(TStream& stream, int64_t start, const std::vector<uint8_t>& offsets,
+                 size_t channels);
+  void WriteRow(int32_t y, const std::vector<uint8_t>& planes, size_t channels);
+
+  TRLAHeader header_;
 };
 
 // Registers rpf and rla.

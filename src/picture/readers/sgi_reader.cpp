@@ -1,13 +1,16 @@
 #include "picture/readers/sgi_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
+#include "picture/image_limits.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/stream.h"
@@ -17,14 +20,6 @@ namespace quorvex {
 namespace {
 
 constexpr const char* kFormatName = "sgi, bw or rgb(a)";
-
-uint16_t U16BE(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t U32BE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
 
 // Reads up to `count` bytes at `position`, none past the stream's end;
 // returns how many arrived.
@@ -38,15 +33,16 @@ size_t ReadAt(TStream& stream, uint64_t position, uint8_t* target, size_t count)
 
 }  // namespace
 
-TSGIHeader TSGIHeader::Parse(const uint8_t* b) {
+TSGIHeader TSGIHeader::Parse(std::span<const uint8_t> bytes) {
+  TByteReader in(bytes);
   TSGIHeader h;
-  h.magic = U16BE(b);
-  h.storage = b[2];
-  h.bytesPerChannel = b[3];
-  h.dimension = U16BE(b + 4);
-  h.width = U16BE(b + 6);
-  h.height = U16BE(b + 8);
-  h.channels = U16BE(b + 10);
+  h.magic = in.U16BE();
+  h.storage = in.U8();
+  h.bytesPerChannel = in.U8();
+  h.dimension = in.U16BE();
+  h.width = in.U16BE();
+  h.height = in.U16BE();
+  h.channels = in.U16BE();
   return h;
 }
 
@@ -91,7 +87,7 @@ size_t TSGIRLEDecoder::DecodeStrip(const uint8_t* source, size_t sourceSize, uin
   size_t i = 0;
   size_t o = 0;
   while (i < inWords && o < outWords) {
-    const uint16_t packet = U16BE(source + 2 * i++);
+    const uint16_t packet = LoadU16BE(source + 2 * i++);
     const size_t count = packet & 0x7Fu;
     if (count == 0) break;
     const size_t room = outWords - o;
@@ -120,17 +116,18 @@ size_t TSGIRLEDecoder::DecodeStrip(const uint8_t* source, size_t sourceSize, uin
 bool TSGIGraphic::AcceptsStream(TStream& stream) {
   const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TSGIHeader::kSize)) return false;
-  uint8_t raw[TSGIHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TSGIHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   stream.Seek(start);
   return TSGIHeader::Parse(raw).LooksValid();
 }
 
 bool TSGIGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
-  uint8_t raw[TSGIHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TSGIHeader h = TSGIHeader::Parse(raw);
+  std::array<uint8_t, TSGIHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  header_ = TSGIHeader::Parse(raw);
+  const TSGIHeader& h = header_;
   if (h.magic != TSGIHeader::kMagic) return false;
   TImageProperties& p = properties_;
   const uint8_t channels = h.ChannelCount();
@@ -147,68 +144,68 @@ bool TSGIGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return true;
 }
 
-void TSGIGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  if (!ReadHeaderInfo(stream, 0)) {
+void TSGIGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  const TSGIHeader& h = header_;
+  if (!headerUsable || h.width == 0 || h.height == 0) {
     throw EInvalidGraphic(FormatMessage(kInvalidImageFormat, kFormatName));
   }
-  stream.Seek(base);
-  uint8_t raw[TSGIHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TSGIHeader h = TSGIHeader::Parse(raw);
-  const TImageProperties& p = properties_;
-  if (h.width == 0 || h.height == 0) {
-    throw EInvalidGraphic(FormatMessage(kInvalidImageFormat, kFormatName));
+  starts_.clear();
+  lengths_.clear();
+  if (h.RunLength()) ReadRowTables(stream);
+  SetUpConverter();
+  // Run-length rows may share their data, so only uncompressed data has a
+  // floor: all of it.
+  if (!h.RunLength()) {
+    RequireDataForClaim(*this, h.width, h.height,
+                        SaturatingProduct({h.width, h.height, h.bytesPerChannel, h.ChannelCount()}),
+                        stream.Remaining(), 1);
   }
+  SetImageWidth(h.width);
+  SetImageHeight(h.height);
+  ReadRows(stream, static_cast<uint64_t>(start));
+  starts_ = {};
+  lengths_ = {};
+}
 
-  const size_t channels = h.ChannelCount();
-  const size_t height = h.height;
-  // Row tables: start offsets, then byte lengths, each indexed by row +
-  // channel * height. Their size is checked before anything is allocated.
-  std::vector<uint32_t> starts;
-  std::vector<uint32_t> lengths;
-  if (h.RunLength()) {
-    const size_t entries = height * channels;
-    if (static_cast<uint64_t>(stream.Remaining()) < uint64_t{entries} * 8) {
-      throw EReadError(kStreamReadError);
-    }
-    std::vector<uint8_t> tables(entries * 8);
-    stream.ReadBuffer(tables.data(), tables.size());
-    starts.resize(entries);
-    lengths.resize(entries);
-    for (size_t i = 0; i < entries; ++i) {
-      starts[i] = U32BE(tables.data() + 4 * i);
-      lengths[i] = U32BE(tables.data() + 4 * (entries + i));
-    }
+void TSGIGraphic::ReadRowTables(TStream& stream) {
+  // Their size is checked before anything is allocated.
+  const size_t entries = size_t{header_.height} * header_.ChannelCount();
+  if (static_cast<uint64_t>(stream.Remaining()) < uint64_t{entries} * 8) {
+    throw EReadError(kStreamReadError);
   }
-  TSGIRLEDecoder decoder(p.bitsPerSample);
+  std::vector<uint8_t> tables(entries * 8);
+  stream.ReadBuffer(tables.data(), tables.size());
+  TByteReader in(tables);
+  starts_.resize(entries);
+  lengths_.resize(entries);
+  for (uint32_t& entry : starts_) entry = in.U32BE();
+  for (uint32_t& entry : lengths_) entry = in.U32BE();
+}
 
+void TSGIGraphic::SetUpConverter() {
   // Bytes per channel other than 1 or 2, and channel counts other than 1
   // to 4, fail here; two channels fail when the layout is applied.
+  const TImageProperties& p = properties_;
+  const int channels = header_.ChannelCount();
   TColorManager& cm = ColorManager();
   cm.SetSourceOptions(ConversionOption::ByteSwapOption);
   cm.SetTargetOptions({});
   cm.SetSourceBitsPerSample(p.bitsPerSample);
   cm.SetTargetBitsPerSample(8);
-  cm.SetSourceSamplesPerPixel(static_cast<int>(channels));
-  cm.SetTargetSamplesPerPixel(static_cast<int>(channels));
+  cm.SetSourceSamplesPerPixel(channels);
+  cm.SetTargetSamplesPerPixel(channels);
   cm.SetSourceColorScheme(p.colorScheme);
   cm.SetTargetColorScheme(p.colorScheme == ColorScheme::RGB    ? ColorScheme::BGR
                           : p.colorScheme == ColorScheme::RGBA ? ColorScheme::BGRA
                                                                : ColorScheme::Indexed);
   SetLayout(cm.TargetLayout());
   if (channels == 1) ApplyPalette(cm.MakeGrayPalette(false));
-  // Run-length rows may share their data, so only uncompressed data has a
-  // floor: all of it.
-  if (!h.RunLength()) {
-    RequireDataForClaim(*this, h.width, h.height,
-                        uint64_t{h.width} * h.height * h.bytesPerChannel * channels,
-                        stream.Remaining(), 1);
-  }
-  SetImageWidth(h.width);
-  SetImageHeight(h.height);
+}
 
+void TSGIGraphic::ReadRows(TStream& stream, uint64_t origin) {
+  const TSGIHeader& h = header_;
+  const size_t channels = h.ChannelCount();
+  const size_t height = h.height;
   const size_t bytesPerChannel = h.bytesPerChannel;
   const size_t rowBytes = size_t{h.width} * bytesPerChannel;
   std::vector<uint8_t> rows(rowBytes * channels);
@@ -222,7 +219,7 @@ void TSGIGraphic::ReadFromStream(TStream& stream) {
   // aside, so more input than this is never needed.
   const size_t packedLimit = (2 * size_t{h.width} + 1) * bytesPerChannel;
   std::vector<uint8_t> packed(h.RunLength() ? packedLimit : 0);
-  const uint64_t origin = static_cast<uint64_t>(base);
+  TSGIRLEDecoder decoder(properties_.bitsPerSample);
 
   for (size_t y = 0; y < height; ++y) {
     // Samples a row does not supply stay white, as the fresh bitmap is.
@@ -230,8 +227,8 @@ void TSGIGraphic::ReadFromStream(TStream& stream) {
     for (size_t c = 0; c < channels; ++c) {
       const size_t index = y + c * height;
       if (h.RunLength()) {
-        const uint64_t wanted = uint64_t{lengths[index]} * bytesPerChannel;
-        const size_t got = ReadAt(stream, origin + starts[index], packed.data(),
+        const uint64_t wanted = uint64_t{lengths_[index]} * bytesPerChannel;
+        const size_t got = ReadAt(stream, origin + starts_[index], packed.data(),
                                   static_cast<size_t>(std::min<uint64_t>(wanted, packedLimit)));
         decoder.DecodeStrip(packed.data(), got, channelRow[c], rowBytes);
       } else {
@@ -239,7 +236,8 @@ void TSGIGraphic::ReadFromStream(TStream& stream) {
                rowBytes);
       }
     }
-    cm.ConvertPixels(sources, h.width, 0xFF, RowAddress(static_cast<int32_t>(height - 1 - y)));
+    ColorManager().ConvertPixels(sources, h.width, 0xFF,
+                                 RowBytes(static_cast<int32_t>(height - 1 - y)));
   }
 }
 

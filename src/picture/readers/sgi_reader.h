@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "picture/reader_graphic.h"
 #include "picture/readers/strip_decoder.h"
@@ -28,7 +30,8 @@ struct TSGIHeader {
   uint16_t height = 0;
   uint16_t channels = 0;  // only the low byte counts
 
-  static TSGIHeader Parse(const uint8_t* bytes);
+  // From the first bytes of the header; too few raise EReadError.
+  static TSGIHeader Parse(std::span<const uint8_t> bytes);
 
   // What the content test asks of a header.
   bool LooksValid() const;
@@ -63,7 +66,20 @@ class TSGIGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  void ReadRowTables(TStream& stream);
+  void SetUpConverter();
+  void ReadRows(TStream& stream, uint64_t origin);
+
+  TSGIHeader header_;
+  // Run-length rows: start offsets and byte lengths, indexed by row +
+  // channel * height.
+  std::vector<uint32_t> starts_;
+  std::vector<uint32_t> lengths_;
 };
 
 // Registers sgi, rgba, rgb and bw.

@@ -1,13 +1,16 @@
 #include "picture/readers/targa_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <vector>
 
+#include "picture/byte_input.h"
 #include "picture/color_manager.h"
 #include "picture/exceptions.h"
 #include "picture/file_format_list.h"
+#include "picture/image_limits.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/stream.h"
 
@@ -17,58 +20,29 @@ namespace {
 
 constexpr uint64_t kMaxTargaRunLength = 128;
 
-// Feeds a decoder from the stream in large pieces; a refill keeps the bytes
-// the decoder has not used yet.
-class TInputWindow {
- public:
-  explicit TInputWindow(TStream& stream) : stream_(stream), buffer_(kCapacity) {
-    next = end = buffer_.data();
-  }
-
-  // Reads more after the unused bytes; false when the stream has no more.
-  bool Refill() {
-    const size_t keep = static_cast<size_t>(end - next);
-    std::memmove(buffer_.data(), next, keep);
-    const size_t got = stream_.Read(buffer_.data() + keep, buffer_.size() - keep);
-    next = buffer_.data();
-    end = next + keep + got;
-    return got != 0;
-  }
-  // The stream position just after the bytes used.
-  int64_t UsedPosition() const { return stream_.Position() - (end - next); }
-
-  const uint8_t* next = nullptr;
-  const uint8_t* end = nullptr;
-
- private:
-  static constexpr size_t kCapacity = size_t{64} << 10;
-  TStream& stream_;
-  std::vector<uint8_t> buffer_;
-};
-
 // The palette a colour map gives: entry i is map entry i (the first-index
 // field plays no part), at most 256 of them.
-std::optional<TPalette> ColorMapPalette(const std::vector<uint8_t>& map, uint32_t entrySize,
+std::optional<TPalette> ColorMapPalette(std::span<const uint8_t> map, uint32_t entrySize,
                                         uint32_t entries) {
   TPalette palette;
   palette.reserve(entries);
-  const uint8_t* e = map.data();
+  TByteReader e(map);
   for (uint32_t i = 0; i < entries; ++i) {
     switch (entrySize) {
       case 15:
       case 16: {
-        const uint32_t word = e[0] | (uint32_t{e[1]} << 8);
+        const uint32_t word = e.U16LE();
         palette.push_back({static_cast<uint8_t>(((word >> 10) & 31) << 3),
                            static_cast<uint8_t>(((word >> 5) & 31) << 3),
                            static_cast<uint8_t>((word & 31) << 3)});
-        e += 2;
         break;
       }
       case 24:
-      case 32:
-        palette.push_back({e[2], e[1], e[0]});
-        e += entrySize / 8;
+      case 32: {
+        const auto entry = e.Bytes(entrySize / 8);
+        palette.push_back({entry[2], entry[1], entry[0]});
         break;
+      }
       default:
         return std::nullopt;
     }
@@ -79,21 +53,21 @@ std::optional<TPalette> ColorMapPalette(const std::vector<uint8_t>& map, uint32_
 
 }  // namespace
 
-TTargaHeader TTargaHeader::Parse(const uint8_t* b) {
-  auto u16 = [b](size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); };
+TTargaHeader TTargaHeader::Parse(std::span<const uint8_t> bytes) {
+  TByteReader in(bytes);
   TTargaHeader h;
-  h.idLength = b[0];
-  h.colorMapType = b[1];
-  h.imageType = b[2];
-  h.colorMapFirst = u16(3);
-  h.colorMapLength = u16(5);
-  h.colorMapEntrySize = b[7];
-  h.xOrigin = u16(8);
-  h.yOrigin = u16(10);
-  h.width = u16(12);
-  h.height = u16(14);
-  h.pixelSize = b[16];
-  h.descriptor = b[17];
+  h.idLength = in.U8();
+  h.colorMapType = in.U8();
+  h.imageType = in.U8();
+  h.colorMapFirst = in.U16LE();
+  h.colorMapLength = in.U16LE();
+  h.colorMapEntrySize = in.U8();
+  h.xOrigin = in.U16LE();
+  h.yOrigin = in.U16LE();
+  h.width = in.U16LE();
+  h.height = in.U16LE();
+  h.pixelSize = in.U8();
+  h.descriptor = in.U8();
   return h;
 }
 
@@ -186,17 +160,18 @@ uint32_t TTargaRLEDecoder::DecodeWith(const uint8_t*& source, const uint8_t* end
 bool TTargaGraphic::AcceptsStream(TStream& stream) {
   const int64_t start = stream.Position();
   if (stream.Remaining() <= static_cast<int64_t>(TTargaHeader::kSize)) return false;
-  uint8_t raw[TTargaHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
+  std::array<uint8_t, TTargaHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
   stream.Seek(start);
   return TTargaHeader::Parse(raw).LooksValid();
 }
 
 bool TTargaGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
-  uint8_t raw[TTargaHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TTargaHeader h = TTargaHeader::Parse(raw);
+  std::array<uint8_t, TTargaHeader::kSize> raw;
+  stream.ReadBuffer(raw.data(), raw.size());
+  header_ = TTargaHeader::Parse(raw);
+  const TTargaHeader& h = header_;
   TImageProperties& p = properties_;
   p.width = h.width;
   p.height = h.height;
@@ -242,20 +217,28 @@ bool TTargaGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return true;
 }
 
-void TTargaGraphic::ReadFromStream(TStream& stream) {
-  TReaderGraphic::TakeFrom(nullptr);
-  const int64_t base = stream.Position();
-  ReadHeaderInfo(stream, 0);
-  stream.Seek(base);
-
-  uint8_t raw[TTargaHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  const TTargaHeader h = TTargaHeader::Parse(raw);
+void TTargaGraphic::Decode(TStream& stream, int64_t, bool) {
+  const TTargaHeader& h = header_;
   stream.Skip(h.idLength);
+  SetUpConverter();
+  if (h.colorMapType == 1 || h.Grayscale()) ReadColorMap(stream);
+  RequireDataForPicture(stream.Remaining());
+  SetImageWidth(h.width);
+  SetImageHeight(h.height);
+  if (h.width == 0 || h.height == 0 || !h.HasPixelData()) return;
+  pairs_.assign(h.GrayAlpha() ? size_t{h.width} * h.BytesPerPixel() : 0, 0);
+  if (h.RunLength()) {
+    ReadRunLengthRows(stream);
+  } else {
+    ReadRawRows(stream);
+  }
+  pairs_ = {};
+}
 
+void TTargaGraphic::SetUpConverter() {
   TColorManager& cm = ColorManager();
   const TImageProperties& p = properties_;
-  if (h.GrayAlpha()) {
+  if (header_.GrayAlpha()) {
     // Gray plus alpha: the gray byte becomes an index into the gray ramp.
     cm.SetSourceSamplesPerPixel(2);
     cm.SetTargetSamplesPerPixel(1);
@@ -272,90 +255,95 @@ void TTargaGraphic::ReadFromStream(TStream& stream) {
   cm.SetSourceBitsPerSample(p.bitsPerSample);
   cm.SetTargetBitsPerSample(p.bitsPerSample);
   SetLayout(cm.TargetLayout());
+}
 
-  if (h.colorMapType == 1 || h.Grayscale()) {
-    std::vector<uint8_t> map;
-    uint32_t used = 0;
-    if (h.colorMapType == 1) {
-      const uint32_t entryBytes = h.ColorMapEntryBytes();
-      used = std::min<uint32_t>(h.colorMapLength, kMaxPaletteEntries);
-      map.resize(size_t{used} * entryBytes);
-      stream.ReadBuffer(map.data(), map.size());
-      stream.Skip(int64_t{h.colorMapLength - used} * entryBytes);
-    }
-    if (h.Grayscale()) {
-      ApplyPalette(cm.MakeGrayPalette(false));
-    } else if (auto palette = ColorMapPalette(map, h.colorMapEntrySize, used)) {
-      ApplyPalette(std::move(palette));
-    }
+void TTargaGraphic::ReadColorMap(TStream& stream) {
+  const TTargaHeader& h = header_;
+  std::vector<uint8_t> map;
+  uint32_t used = 0;
+  if (h.colorMapType == 1) {
+    const uint32_t entryBytes = h.ColorMapEntryBytes();
+    used = std::min<uint32_t>(h.colorMapLength, kMaxPaletteEntries);
+    map.resize(size_t{used} * entryBytes);
+    stream.ReadBuffer(map.data(), map.size());
+    stream.Skip(int64_t{h.colorMapLength - used} * entryBytes);
   }
+  if (h.Grayscale()) {
+    ApplyPalette(ColorManager().MakeGrayPalette(false));
+  } else if (auto palette = ColorMapPalette(map, h.colorMapEntrySize, used)) {
+    ApplyPalette(std::move(palette));
+  }
+}
 
+void TTargaGraphic::RequireDataForPicture(int64_t available) {
+  const TTargaHeader& h = header_;
   // Uncompressed data that cannot fill the picture would fail the read
   // anyway: fail before the storage is made, so a few bytes cannot claim a
   // large picture.
-  const uint64_t rawSize = uint64_t{h.width} * h.height * h.BytesPerPixel();
-  if (h.HasPixelData() && !h.RunLength() && rawSize > static_cast<uint64_t>(stream.Remaining())) {
+  const uint64_t rawSize = SaturatingProduct({h.width, h.height, h.BytesPerPixel()});
+  if (h.HasPixelData() && !h.RunLength() && rawSize > static_cast<uint64_t>(available)) {
     throw EReadError(kStreamReadError);
   }
   // A run-length packet of 1 + pixel-size bytes makes at most 128 pixels.
   if (h.HasPixelData() && h.RunLength()) {
     const uint64_t packet = 1 + uint64_t{h.BytesPerPixel()};
     const uint64_t most = kMaxTargaRunLength * h.BytesPerPixel();
-    RequireDataForClaim(*this, h.width, h.height, rawSize, stream.Remaining(),
-                        (most + packet - 1) / packet);
+    RequireDataForClaim(*this, h.width, h.height, rawSize, available, (most + packet - 1) / packet);
   }
   // A type without pixel data gives a blank picture, which nothing backs.
   if (!h.HasPixelData()) {
-    RequireDataForClaim(*this, h.width, h.height, uint64_t{h.width} * h.height * BitsPerPixel() / 8,
-                        0, 1);
+    RequireDataForClaim(*this, h.width, h.height,
+                        SaturatingProduct({h.width, h.height, BitsPerPixel()}) / 8, 0, 1);
   }
+}
 
-  SetImageWidth(h.width);
-  SetImageHeight(h.height);
-  if (h.width == 0 || h.height == 0 || !h.HasPixelData()) return;
+int32_t TTargaGraphic::BitmapRow(int32_t stored) const {
+  return header_.TopDown() ? stored : int32_t{header_.height} - 1 - stored;
+}
 
-  const uint32_t width = h.width;
-  const int32_t height = h.height;
-  const uint32_t bytesPerPixel = h.BytesPerPixel();
-  const size_t rowLength = size_t{width} * bytesPerPixel;
-  // Gray plus alpha is decoded into this row first, then reduced to gray.
-  std::vector<uint8_t> pairs(h.GrayAlpha() ? rowLength : 0);
-  auto bitmapRow = [&](int32_t i) { return RowAddress(h.TopDown() ? i : height - 1 - i); };
-
-  if (!h.RunLength()) {
-    for (int32_t i = 0; i < height; ++i) {
-      uint8_t* row = bitmapRow(i);
-      if (h.GrayAlpha()) {
-        stream.ReadBuffer(pairs.data(), rowLength);
-        cm.ConvertPixels(pairs.data(), width, 0xFF, row);
-      } else {
-        stream.ReadBuffer(row, rowLength);
-      }
+void TTargaGraphic::ReadRawRows(TStream& stream) {
+  const uint32_t width = header_.width;
+  const size_t rowLength = size_t{width} * header_.BytesPerPixel();
+  for (int32_t i = 0; i < int32_t{header_.height}; ++i) {
+    const std::span<uint8_t> row = RowBytes(BitmapRow(i));
+    if (header_.GrayAlpha()) {
+      stream.ReadBuffer(pairs_.data(), rowLength);
+      ColorManager().ConvertPixels(pairs_.data(), width, 0xFF, row);
+    } else {
+      stream.ReadBuffer(row.first(rowLength).data(), rowLength);
     }
-    return;
   }
+}
 
+void TTargaGraphic::ReadRunLengthRows(TStream& stream) {
   // Packets run on across rows; data that ends early leaves the rest of
   // the picture as it was set up.
+  const uint32_t width = header_.width;
+  const uint32_t bytesPerPixel = header_.BytesPerPixel();
   TTargaRLEDecoder decoder(bytesPerPixel);
-  TInputWindow window(stream);
+  TBufferedInput input(stream);
   bool exhausted = false;
-  for (int32_t i = 0; i < height && !exhausted; ++i) {
-    uint8_t* row = bitmapRow(i);
-    uint8_t* out = h.GrayAlpha() ? pairs.data() : row;
+  for (int32_t i = 0; i < int32_t{header_.height} && !exhausted; ++i) {
+    const std::span<uint8_t> row = RowBytes(BitmapRow(i));
+    const std::span<uint8_t> out =
+        header_.GrayAlpha() ? std::span<uint8_t>(pairs_) : row.first(size_t{width} * bytesPerPixel);
     uint32_t done = 0;
     for (;;) {
-      done +=
-          decoder.Decode(window.next, window.end, out + size_t{done} * bytesPerPixel, width - done);
+      const std::span<const uint8_t> buffered = input.Buffered();
+      const uint8_t* next = buffered.data();
+      done += decoder.Decode(next, next + buffered.size(),
+                             out.data() + size_t{done} * bytesPerPixel, width - done);
+      input.Consume(static_cast<size_t>(next - buffered.data()));
       if (done == width) break;
-      if (!window.Refill()) {
+      if (!input.Refill()) {
         exhausted = true;
         break;
       }
     }
-    if (h.GrayAlpha() && done != 0) cm.ConvertPixels(pairs.data(), done, 0xFF, row);
+    if (header_.GrayAlpha() && done != 0)
+      ColorManager().ConvertPixels(pairs_.data(), done, 0xFF, row);
   }
-  stream.Seek(window.UsedPosition());
+  input.SyncStream();
 }
 
 void RegisterTargaFormats(TFileFormatList& list) {

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "picture/reader_graphic.h"
 
@@ -30,7 +32,8 @@ struct TTargaHeader {
   uint8_t pixelSize = 0;
   uint8_t descriptor = 0;
 
-  static TTargaHeader Parse(const uint8_t* bytes);
+  // From the first kSize bytes; fewer raise EReadError.
+  static TTargaHeader Parse(std::span<const uint8_t> bytes);
 
   // What the content test asks of a header.
   bool LooksValid() const;
@@ -94,7 +97,21 @@ class TTargaGraphic : public TReaderGraphic {
 
   static bool AcceptsStream(TStream& stream);
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
-  void ReadFromStream(TStream& stream) override;
+
+ protected:
+  void Decode(TStream& stream, int64_t start, bool headerUsable) override;
+
+ private:
+  void SetUpConverter();
+  void ReadColorMap(TStream& stream);
+  void RequireDataForPicture(int64_t available);
+  int32_t BitmapRow(int32_t stored) const;
+  void ReadRawRows(TStream& stream);
+  void ReadRunLengthRows(TStream& stream);
+
+  TTargaHeader header_;
+  // Gray plus alpha rows are decoded here first, then reduced to gray.
+  std::vector<uint8_t> pairs_;
 };
 
 // Registers win, vst, vda, tga and icb.
