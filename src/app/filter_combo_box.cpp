@@ -1,6 +1,6 @@
 #include "app/filter_combo_box.h"
 
-#include "app/application.h"
+#include "shell/application.h"
 #include "app/file_list_box.h"
 #include "widgets/flat_style.h"
 

@@ -25,7 +25,7 @@
 #include <QUrl>
 
 #include "app/activity_log.h"
-#include "app/application.h"
+#include "shell/application.h"
 #include "app/directory_outline.h"
 #include "app/drive_combo_box.h"
 #include "app/file_list_box.h"

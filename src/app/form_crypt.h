@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/services.h"
+#include "shell/services.h"
 #include "core/batch_step.h"
 #include "picture/safe_file_writer.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "app/about_box.h"
-#include "app/application.h"
+#include "shell/application.h"
 #include "app/current_directory.h"
 #include "app/directory_form.h"
 #include "app/directory_list_box.h"

@@ -20,7 +20,7 @@
 #include "app/form_crypt.h"
 #include "app/image.h"
 #include "app/image_filter.h"
-#include "app/picture_file.h"
+#include "shell/picture_file.h"
 #include "picture/bitmap.h"
 #include "widgets/flat_tab_control.h"
 

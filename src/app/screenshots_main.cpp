@@ -23,13 +23,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/application.h"
+#include "shell/application.h"
 #include "app/current_directory.h"
 #include "app/directory_outline.h"
 #include "app/drive_combo_box.h"
 #include "app/file_list_box.h"
 #include "app/filter_combo_box.h"
-#include "app/services.h"
+#include "shell/services.h"
 #include "app/windows.h"
 #include "picture/platform/install_platform_graphics.h"
 #include "widgets/flat_style.h"

@@ -265,27 +265,24 @@ void TColorManager::SelectRoutine() {
 }
 
 void TColorManager::ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
-                                  uint8_t* target) {
+                                  std::span<uint8_t> target) {
+  // A conversion that does not exist says so first. The routines write as
+  // many samples as the target scheme has, whatever the samples setting;
+  // colour pixels of 5 bits or fewer a sample are whole 16-bit words.
   if (changed_) SelectRoutine();
+  const bool oneSample = OneOf(targetScheme_, {Indexed, Gray, GrayAlpha});
+  const uint32_t samples = oneSample ? 1 : (HasAlpha(targetScheme_) ? 4 : 3);
+  uint32_t bitsPerPixel = samples * targetBits_;
+  if (samples == 3 && targetBits_ <= 5) bitsPerPixel = 16;
+  const uint64_t bits = uint64_t{count} * bitsPerPixel;
+  if ((bits + 7) / 8 > target.size()) throw EColorConversionError(kTargetTooSmall);
   if (count == 0) return;
   if (sources.IsPlanar()) {
     for (int i = 0; i < requiredPlanes_; ++i) {
       if (!sources.Plane(i)) throw EColorConversionError(kNoConversionMethod);
     }
   }
-  routine_(state_, sources, count, writeMask, target);
-}
-
-void TColorManager::ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
-                                  std::span<uint8_t> target) {
-  // A conversion that does not exist says so first. The routines write as
-  // many samples as the target scheme has, whatever the samples setting.
-  if (changed_) SelectRoutine();
-  const bool oneSample = OneOf(targetScheme_, {Indexed, Gray, GrayAlpha});
-  const uint32_t samples = oneSample ? 1 : (HasAlpha(targetScheme_) ? 4 : 3);
-  const uint64_t bits = uint64_t{count} * samples * targetBits_;
-  if ((bits + 7) / 8 > target.size()) throw EColorConversionError(kTargetTooSmall);
-  ConvertPixels(sources, count, writeMask, target.data());
+  routine_(state_, sources, count, writeMask, target.data());
 }
 
 TPalette TColorManager::MakeColorPalette(const TSampleSources& sources, PaletteSourceFormat format,

@@ -185,9 +185,6 @@ class TColorManager {
   // is written.
   void ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
                      std::span<uint8_t> target);
-  // Being replaced by the checked form above.
-  void ConvertPixels(const TSampleSources& sources, uint32_t count, uint8_t writeMask,
-                     uint8_t* target);
 
   // A palette from `count` colour entries (interleaved red, green, blue, or
   // blue, green, red with `reversedOrder`; planar lists are always red,

@@ -39,7 +39,7 @@ class TReaderGraphic : public TBitmap {
   // Every reader reads the same way: the picture is emptied, the header is
   // read and checked once by ReadHeaderInfo, which keeps what decoding
   // needs, and then the reader's Decode step runs.
-  void ReadFromStream(TStream& stream) override;
+  void ReadFromStream(TStream& stream) final;
 
   // The name the reader's messages give its format ("PCX", "TIF/TIFF").
   virtual std::string FormatName() const = 0;

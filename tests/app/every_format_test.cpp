@@ -11,7 +11,7 @@
 #include "app/file_list_box.h"
 #include "app/filter_combo_box.h"
 #include "app/form_crypt.h"
-#include "app/picture_file.h"
+#include "shell/picture_file.h"
 #include "app/windows.h"
 #include "gallery/preview_form.h"
 #include "picture/file_format_list.h"

@@ -21,12 +21,12 @@
 #include <optional>
 #include <set>
 
-#include "app/application.h"
+#include "shell/application.h"
 #include "app/directory_outline.h"
 #include "app/filter_combo_box.h"
 #include "app/image.h"
 #include "app/image_filter.h"
-#include "app/picture_file.h"
+#include "shell/picture_file.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
 #include "widgets/flat_gauge.h"

@@ -19,7 +19,7 @@
 
 #include "app/activity_log.h"
 #include "app/image.h"
-#include "app/picture_file.h"
+#include "shell/picture_file.h"
 #include "core/sealed_file.h"
 #include "core/transform.h"
 #include "picture/bitmap.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/services.h"
+#include "shell/services.h"
 
 namespace quorvex::test {
 

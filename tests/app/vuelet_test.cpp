@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/current_directory.h"
-#include "app/services.h"
+#include "shell/services.h"
 
 #include "app/window_fixture.h"
 #include "picture/exceptions.h"

@@ -28,15 +28,22 @@ class TFakeReader : public TReaderGraphic {
     return std::memcmp(magic, kMagic, 8) == 0;
   }
 
-  void ReadFromStream(TStream& stream) override {
+  bool ReadHeaderInfo(TStream& stream, int imageIndex) override {
+    TReaderGraphic::ReadHeaderInfo(stream, imageIndex);
     stream.Skip(8);
     properties_.width = 2;
     properties_.height = 3;
+    return true;
+  }
+
+ protected:
+  void Decode(TStream&, int64_t, bool) override {
     SetLayout(PixelLayout::Bits4);
     SetImageWidth(2);
     SetImageHeight(3);
   }
 
+ public:
   static inline int asked = 0;
 };
 
