@@ -25,83 +25,96 @@ bool ValidBitCount(uint16_t bits) {
 
 }  // namespace
 
-TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
-  const int64_t base = stream.Position();
-  const int64_t n = stream.Remaining();
-  if (n <= 0) return {};
+namespace {
 
+// What the file header and the information header say.
+struct TBmpHeaders {
+  std::shared_ptr<TBitmapImage> image = std::make_shared<TBitmapImage>();
+  int64_t dataOffset = 0;
+  uint32_t headerSize = 0;
+  bool core = false;  // the OS/2 header of 12 bytes
+  int32_t height = 0;
+  uint16_t planes = 1;
+  uint32_t sizeImage = 0;
+  std::vector<uint8_t> info;  // the whole information header, but for a core one
+};
+
+void ReadInfoHeader(TStream& stream, TBmpHeaders& h) {
+  TBitmapImage& image = *h.image;
+  if (h.headerSize < kInfoHeaderSize) throw EInvalidGraphic(kBitmapNotValid);
+  // Refuse a header longer than the data before allocating it.
+  if (h.headerSize - 4 > static_cast<uint64_t>(stream.Remaining())) {
+    throw EReadError(kStreamReadError);
+  }
+  h.info.resize(h.headerSize);
+  stream.ReadBuffer(h.info.data() + 4, h.headerSize - 4);
+  TByteReader info(h.info);
+  info.Skip(4);  // its size
+  image.width = info.I32LE();
+  h.height = info.I32LE();
+  h.planes = info.U16LE();
+  image.bitCount = info.U16LE();
+  image.compression = info.U32LE();
+  h.sizeImage = info.U32LE();
+  image.xPelsPerMeter = info.I32LE();
+  image.yPelsPerMeter = info.I32LE();
+  image.colorsUsed = info.U32LE();
+  image.colorsImportant = info.U32LE();
+}
+
+TBmpHeaders ReadHeaders(TStream& stream) {
   uint8_t fileHeader[kFileHeaderSize];
   stream.ReadBuffer(fileHeader, sizeof fileHeader);
   if (fileHeader[0] != 'B' || fileHeader[1] != 'M') throw EInvalidGraphic(kBitmapNotValid);
-  const int64_t dataOffset = LoadU32LE(fileHeader + 10);
-
-  const uint32_t headerSize = stream.ReadU32LE();
-  auto image = std::make_shared<TBitmapImage>();
-  uint16_t planes = 1;
-  bool core = false;
-  int32_t height = 0;
-  std::vector<uint8_t> header;
-  uint32_t sizeImage = 0;
-  if (headerSize == kCoreHeaderSize) {
-    core = true;
-    image->width = stream.ReadU16LE();
-    height = stream.ReadU16LE();
-    planes = stream.ReadU16LE();
-    image->bitCount = stream.ReadU16LE();
+  TBmpHeaders h;
+  h.dataOffset = LoadU32LE(fileHeader + 10);
+  h.headerSize = stream.ReadU32LE();
+  if (h.headerSize == kCoreHeaderSize) {
+    h.core = true;
+    h.image->width = stream.ReadU16LE();
+    h.height = stream.ReadU16LE();
+    h.planes = stream.ReadU16LE();
+    h.image->bitCount = stream.ReadU16LE();
   } else {
-    if (headerSize < kInfoHeaderSize) throw EInvalidGraphic(kBitmapNotValid);
-    // Refuse a header longer than the data before allocating it.
-    if (headerSize - 4 > static_cast<uint64_t>(stream.Remaining())) {
-      throw EReadError(kStreamReadError);
-    }
-    header.resize(headerSize);
-    stream.ReadBuffer(header.data() + 4, headerSize - 4);
-    TByteReader info(header);
-    info.Skip(4);  // its size
-    image->width = info.I32LE();
-    height = info.I32LE();
-    planes = info.U16LE();
-    image->bitCount = info.U16LE();
-    image->compression = info.U32LE();
-    sizeImage = info.U32LE();
-    image->xPelsPerMeter = info.I32LE();
-    image->yPelsPerMeter = info.I32LE();
-    image->colorsUsed = info.U32LE();
-    image->colorsImportant = info.U32LE();
+    ReadInfoHeader(stream, h);
   }
-  int64_t remaining = n - static_cast<int64_t>(kFileHeaderSize) - headerSize;
-
-  if (image->compression != kCompressionNone && image->compression != kCompressionBitFields) {
+  const uint32_t compression = h.image->compression;
+  if (compression != kCompressionNone && compression != kCompressionBitFields) {
     throw EReadError(kStreamReadError);
   }
-  if (planes != 1) throw EInvalidGraphic(kBitmapNotValid);
+  if (h.planes != 1) throw EInvalidGraphic(kBitmapNotValid);
+  return h;
+}
 
-  const bool fields = image->compression == kCompressionBitFields;
-  if (fields && (image->bitCount == 16 || image->bitCount == 32)) {
-    if (headerSize == kInfoHeaderSize) {
-      for (auto& mask : image->masks) mask = stream.ReadU32LE();
-      remaining -= 12;
-    } else if (headerSize >= kHeaderWithMasksSize) {
-      TByteReader masks = TByteReader(header).Sub(kInfoHeaderSize, 12);
-      for (size_t i = 0; i < 3; ++i) image->masks[i] = masks.U32LE();
-    }
+// Bit-field masks follow a 40-byte header and are part of longer ones.
+void ReadMasks(TStream& stream, const TBmpHeaders& h, int64_t& remaining) {
+  TBitmapImage& image = *h.image;
+  if (image.compression != kCompressionBitFields ||
+      (image.bitCount != 16 && image.bitCount != 32)) {
+    return;
   }
-
-  // The pixels start at the file header's data offset when it points past
-  // the headers and into the file; other offsets are ignored and the pixels
-  // follow the colour table, as in every file this program writes.
-  const int64_t headersEnd = stream.Position() - base;
-  const bool offsetUsable = dataOffset >= headersEnd && dataOffset < n;
-
-  // Colour table; entries past the 256 the table can hold are skipped.
-  uint64_t colors = image->colorsUsed;
-  if (colors == 0 && (image->bitCount == 1 || image->bitCount == 4 || image->bitCount == 8)) {
-    colors = uint64_t{1} << image->bitCount;
+  if (h.headerSize == kInfoHeaderSize) {
+    for (auto& mask : image.masks) mask = stream.ReadU32LE();
+    remaining -= 12;
+  } else if (h.headerSize >= kHeaderWithMasksSize) {
+    TByteReader masks = TByteReader(h.info).Sub(kInfoHeaderSize, 12);
+    for (size_t i = 0; i < 3; ++i) image.masks[i] = masks.U32LE();
   }
-  const uint64_t entrySize = core ? 3 : 4;
+}
+
+// Colour table; entries past the 256 the table can hold are skipped.
+void ReadColorTable(TStream& stream, const TBmpHeaders& h, int64_t headersEnd, bool offsetUsable,
+                    int64_t& remaining) {
+  TBitmapImage& image = *h.image;
+  uint64_t colors = image.colorsUsed;
+  if (colors == 0 && (image.bitCount == 1 || image.bitCount == 4 || image.bitCount == 8)) {
+    colors = uint64_t{1} << image.bitCount;
+  }
+  const uint64_t entrySize = h.core ? 3 : 4;
   // An OS/2 header has no colour count: a shorter table shows in the offset.
-  if (core && offsetUsable)
-    colors = std::min<uint64_t>(colors, uint64_t(dataOffset - headersEnd) / 3);
+  if (h.core && offsetUsable) {
+    colors = std::min<uint64_t>(colors, uint64_t(h.dataOffset - headersEnd) / 3);
+  }
   if (colors * entrySize > static_cast<uint64_t>(stream.Remaining())) {
     throw EReadError(kStreamReadError);
   }
@@ -113,45 +126,77 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
   TByteReader entries(table);
   for (uint64_t i = 0; i < kept; ++i) {
     const auto e = entries.Bytes(entrySize);
-    image->colorTable.push_back(uint32_t{e[0]} | (uint32_t{e[1]} << 8) | (uint32_t{e[2]} << 16));
+    image.colorTable.push_back(uint32_t{e[0]} | (uint32_t{e[1]} << 8) | (uint32_t{e[2]} << 16));
   }
-  if (offsetUsable && dataOffset > stream.Position() - base) {
-    stream.Seek(base + dataOffset);
-    remaining = n - dataOffset;
-  }
+}
 
-  // Storage from the header: the checks the platform would make.
-  if (!ValidBitCount(image->bitCount) || image->width <= 0 || height == 0 || height == INT32_MIN ||
-      (fields && image->bitCount != 16 && image->bitCount != 32)) {
+// Storage from the header: the checks the platform would make. The rows
+// must be in the file, but for rows missing at its end: a bare header cannot
+// claim a large picture. Sizes over the cap keep its error.
+uint64_t CheckedStorageSize(const TBmpHeaders& h, int64_t remaining) {
+  TBitmapImage& image = *h.image;
+  const bool fields = image.compression == kCompressionBitFields;
+  if (!ValidBitCount(image.bitCount) || image.width <= 0 || h.height == 0 ||
+      h.height == INT32_MIN || (fields && image.bitCount != 16 && image.bitCount != 32)) {
     throw EInvalidGraphic(kBitmapNotValid);
   }
-  image->topDown = height < 0;
-  image->height = height < 0 ? -height : height;
-  image->storage = TBitmapImage::Storage::Dib;
-  const uint64_t storageSize = image->Stride() * static_cast<uint64_t>(image->height);
-  // The rows must be in the file, but for rows missing at its end: a bare
-  // header cannot claim a large picture. Sizes over the cap keep its error.
+  image.topDown = h.height < 0;
+  image.height = h.height < 0 ? -h.height : h.height;
+  image.storage = TBitmapImage::Storage::Dib;
+  const uint64_t storageSize = image.Stride() * static_cast<uint64_t>(image.height);
   if (storageSize <= kMaxStorageBytes && storageSize > kShortDataAllowance &&
       storageSize - kShortDataAllowance > static_cast<uint64_t>(std::max<int64_t>(remaining, 0))) {
     throw EReadError(kStreamReadError);
   }
-  const uint64_t imageSize = sizeImage != 0 ? sizeImage : storageSize;
-  uint64_t toRead = remaining < 0 ? imageSize : std::min<uint64_t>(imageSize, remaining);
-  toRead = std::min<uint64_t>(toRead, storageSize);
+  return storageSize;
+}
 
-  std::vector<uint32_t> fileTable = std::move(image->colorTable);
-  if (image->bitCount <= 8) {
-    fileTable.resize(std::min<size_t>(fileTable.size(), size_t{1} << image->bitCount));
-    image->colorTable = std::move(fileTable);
-  } else if (image->colorsUsed > 0 && !fileTable.empty()) {
+// Up to 8 bits the table is the colour table; above, a table the file gives
+// anyway becomes the picture's palette.
+void PlaceColorTable(TBitmapImage& image) {
+  std::vector<uint32_t> fileTable = std::move(image.colorTable);
+  image.colorTable.clear();
+  if (image.bitCount <= 8) {
+    fileTable.resize(std::min<size_t>(fileTable.size(), size_t{1} << image.bitCount));
+    image.colorTable = std::move(fileTable);
+  } else if (image.colorsUsed > 0 && !fileTable.empty()) {
     TPalette palette;
     for (uint32_t entry : fileTable) {
       palette.push_back({static_cast<uint8_t>(entry >> 16), static_cast<uint8_t>(entry >> 8),
                          static_cast<uint8_t>(entry)});
     }
-    image->palette = std::move(palette);
+    image.palette = std::move(palette);
   }
-  return {std::move(image), stream.Position(), toRead};
+}
+
+}  // namespace
+
+TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
+  const int64_t base = stream.Position();
+  const int64_t n = stream.Remaining();
+  if (n <= 0) return {};
+
+  TBmpHeaders h = ReadHeaders(stream);
+  int64_t remaining = n - static_cast<int64_t>(kFileHeaderSize) - h.headerSize;
+  ReadMasks(stream, h, remaining);
+
+  // The pixels start at the file header's data offset when it points past
+  // the headers and into the file; other offsets are ignored and the pixels
+  // follow the colour table, as in every file this program writes.
+  const int64_t headersEnd = stream.Position() - base;
+  const bool offsetUsable = h.dataOffset >= headersEnd && h.dataOffset < n;
+  ReadColorTable(stream, h, headersEnd, offsetUsable, remaining);
+  if (offsetUsable && h.dataOffset > stream.Position() - base) {
+    stream.Seek(base + h.dataOffset);
+    remaining = n - h.dataOffset;
+  }
+
+  const uint64_t storageSize = CheckedStorageSize(h, remaining);
+  const uint64_t imageSize = h.sizeImage != 0 ? h.sizeImage : storageSize;
+  uint64_t toRead = remaining < 0 ? imageSize : std::min<uint64_t>(imageSize, remaining);
+  toRead = std::min<uint64_t>(toRead, storageSize);
+  PlaceColorTable(*h.image);
+  return {std::move(h.image), stream.Position(), toRead};
 }
 
 void TBitmap::ReadFromStream(TStream& stream) {

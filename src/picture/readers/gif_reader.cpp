@@ -138,14 +138,25 @@ void TGIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   int error = 0;
   TGifFile gif(DGifOpen(&source, ReadInput, &error));
   if (!gif) Fail(Reason(error));
-  GifFileType* g = gif.get();
+  const int transparent = ReadUpToFirstFrame(gif.get());
+  if (DGifGetImageDesc(gif.get()) == GIF_ERROR) {
+    if (gif->Error == D_GIF_ERR_READ_FAILED && source.lastByte > kMaxCodeSize) {
+      Fail("LZW code size " + std::to_string(source.lastByte) + " is over " +
+           std::to_string(kMaxCodeSize));
+    }
+    Fail(Reason(gif->Error));
+  }
+  MakeScreen(gif.get(), transparent, input.Remaining());
+  ReadFrameRows(gif.get());
+}
 
+int TGIFGraphic::ReadUpToFirstFrame(GifFileType* g) {
   // Only the graphic control block just before the first frame matters.
   int transparent = NO_TRANSPARENT_COLOR;
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(g, &type) == GIF_ERROR) Fail(Reason(g->Error));
-    if (type == IMAGE_DESC_RECORD_TYPE) break;
+    if (type == IMAGE_DESC_RECORD_TYPE) return transparent;
     if (type == TERMINATE_RECORD_TYPE) Fail("no image");
     if (type != EXTENSION_RECORD_TYPE) continue;
     int code = 0;
@@ -161,14 +172,9 @@ void TGIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
       if (DGifGetExtensionNext(g, &block) == GIF_ERROR) Fail(Reason(g->Error));
     }
   }
-  if (DGifGetImageDesc(g) == GIF_ERROR) {
-    if (g->Error == D_GIF_ERR_READ_FAILED && source.lastByte > kMaxCodeSize) {
-      Fail("LZW code size " + std::to_string(source.lastByte) + " is over " +
-           std::to_string(kMaxCodeSize));
-    }
-    Fail(Reason(g->Error));
-  }
+}
 
+void TGIFGraphic::MakeScreen(GifFileType* g, int transparent, int64_t inputLeft) {
   const GifImageDesc& frame = g->Image;
   const int32_t width = std::max<int32_t>(g->SWidth, frame.Left + frame.Width);
   const int32_t height = std::max<int32_t>(g->SHeight, frame.Top + frame.Height);
@@ -178,7 +184,7 @@ void TGIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   // The whole screen counts, not just the frame: a few bytes must not make
   // a frame far out on an empty screen cost a gigabyte.
   RequireDataForClaim(*this, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                      uint64_t(width) * static_cast<uint64_t>(height), input.Remaining(),
+                      uint64_t(width) * static_cast<uint64_t>(height), inputLeft,
                       kMostPixelsPerByte);
 
   const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : g->SColorMap;
@@ -189,19 +195,21 @@ void TGIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
     std::memset(row.data(), background, static_cast<size_t>(width));
     std::memset(row.data() + width, 0, row.size() - static_cast<size_t>(width));
   }
-
-  if (frame.Width > 0) {
-    std::vector<int32_t> order;
-    if (frame.Interlace) order = InterlacedRows(frame.Height);
-    for (int32_t i = 0; i < frame.Height; ++i) {
-      const int32_t y = frame.Top + (frame.Interlace ? order[static_cast<size_t>(i)] : i);
-      GifPixelType* target = RowBytes(y).data() + frame.Left;
-      if (DGifGetLine(g, target, frame.Width) == GIF_ERROR) Fail(Reason(g->Error));
-    }
-  }
   properties_.width = width;
   properties_.height = height;
   properties_.interlaced = frame.Interlace;
+}
+
+void TGIFGraphic::ReadFrameRows(GifFileType* g) {
+  const GifImageDesc& frame = g->Image;
+  if (frame.Width <= 0) return;
+  std::vector<int32_t> order;
+  if (frame.Interlace) order = InterlacedRows(frame.Height);
+  for (int32_t i = 0; i < frame.Height; ++i) {
+    const int32_t y = frame.Top + (frame.Interlace ? order[static_cast<size_t>(i)] : i);
+    GifPixelType* target = RowBytes(y).data() + frame.Left;
+    if (DGifGetLine(g, target, frame.Width) == GIF_ERROR) Fail(Reason(g->Error));
+  }
 }
 
 void RegisterGIFFormats(TFileFormatList& list) {

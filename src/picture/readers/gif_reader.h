@@ -7,6 +7,8 @@
 
 #include "picture/reader_graphic.h"
 
+struct GifFileType;
+
 namespace quorvex {
 
 class TFileFormatList;
@@ -32,6 +34,12 @@ class TGIFGraphic : public TReaderGraphic {
 
  private:
   [[noreturn]] void Fail(const std::string& reason) const;
+  // The transparent index of the graphic control block before the first
+  // frame, read up to that frame's descriptor.
+  int ReadUpToFirstFrame(GifFileType* gif);
+  // The screen, grown to hold the frame, filled with the transparent index.
+  void MakeScreen(GifFileType* gif, int transparent, int64_t inputLeft);
+  void ReadFrameRows(GifFileType* gif);
 };
 
 // Registers gif.

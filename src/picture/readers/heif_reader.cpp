@@ -127,54 +127,48 @@ bool THEIFGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return p.width > 0 && p.height > 0;
 }
 
-void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
-  (void)stream;
-  (void)start;
-  if (failure_ == kOutOfResources) throw EOutOfResources(kOutOfResources);
-  if (!headerUsable || !file_ || !file_->handle) {
-    throw EInvalidGraphic(WithReason(NotValidMessage(), failure_));
-  }
-  const TImageProperties& p = properties_;
-  const int channels = p.samplesPerPixel;
-  // The claim is checked before libheif makes any picture of it.
-  StorageBytes({static_cast<uint64_t>(p.width), static_cast<uint64_t>(p.height),
-                static_cast<uint64_t>(channels)});
+namespace {
 
-  // Grey pictures too are asked for as RGB: libheif cannot hand out every
-  // grey picture as grey (derived ones fail), and its grey to RGB step only
-  // copies the level.
-  const bool wide = file_->bits > 8;
-  const int decodedChannels = p.hasAlpha ? 4 : 3;
-  const heif_colorspace space = heif_colorspace_RGB;
-  heif_chroma chroma = p.hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
+using THeifImage = std::unique_ptr<heif_image, TImageRelease>;
+
+// Grey pictures too are asked for as RGB: libheif cannot hand out every grey
+// picture as grey (derived ones fail), and its grey to RGB step only copies
+// the level.
+THeifImage DecodeAsRgb(const heif_image_handle* handle, bool alpha, bool wide,
+                       const std::string& notValid) {
+  heif_chroma chroma = alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
   if (wide) {
-    chroma = p.hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE;
+    chroma = alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE;
   }
-  const heif_channel plane = heif_channel_interleaved;
   std::unique_ptr<heif_decoding_options, TOptionsFree> options(heif_decoding_options_alloc());
   heif_image* decoded = nullptr;
   const heif_error error =
-      heif_decode_image(file_->handle.get(), &decoded, space, chroma, options.get());
-  std::unique_ptr<heif_image, TImageRelease> image(decoded);
+      heif_decode_image(handle, &decoded, heif_colorspace_RGB, chroma, options.get());
+  THeifImage image(decoded);
   if (error.code != heif_error_Ok) {
     if (error.subcode == heif_suberror_Security_limit_exceeded) {
       throw EOutOfResources(kOutOfResources);
     }
-    throw EInvalidGraphic(WithReason(NotValidMessage(), error.message));
+    throw EInvalidGraphic(WithReason(notValid, error.message));
   }
-  int stride = 0;
-  const uint8_t* pixels = heif_image_get_plane_readonly(image.get(), plane, &stride);
-  const int width = heif_image_get_width(image.get(), plane);
-  const int height = heif_image_get_height(image.get(), plane);
-  if (!pixels || width <= 0 || height <= 0) {
-    throw EInvalidGraphic(WithReason(NotValidMessage(), "no picture decoded"));
-  }
-  const int bits = std::clamp(heif_image_get_bits_per_pixel_range(image.get(), plane), 1, 16);
-  const bool sixteen = heif_image_get_bits_per_pixel(image.get(), plane) > 8 * decodedChannels;
+  return image;
+}
 
-  AllocatePicture(
-      *this, width, height, channels,
-      file_->grey ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt);
+// Rows of the decoded RGB(A) picture into the bitmap's layout: one level for
+// grey, blue first for colour, samples wider than 8 bits reduced.
+void CopyRows(TBitmap& bitmap, const heif_image* image, int channels, int decodedChannels,
+              std::optional<TPalette> palette, const std::string& notValid) {
+  const heif_channel plane = heif_channel_interleaved;
+  int stride = 0;
+  const uint8_t* pixels = heif_image_get_plane_readonly(image, plane, &stride);
+  const int width = heif_image_get_width(image, plane);
+  const int height = heif_image_get_height(image, plane);
+  if (!pixels || width <= 0 || height <= 0) {
+    throw EInvalidGraphic(WithReason(notValid, "no picture decoded"));
+  }
+  const int bits = std::clamp(heif_image_get_bits_per_pixel_range(image, plane), 1, 16);
+  const bool sixteen = heif_image_get_bits_per_pixel(image, plane) > 8 * decodedChannels;
+  AllocatePicture(bitmap, width, height, channels, std::move(palette));
 
   const TSampleScale scale(bits);
   const size_t samples = size_t(width) * decodedChannels;
@@ -182,7 +176,7 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   std::vector<uint16_t> words(sixteen ? samples : 0);
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = pixels + size_t(y) * size_t(stride);
-    std::span<uint8_t> target = RowBytes(y);
+    std::span<uint8_t> target = bitmap.RowBytes(y);
     if (sixteen) {
       for (size_t i = 0; i < samples; ++i) words[i] = LoadU16LE(row + 2 * i);
       scale.Reduce(words.data(), samples, narrow.data());
@@ -194,6 +188,26 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
       SwapRedBlue(row, size_t(width), channels, target);
     }
   }
+}
+
+}  // namespace
+
+void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
+  (void)stream;
+  (void)start;
+  if (failure_ == kOutOfResources) throw EOutOfResources(kOutOfResources);
+  if (!headerUsable || !file_ || !file_->handle) {
+    throw EInvalidGraphic(WithReason(NotValidMessage(), failure_));
+  }
+  const TImageProperties& p = properties_;
+  // The claim is checked before libheif makes any picture of it.
+  StorageBytes({static_cast<uint64_t>(p.width), static_cast<uint64_t>(p.height),
+                static_cast<uint64_t>(p.samplesPerPixel)});
+  THeifImage image =
+      DecodeAsRgb(file_->handle.get(), p.hasAlpha, file_->bits > 8, NotValidMessage());
+  CopyRows(*this, image.get(), p.samplesPerPixel, p.hasAlpha ? 4 : 3,
+           file_->grey ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt,
+           NotValidMessage());
   // The loaded picture lives on as a bitmap; the file and decoder need not.
   image.reset();
   file_.reset();

@@ -260,6 +260,56 @@ bool TJPEG2000Graphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   return p.width > 0 && p.height > 0;
 }
 
+namespace {
+
+// OpenJPEG keeps every component as 32-bit samples: all of them must fit,
+// and so must the bitmap, before any is made.
+void CheckDecodeCost(const opj_image_t& image, const TImageProperties& p, int channels,
+                     const std::string& notValid) {
+  uint64_t decoded = 0;
+  for (uint32_t c = 0; c < image.numcomps; ++c) {
+    const opj_image_comp_t& component = image.comps[c];
+    if (component.prec == 0 || component.prec > 31) {
+      throw EInvalidGraphic(WithReason(notValid, "unsupported sample precision"));
+    }
+    decoded += StorageBytes({component.w, component.h, 4});
+    StorageBytes({decoded});
+  }
+  StorageBytes({static_cast<uint64_t>(p.width), static_cast<uint64_t>(p.height),
+                static_cast<uint64_t>(channels)});
+  if (image.color_space == OPJ_CLRSPC_CMYK || image.color_space == OPJ_CLRSPC_EYCC) {
+    throw EInvalidGraphic(WithReason(notValid, "colour space not supported"));
+  }
+}
+
+// One row of blue, green, red (alpha) pixels, or grey levels.
+void WriteRow(std::span<uint8_t> row, const std::vector<TComponentView>& views, uint32_t y,
+              uint32_t width, int channels, bool sycc) {
+  uint8_t* out = row.data();
+  if (channels == 1) {
+    for (uint32_t x = 0; x < width; ++x) out[x] = views[0].Level(x, y);
+    return;
+  }
+  const int64_t half = views[0].Half();
+  const int64_t maximum = views[0].Maximum();
+  for (uint32_t x = 0; x < width; ++x, out += channels) {
+    if (sycc) {
+      int64_t rgb[3];
+      YccToRgb(views[0].Raw(x, y), views[1].Raw(x, y), views[2].Raw(x, y), half, maximum, rgb);
+      out[0] = views[0].Reduce(rgb[2]);
+      out[1] = views[0].Reduce(rgb[1]);
+      out[2] = views[0].Reduce(rgb[0]);
+    } else {
+      out[0] = views[2].Level(x, y);
+      out[1] = views[1].Level(x, y);
+      out[2] = views[0].Level(x, y);
+    }
+    if (channels == 4) out[3] = views[3].Level(x, y);
+  }
+}
+
+}  // namespace
+
 void TJPEG2000Graphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   (void)stream;
   (void)start;
@@ -271,70 +321,30 @@ void TJPEG2000Graphic::Decode(TStream& stream, int64_t start, bool headerUsable)
   const TImageProperties& p = properties_;
   const int channels = p.colorScheme == ColorScheme::Gray ? 1 : p.hasAlpha ? 4 : 3;
   const uint32_t used = channels == 4 ? 4u : std::min<uint32_t>(image->numcomps, channels);
-
-  // OpenJPEG keeps every component as 32-bit samples: all of them must fit,
-  // and so must the bitmap, before any is made.
-  uint64_t decoded = 0;
-  for (uint32_t c = 0; c < image->numcomps; ++c) {
-    const opj_image_comp_t& component = image->comps[c];
-    if (component.prec == 0 || component.prec > 31) {
-      throw EInvalidGraphic(WithReason(NotValidMessage(), "unsupported sample precision"));
-    }
-    decoded += StorageBytes({component.w, component.h, 4});
-    StorageBytes({decoded});
-  }
-  StorageBytes({static_cast<uint64_t>(p.width), static_cast<uint64_t>(p.height),
-                static_cast<uint64_t>(channels)});
-  if (image->color_space == OPJ_CLRSPC_CMYK || image->color_space == OPJ_CLRSPC_EYCC) {
-    throw EInvalidGraphic(WithReason(NotValidMessage(), "colour space not supported"));
-  }
+  CheckDecodeCost(*image, p, channels, NotValidMessage());
 
   if (!opj_decode(s.codec.get(), s.stream.get(), image) ||
       !opj_end_decompress(s.codec.get(), s.stream.get())) {
     throw EInvalidGraphic(
         WithReason(NotValidMessage(), s.error.empty() ? "undecodable codestream" : s.error));
   }
-  const opj_image_comp_t& grid = s.grid;
   for (uint32_t c = 0; c < used; ++c) {
     const opj_image_comp_t& component = image->comps[c];
     if (!component.data || component.w == 0 || component.h == 0) {
       throw EInvalidGraphic(WithReason(NotValidMessage(), "component without samples"));
     }
   }
-
   std::vector<TComponentView> views;
   views.reserve(used);
-  const int alpha = channels == 4 ? s.alpha : -1;
-  for (uint32_t c = 0; c < 3 && c < used; ++c) views.emplace_back(image->comps[c], grid);
-  if (alpha >= 0) views.emplace_back(image->comps[alpha], grid);
+  for (uint32_t c = 0; c < 3 && c < used; ++c) views.emplace_back(image->comps[c], s.grid);
+  if (channels == 4 && s.alpha >= 0) views.emplace_back(image->comps[s.alpha], s.grid);
 
   AllocatePicture(
       *this, p.width, p.height, channels,
       channels == 1 ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt);
-
-  const auto width = static_cast<uint32_t>(p.width);
-  const int64_t half = views[0].Half();
-  const int64_t maximum = views[0].Maximum();
   for (uint32_t y = 0; y < static_cast<uint32_t>(p.height); ++y) {
-    uint8_t* out = RowBytes(static_cast<int32_t>(y)).data();
-    if (channels == 1) {
-      for (uint32_t x = 0; x < width; ++x) out[x] = views[0].Level(x, y);
-      continue;
-    }
-    for (uint32_t x = 0; x < width; ++x, out += channels) {
-      if (s.sycc) {
-        int64_t rgb[3];
-        YccToRgb(views[0].Raw(x, y), views[1].Raw(x, y), views[2].Raw(x, y), half, maximum, rgb);
-        out[0] = views[0].Reduce(rgb[2]);
-        out[1] = views[0].Reduce(rgb[1]);
-        out[2] = views[0].Reduce(rgb[0]);
-      } else {
-        out[0] = views[2].Level(x, y);
-        out[1] = views[1].Level(x, y);
-        out[2] = views[0].Level(x, y);
-      }
-      if (channels == 4) out[3] = views[3].Level(x, y);
-    }
+    WriteRow(RowBytes(static_cast<int32_t>(y)), views, y, static_cast<uint32_t>(p.width), channels,
+             s.sycc);
   }
   // The loaded picture lives on as a bitmap; the file and decoder need not.
   session_.reset();
