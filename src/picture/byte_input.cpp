@@ -149,6 +149,12 @@ void TBufferedInput::SyncStream() {
   next_ = end_ = buffer_.data();
 }
 
+void TBufferedInput::Reposition(int64_t position) {
+  stream_.Seek(position);
+  left_ = std::max<int64_t>(stream_.Remaining(), 0);
+  next_ = end_ = buffer_.data();
+}
+
 uint64_t SaturatingProduct(std::initializer_list<uint64_t> factors) {
   uint64_t product = 1;
   for (const uint64_t f : factors) {

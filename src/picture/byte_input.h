@@ -159,6 +159,9 @@ class TBufferedInput {
   int64_t Remaining() const;
   // Leaves the stream just after the bytes used, for whoever reads it next.
   void SyncStream();
+  // Starts again at `position` of the stream, to its end, keeping the
+  // buffer: for formats whose parts lie anywhere in the file.
+  void Reposition(int64_t position);
 
  private:
   const uint8_t* Take(size_t n);

@@ -110,6 +110,16 @@ TEST(BufferedInput, StopsAtItsLimitAndAtTheStreamsEnd) {
   std::vector<uint8_t> six(6);
   EXPECT_THROW(unlimited.Read(six), EReadError);
   EXPECT_EQ(six[4], 4);  // what did come is there
+  // Starting again behind what was read gives the bytes from there on.
+  TMemoryStream again(Counting(100));
+  TBufferedInput repositioned(again, -1, 16);
+  repositioned.Skip(50);
+  EXPECT_EQ(repositioned.U8(), 50);
+  repositioned.Reposition(10);
+  EXPECT_EQ(repositioned.Position(), 10);
+  EXPECT_EQ(repositioned.Remaining(), 90);
+  EXPECT_EQ(repositioned.U8(), 10);
+
   TMemoryStream skipped(Counting(5));
   TBufferedInput skipping(skipped, -1, 16);
   EXPECT_THROW(skipping.Skip(6), EReadError);

@@ -210,9 +210,10 @@ void TRLAGraphic::ReadLines(TStream& stream, int64_t start, const std::vector<ui
     if (input && at >= input->Position() && at - input->Position() <= input->Remaining()) {
       input->Skip(static_cast<uint64_t>(at - input->Position()));
     } else {
-      stream.Seek(at);
-      if (stream.Position() != at) Invalid();
-      input.emplace(stream);
+      // A line behind the buffer: start again there, with the same buffer.
+      if (!input) input.emplace(stream);
+      input->Reposition(at);
+      if (input->Position() != at) Invalid();
     }
     for (size_t c = 0; c < channels; ++c) {
       ReadChannel(*input, std::span<uint8_t>(planes).subspan(c * lineWidth, lineWidth));
