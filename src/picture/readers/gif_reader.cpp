@@ -14,6 +14,7 @@
 #include "picture/graphic_class.h"
 #include "picture/image_limits.h"
 #include "picture/readers/claimed_size.h"
+#include "picture/readers/library_input.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -127,7 +128,7 @@ bool TGIFGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
 }
 
 void TGIFGraphic::Fail(const std::string& reason) const {
-  throw EInvalidGraphic(NotValidMessage() + " (" + reason + ")");
+  throw EInvalidGraphic(WithReason(NotValidMessage(), reason));
 }
 
 void TGIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {

@@ -8,9 +8,9 @@
 
 namespace quorvex {
 
-std::vector<uint8_t> ReadRemainingBytes(TStream& stream) {
-  const int64_t remaining = std::max<int64_t>(stream.Remaining(), 0);
-  std::vector<uint8_t> bytes(StorageBytes({static_cast<uint64_t>(remaining)}));
+std::vector<uint8_t> ReadRemainingBytes(TStream& stream, uint64_t most) {
+  const auto remaining = static_cast<uint64_t>(std::max<int64_t>(stream.Remaining(), 0));
+  std::vector<uint8_t> bytes(StorageBytes({std::min(remaining, most)}));
   stream.ReadBuffer(bytes.data(), bytes.size());
   return bytes;
 }

@@ -16,9 +16,10 @@ namespace quorvex {
 
 class TStream;
 
-// The stream's bytes from its position to its end. A stream larger than the
-// storage cap raises EOutOfResources before anything is read.
-std::vector<uint8_t> ReadRemainingBytes(TStream& stream);
+// The stream's bytes from its position to its end, or the first `most` of
+// them. More than the storage cap raises EOutOfResources before anything is
+// read.
+std::vector<uint8_t> ReadRemainingBytes(TStream& stream, uint64_t most = UINT64_MAX);
 
 // The reader's invalid-format text with the library's reason after it.
 std::string WithReason(const std::string& message, const std::string& reason);

@@ -15,6 +15,7 @@
 #include "picture/image_limits.h"
 #include "picture/orientation.h"
 #include "picture/readers/exif_orientation.h"
+#include "picture/readers/library_input.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -53,18 +54,15 @@ std::string StatusText(VP8StatusCode status) {
 // The file from the stream's position: as many bytes as the RIFF header
 // says, or what there is when it says more.
 std::vector<uint8_t> ReadFile(TStream& stream) {
-  const auto remaining = static_cast<uint64_t>(std::max<int64_t>(stream.Remaining(), 0));
-  uint64_t size = remaining;
-  if (remaining >= kRiffHeaderSize) {
+  uint64_t most = UINT64_MAX;
+  if (stream.Remaining() >= static_cast<int64_t>(kRiffHeaderSize)) {
     uint8_t header[kRiffHeaderSize];
     const int64_t start = stream.Position();
     stream.ReadBuffer(header, sizeof header);
     stream.Seek(start);
-    size = std::min<uint64_t>(remaining, uint64_t{LoadU32LE(header + 4)} + 8);
+    most = uint64_t{LoadU32LE(header + 4)} + 8;
   }
-  std::vector<uint8_t> bytes(StorageBytes({size}));
-  stream.ReadBuffer(bytes.data(), bytes.size());
-  return bytes;
+  return ReadRemainingBytes(stream, most);
 }
 
 struct TDemuxDeleter {
@@ -118,7 +116,7 @@ bool TWebPGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
 }
 
 void TWebPGraphic::Fail(const std::string& reason) const {
-  throw EInvalidGraphic(NotValidMessage() + " (" + reason + ")");
+  throw EInvalidGraphic(WithReason(NotValidMessage(), reason));
 }
 
 void TWebPGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
