@@ -97,8 +97,9 @@ bool TransformBmpFile(const std::string& source, const std::string& code, const 
   const auto height = static_cast<uint64_t>(image.height);
   const uint64_t storageSize = stride * height;
   // Top-down pictures come out bottom-up: their rows would go in reverse.
-  if (layout < PixelLayout::Bits1 || layout > PixelLayout::Bits32 || image.topDown ||
-      storageSize > kMaxStorageBytes ||
+  // Run-length codes are no storage: they take the decoding road.
+  if (file.runLength || layout < PixelLayout::Bits1 || layout > PixelLayout::Bits32 ||
+      image.topDown || storageSize > kMaxStorageBytes ||
       file.present > static_cast<uint64_t>(std::max<int64_t>(in->Size() - file.offset, 0))) {
     return false;
   }

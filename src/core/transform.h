@@ -21,9 +21,9 @@ void DecryptTransform(const TBitmap& source, const std::string& code, TBitmap& t
 // loading a BMP file, either transform and saving its result give, without
 // holding the picture: the storage goes through in runs of rows, each
 // transformed where it was read. Takes only files that LoadPicture reads
-// with TBitmap and that hold a bottom-up picture in Bits1 to Bits32;
-// returns false, having written nothing, for any other, which then takes
-// the general road and meets its errors there. A code that does not convert
+// with TBitmap and that hold an uncompressed bottom-up picture in Bits1
+// to Bits32; returns false, having written nothing, for any other, which
+// then takes the general road and meets its errors there. A code that does not convert
 // raises EConvertError, as CheckCode does, since no fallback seed applies.
 bool TransformBmpFile(const std::string& source, const std::string& code, const std::string& target,
                       TExistingFile existing);

@@ -71,6 +71,9 @@ struct TBmpFileStorage {
   std::shared_ptr<TBitmapImage> image;
   int64_t offset = 0;    // of the first storage byte in the stream
   uint64_t present = 0;  // storage bytes the stream holds; the rest are zero
+  // The bytes are RLE8 or RLE4 codes (by the bit count), not storage; the
+  // record says no compression, as its decoded rows have none.
+  bool runLength = false;
 };
 TBmpFileStorage ReadBmpFileStorage(TStream& stream);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "picture/bitmap.h"
+#include "picture/bmp_run_length.h"
 #include "picture/byte_input.h"
 #include "picture/exceptions.h"
 #include "picture/readers/claimed_size.h"
@@ -18,6 +19,10 @@ constexpr uint32_t kCoreHeaderSize = 12;
 constexpr uint32_t kInfoHeaderSize = 40;
 // Headers from 52 bytes on carry the red, green and blue masks at offset 40.
 constexpr uint32_t kHeaderWithMasksSize = 52;
+constexpr uint32_t kCompressionRLE8 = 1;
+constexpr uint32_t kCompressionRLE4 = 2;
+// A two-byte run code makes at most 255 pixels: 255 bytes of storage.
+constexpr uint64_t kMostStoragePerCodeByte = 128;
 
 bool ValidBitCount(uint16_t bits) {
   return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
@@ -32,7 +37,8 @@ struct TBmpHeaders {
   std::shared_ptr<TBitmapImage> image = std::make_shared<TBitmapImage>();
   int64_t dataOffset = 0;
   uint32_t headerSize = 0;
-  bool core = false;  // the OS/2 header of 12 bytes
+  bool core = false;       // the OS/2 header of 12 bytes
+  bool runLength = false;  // RLE8 or RLE4 codes in place of the rows
   int32_t height = 0;
   uint16_t planes = 1;
   uint32_t sizeImage = 0;
@@ -79,9 +85,13 @@ TBmpHeaders ReadHeaders(TStream& stream) {
     ReadInfoHeader(stream, h);
   }
   const uint32_t compression = h.image->compression;
-  if (compression != kCompressionNone && compression != kCompressionBitFields) {
+  h.runLength = (compression == kCompressionRLE8 && h.image->bitCount == 8) ||
+                (compression == kCompressionRLE4 && h.image->bitCount == 4);
+  if (compression != kCompressionNone && compression != kCompressionBitFields && !h.runLength) {
     throw EReadError(kStreamReadError);
   }
+  // Decoded, the rows are plain ones: written back, they are uncompressed.
+  if (h.runLength) h.image->compression = kCompressionNone;
   if (h.planes != 1) throw EInvalidGraphic(kBitmapNotValid);
   return h;
 }
@@ -144,8 +154,10 @@ uint64_t CheckedStorageSize(const TBmpHeaders& h, int64_t remaining) {
   image.height = h.height < 0 ? -h.height : h.height;
   image.storage = TBitmapImage::Storage::Dib;
   const uint64_t storageSize = image.Stride() * static_cast<uint64_t>(image.height);
+  const uint64_t perByte = h.runLength ? kMostStoragePerCodeByte : 1;
   if (storageSize <= kMaxStorageBytes && storageSize > kShortDataAllowance &&
-      storageSize - kShortDataAllowance > static_cast<uint64_t>(std::max<int64_t>(remaining, 0))) {
+      (storageSize - kShortDataAllowance + perByte - 1) / perByte >
+          static_cast<uint64_t>(std::max<int64_t>(remaining, 0))) {
     throw EReadError(kStreamReadError);
   }
   return storageSize;
@@ -192,10 +204,16 @@ TBmpFileStorage ReadBmpFileStorage(TStream& stream) {
   }
 
   const uint64_t storageSize = CheckedStorageSize(h, remaining);
+  PlaceColorTable(*h.image);
+  if (h.runLength) {
+    // The codes run to the image size, or to the end of the file.
+    const uint64_t held = static_cast<uint64_t>(std::max<int64_t>(remaining, 0));
+    const uint64_t codes = h.sizeImage != 0 ? std::min<uint64_t>(h.sizeImage, held) : held;
+    return {std::move(h.image), stream.Position(), codes, true};
+  }
   const uint64_t imageSize = h.sizeImage != 0 ? h.sizeImage : storageSize;
   uint64_t toRead = remaining < 0 ? imageSize : std::min<uint64_t>(imageSize, remaining);
   toRead = std::min<uint64_t>(toRead, storageSize);
-  PlaceColorTable(*h.image);
   return {std::move(h.image), stream.Position(), toRead};
 }
 
@@ -207,6 +225,16 @@ void TBitmap::ReadFromStream(TStream& stream) {
   }
   TBitmapImage& image = *file.image;
   const uint64_t storageSize = image.Stride() * static_cast<uint64_t>(image.height);
+  if (file.runLength) {
+    image.pixels = TPixelStorage(storageSize);
+    TBufferedInput codes(stream, static_cast<int64_t>(file.present));
+    DecodeBmpRunLength(codes,
+                       {image.pixels.Data(), image.Stride(), static_cast<uint32_t>(image.width),
+                        static_cast<uint32_t>(image.height), image.bitCount});
+    codes.SyncStream();
+    ReplaceImage(std::move(file.image));
+    return;
+  }
   // Only the part the file does not hold is cleared: the rest is read over.
   image.pixels = TPixelStorage(storageSize, TPixelStorage::Contents::Overwritten);
   stream.ReadBuffer(image.pixels.Data(), static_cast<size_t>(file.present));

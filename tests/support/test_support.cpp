@@ -14,9 +14,11 @@ std::string TestData(const std::string& relative) {
   return std::string(QUORVEX_TESTDATA) + "/" + relative;
 }
 
-std::optional<RgbPicture> ReferencePixels(const std::string& path, bool upright) {
-  const std::string command = std::string(QUORVEX_REFERENCE_TOOL) + (upright ? " --upright" : "") +
-                              " '" + path + "' 2>/dev/null";
+namespace {
+
+std::optional<RgbPicture> RunReferenceTool(const std::string& options, const std::string& path) {
+  const std::string command =
+      std::string(QUORVEX_REFERENCE_TOOL) + options + " '" + path + "' 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return std::nullopt;
   std::vector<uint8_t> bytes;
@@ -31,6 +33,16 @@ std::optional<RgbPicture> ReferencePixels(const std::string& path, bool upright)
   std::istringstream(std::string(bytes.begin(), newline)) >> picture.width >> picture.height;
   picture.rgb.assign(newline + 1, bytes.end());
   return picture;
+}
+
+}  // namespace
+
+std::optional<RgbPicture> ReferencePixels(const std::string& path, bool upright) {
+  return RunReferenceTool(upright ? " --upright" : "", path);
+}
+
+std::optional<RgbPicture> ImageMagickPixels(const std::string& path) {
+  return RunReferenceTool(" --imagemagick", path);
 }
 
 RgbPicture BitmapPixels(const TBitmap& bitmap) {

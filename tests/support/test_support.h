@@ -22,6 +22,9 @@ struct RgbPicture {
 // The picture as Pillow decodes it; nullopt when Pillow refuses it. Upright:
 // turned as its EXIF orientation says.
 std::optional<RgbPicture> ReferencePixels(const std::string& path, bool upright = false);
+// The picture as ImageMagick decodes it, at 8 bits a channel: for what
+// Pillow gets wrong.
+std::optional<RgbPicture> ImageMagickPixels(const std::string& path);
 // The colours of a loaded bitmap, in any layout.
 RgbPicture BitmapPixels(const TBitmap& bitmap);
 // Empty when equal within `tolerance` per channel, else where they first differ.

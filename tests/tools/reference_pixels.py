@@ -2,7 +2,8 @@
 """Prints a picture as an independent decoder sees it: Pillow, or ImageMagick
 for the few files Pillow refuses.
 
-With --upright the picture is first turned as its EXIF orientation says.
+With --upright the picture is first turned as its EXIF orientation says;
+with --imagemagick only ImageMagick decodes it.
 
 Output: "WIDTH HEIGHT\n" followed by WIDTH*HEIGHT*3 bytes of red, green, blue,
 top row first. Exit status 3 when neither can decode the file.
@@ -13,6 +14,7 @@ import sys
 from PIL import Image, ImageOps
 
 UPRIGHT = "--upright" in sys.argv[1:]
+IMAGEMAGICK_ONLY = "--imagemagick" in sys.argv[1:]
 
 
 def with_pillow(path):
@@ -32,8 +34,9 @@ def with_imagemagick(path):
 
 
 def main() -> int:
-    path = [arg for arg in sys.argv[1:] if arg != "--upright"][0]
-    for decoder in (with_pillow, with_imagemagick):
+    path = [arg for arg in sys.argv[1:] if arg not in ("--upright", "--imagemagick")][0]
+    decoders = (with_imagemagick,) if IMAGEMAGICK_ONLY else (with_pillow, with_imagemagick)
+    for decoder in decoders:
         try:
             (width, height), data = decoder(path)
         except Exception as error:  # any decoding failure: try the next one
