@@ -20,12 +20,13 @@ namespace {
 
 constexpr uint64_t kMaxTargaRunLength = 128;
 
-// The palette a colour map gives: entry i is map entry i (the first-index
-// field plays no part), at most 256 of them.
+// The palette a colour map gives: pixel value first + i is map entry i, at
+// most 256 entries in all. Values below the first index or past the map
+// are black.
 std::optional<TPalette> ColorMapPalette(std::span<const uint8_t> map, uint32_t entrySize,
-                                        uint32_t entries) {
-  TPalette palette;
-  palette.reserve(entries);
+                                        uint32_t first, uint32_t entries) {
+  TPalette palette(first, TRGB{0, 0, 0});
+  palette.reserve(first + entries);
   TByteReader e(map);
   for (uint32_t i = 0; i < entries; ++i) {
     switch (entrySize) {
@@ -261,16 +262,17 @@ void TTargaGraphic::ReadColorMap(TStream& stream) {
   const TTargaHeader& h = header_;
   std::vector<uint8_t> map;
   uint32_t used = 0;
+  const auto first = static_cast<uint32_t>(std::min<size_t>(h.colorMapFirst, kMaxPaletteEntries));
   if (h.colorMapType == 1) {
     const uint32_t entryBytes = h.ColorMapEntryBytes();
-    used = std::min<uint32_t>(h.colorMapLength, kMaxPaletteEntries);
+    used = std::min<uint32_t>(h.colorMapLength, static_cast<uint32_t>(kMaxPaletteEntries) - first);
     map.resize(size_t{used} * entryBytes);
     stream.ReadBuffer(map.data(), map.size());
     stream.Skip(int64_t{h.colorMapLength - used} * entryBytes);
   }
   if (h.Grayscale()) {
     ApplyPalette(ColorManager().MakeGrayPalette(false));
-  } else if (auto palette = ColorMapPalette(map, h.colorMapEntrySize, used)) {
+  } else if (auto palette = ColorMapPalette(map, h.colorMapEntrySize, first, used)) {
     ApplyPalette(std::move(palette));
   }
 }
@@ -301,6 +303,17 @@ int32_t TTargaGraphic::BitmapRow(int32_t stored) const {
   return header_.TopDown() ? stored : int32_t{header_.height} - 1 - stored;
 }
 
+void TTargaGraphic::PlaceRow(std::span<uint8_t> row) const {
+  if (!header_.RightToLeft() || header_.width < 2) return;
+  const size_t bytes = BitsPerPixel() / 8;
+  const size_t width = header_.width;
+  for (size_t left = 0, right = width - 1; left < right; ++left, --right) {
+    std::swap_ranges(row.begin() + static_cast<ptrdiff_t>(left * bytes),
+                     row.begin() + static_cast<ptrdiff_t>((left + 1) * bytes),
+                     row.begin() + static_cast<ptrdiff_t>(right * bytes));
+  }
+}
+
 void TTargaGraphic::ReadRawRows(TStream& stream) {
   const uint32_t width = header_.width;
   const size_t rowLength = size_t{width} * header_.BytesPerPixel();
@@ -312,6 +325,7 @@ void TTargaGraphic::ReadRawRows(TStream& stream) {
     } else {
       stream.ReadBuffer(row.first(rowLength).data(), rowLength);
     }
+    PlaceRow(row);
   }
 }
 
@@ -342,6 +356,7 @@ void TTargaGraphic::ReadRunLengthRows(TStream& stream) {
     }
     if (header_.GrayAlpha() && done != 0)
       ColorManager().ConvertPixels(pairs_.data(), done, 0xFF, row);
+    PlaceRow(row);
   }
   input.SyncStream();
 }

@@ -38,6 +38,7 @@ struct TTargaHeader {
   // What the content test asks of a header.
   bool LooksValid() const;
   bool TopDown() const { return (descriptor & 0x20) != 0; }
+  bool RightToLeft() const { return (descriptor & 0x10) != 0; }
   bool Grayscale() const { return imageType == 3 || imageType == 11; }
   bool RunLength() const { return imageType >= 9 && imageType <= 11; }
   bool HasPixelData() const {
@@ -106,6 +107,8 @@ class TTargaGraphic : public TReaderGraphic {
   void ReadColorMap(TStream& stream);
   void RequireDataForPicture(int64_t available);
   int32_t BitmapRow(int32_t stored) const;
+  // Mirrors a finished bitmap row when the file stores pixels right to left.
+  void PlaceRow(std::span<uint8_t> row) const;
   void ReadRawRows(TStream& stream);
   void ReadRunLengthRows(TStream& stream);
 
