@@ -161,8 +161,8 @@ bool ParseHeader(TPPMInput& reader, TPPMHeader& header) {
   return true;
 }
 
-// Samples of a maximum above 255 scaled to 0..255, rounded; values above the
-// maximum count as the maximum.
+// Samples of another maximum than 255 scaled to 0..255, rounded to the
+// nearest; values above the maximum count as the maximum.
 std::vector<uint8_t> ScaleTable(uint32_t maximum) {
   std::vector<uint8_t> table(size_t{maximum} + 1);
   for (uint32_t v = 0; v <= maximum; ++v) {
@@ -214,13 +214,13 @@ void ReadTextBits(TPPMInput& reader, const TPPMHeader& h, TBitmap& bitmap) {
 // P2 and P3: decimal samples.
 void ReadTextSamples(TPPMInput& reader, const TPPMHeader& h, TReaderGraphic& bitmap) {
   std::vector<uint8_t> scale;
-  if (h.Wide()) scale = ScaleTable(h.maximum);
+  if (h.Rescaled()) scale = ScaleTable(h.maximum);
   std::vector<uint8_t> line(RowSamples(h));
   for (uint32_t y = 0; y < h.height; ++y) {
     for (uint8_t& sample : line) {
       bool big = false;
       const uint64_t value = reader.ReadNumber(big);
-      sample = h.Wide() ? Scaled(scale, value, big) : static_cast<uint8_t>(value);
+      sample = h.Rescaled() ? Scaled(scale, value, big) : static_cast<uint8_t>(value);
     }
     bitmap.ColorManager().ConvertPixels(line.data(), h.width, 0xFF,
                                         bitmap.RowBytes(static_cast<int32_t>(y)));
@@ -230,13 +230,13 @@ void ReadTextSamples(TPPMInput& reader, const TPPMHeader& h, TReaderGraphic& bit
 // P5 and P6: bytes, or big-endian words above a maximum of 255.
 void ReadBinarySamples(TPPMInput& reader, const TPPMHeader& h, TReaderGraphic& bitmap) {
   std::vector<uint8_t> scale;
-  if (h.Wide()) scale = ScaleTable(h.maximum);
+  if (h.Rescaled()) scale = ScaleTable(h.maximum);
   const size_t rowSamples = RowSamples(h);
   std::vector<uint8_t> stored(rowSamples * (h.Wide() ? 2 : 1));
-  std::vector<uint8_t> line(h.Wide() ? rowSamples : 0);
+  std::vector<uint8_t> line(h.Rescaled() ? rowSamples : 0);
   for (uint32_t y = 0; y < h.height; ++y) {
     const std::span<uint8_t> row = bitmap.RowBytes(static_cast<int32_t>(y));
-    if (h.type == 5 && !h.Wide()) {
+    if (h.type == 5 && !h.Rescaled()) {
       reader.ReadBytes(row.first(stored.size()));
       continue;
     }
@@ -246,6 +246,9 @@ void ReadBinarySamples(TPPMInput& reader, const TPPMHeader& h, TReaderGraphic& b
       for (size_t i = 0; i < line.size(); ++i) {
         line[i] = Scaled(scale, LoadU16BE(&stored[2 * i]), false);
       }
+      samplesOfRow = line.data();
+    } else if (h.Rescaled()) {
+      for (size_t i = 0; i < line.size(); ++i) line[i] = Scaled(scale, stored[i], false);
       samplesOfRow = line.data();
     }
     bitmap.ColorManager().ConvertPixels(samplesOfRow, h.width, 0xFF, row);
@@ -289,7 +292,9 @@ void TPPMGraphic::Decode(TStream& stream, int64_t, bool headerUsable) {
   if (!headerUsable) FailInvalid();
   const TPPMHeader& h = header_;
   if (!h.HasPicture()) return;
-  if (h.width == 0 || h.height == 0 || h.maximum > kLargestMaximum) FailInvalid();
+  if (h.width == 0 || h.height == 0 || h.maximum == 0 || h.maximum > kLargestMaximum) {
+    FailInvalid();
+  }
   TPPMInput reader(stream);
   // Checked before the bitmap exists, so a few header bytes cannot claim a
   // large one.

@@ -24,9 +24,10 @@ struct TPPMHeader {
   bool Text() const { return type >= 1 && type <= 3; }
   bool Bilevel() const { return type == 1 || type == 4; }
   bool Color() const { return type == 3 || type == 6; }
-  // Samples above 255 need two bytes each in the binary forms and are
-  // scaled to 8 bits; up to 255 they are stored as they are.
+  // Samples above 255 need two bytes each in the binary forms.
   bool Wide() const { return maximum > 255; }
+  // Gray and colour samples of any maximum but 255 are scaled to 0..255.
+  bool Rescaled() const { return !Bilevel() && maximum != 255; }
 };
 
 // Reads portable maps: P1 and P4 give Bits1 (entry 0 white, entry 1 black),

@@ -123,12 +123,12 @@ void ExpectLoads(const LoadCase& c) {
 
 TEST(PPMReader, LoadsEveryTypeAsItsLayout) {
   const LoadCase cases[] = {
-      {"P5 with maximum 15 keeps levels 0 to 15",
+      {"P5 with maximum 15 stretches levels 0 to 15 to 0 to 255",
        Concat({Text("P5\n4 2\n15\n"), {0, 5, 10, 15, 15, 10, 5, 0}}),
        PixelLayout::Bits8,
        4,
        2,
-       {{0, 5, 10, 15}, {15, 10, 5, 0}}},
+       {{0, 85, 170, 255}, {255, 170, 85, 0}}},
       {"two comment lines between header numbers",
        Concat({Text("P5\n# one\n# two\n2\n# three\r\n# four\n1 255\n"), {7, 9}}),
        PixelLayout::Bits8,
