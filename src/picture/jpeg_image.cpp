@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <jpeglib.h>
 
@@ -13,7 +14,9 @@
 #include "picture/graphic_class.h"
 #include "picture/jpeg_guard.h"
 #include "picture/jpeg_limits.h"
+#include "picture/orientation.h"
 #include "picture/picture.h"
+#include "picture/readers/exif_orientation.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -75,8 +78,32 @@ class Decompressor {
   bool created_ = false;
 };
 
-void ReadHeader(Decompressor& d, void*) {
+constexpr int kExifMarker = JPEG_APP0 + 1;
+// A marker segment holds at most this much.
+constexpr unsigned kLargestMarker = 0xFFFF;
+
+// The header, with the APP1 segments kept for their EXIF orientation.
+void ReadHeaderKeepingApp1(Decompressor& d, void*) {
+  jpeg_save_markers(&d.cinfo, kExifMarker, kLargestMarker);
   jpeg_read_header(&d.cinfo, TRUE);
+}
+
+// The orientation of the first EXIF segment; 1 without one.
+int ExifOrientationOf(const jpeg_decompress_struct& cinfo) {
+  static constexpr uint8_t kExifId[] = {'E', 'x', 'i', 'f', 0, 0};
+  for (jpeg_saved_marker_ptr m = cinfo.marker_list; m != nullptr; m = m->next) {
+    if (m->marker != kExifMarker || m->data_length < sizeof kExifId ||
+        std::memcmp(m->data, kExifId, sizeof kExifId) != 0) {
+      continue;
+    }
+    return ExifOrientation({m->data, m->data_length});
+  }
+  return 1;
+}
+
+// EXIF orientations 5 to 8 turn the picture a quarter.
+bool TurnsAQuarter(int orientation) {
+  return orientation >= 5 && orientation <= 8;
 }
 
 TJPEGColorSpace ColorSpaceOf(J_COLOR_SPACE space) {
@@ -156,9 +183,10 @@ struct TJPEGImage::Decoded {
 
 struct TJPEGImage::Data {
   std::vector<uint8_t> bytes;
-  int32_t width = 0;
+  int32_t width = 0;  // upright, as shown
   int32_t height = 0;
   TJPEGColorSpace colorSpace = TJPEGColorSpace::Unknown;
+  int orientation = 1;  // EXIF: how the stored picture turns upright
   // The last decode, shared by every image holding these bytes.
   mutable std::shared_ptr<const Decoded> decoded;
 };
@@ -233,10 +261,12 @@ void TJPEGImage::ReadFromStream(TStream& stream) {
   stream.ReadBuffer(data->bytes.data(), data->bytes.size());
 
   Decompressor d(data->bytes.data(), data->bytes.size());
-  d.Guard(ReadHeader, nullptr);
+  d.Guard(ReadHeaderKeepingApp1, nullptr);
   if (!JPEGDataCanHold(d.cinfo, data->bytes.size())) throw EJPEG(kJPEGDataTooShort);
+  data->orientation = ExifOrientationOf(d.cinfo);
   data->width = static_cast<int32_t>(d.cinfo.image_width);
   data->height = static_cast<int32_t>(d.cinfo.image_height);
+  if (TurnsAQuarter(data->orientation)) std::swap(data->width, data->height);
   data->colorSpace = ColorSpaceOf(d.cinfo.jpeg_color_space);
   data_ = std::move(data);
 }
@@ -357,6 +387,8 @@ std::shared_ptr<const TJPEGImage::Decoded> TJPEGImage::Decode() const {
   RowsContext context{rows.data(), request.cmyk ? cmykRow.data() : nullptr,
                       d.cinfo.saw_Adobe_marker != FALSE};
   d.Guard(ReadRows, &context);
+  // Rows go straight into the bitmap; only a turned picture costs a copy.
+  ApplyOrientation(bitmap, data_->orientation);
 
   data_->decoded = decoded;
   return decoded;

@@ -39,8 +39,9 @@ enum class TJPEGColorSpace { Unknown, Grayscale, RGB, YCbCr, CMYK, YCCK };
 
 // A JPEG picture: the compressed file kept in memory, the header read when
 // loading, the pixels decoded the first time they are needed (drawing,
-// copying onto a bitmap). libjpeg's errors raise EJPEG with libjpeg's own
-// message text ("Not a JPEG file: starts with 0x%02x 0x%02x").
+// copying onto a bitmap). A picture whose EXIF block gives an orientation is
+// turned upright: its size and pixels are those shown. libjpeg's errors raise EJPEG with libjpeg's
+// own message text ("Not a JPEG file: starts with 0x%02x 0x%02x").
 class TJPEGImage : public TGraphic {
  public:
   TJPEGImage();
