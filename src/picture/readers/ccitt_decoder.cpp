@@ -490,4 +490,39 @@ size_t TCCITTFax3Decoder::DecodeStrip(const uint8_t* source, size_t sourceSize, 
   return static_cast<size_t>(std::min<uint64_t>(rowStart, targetSize));
 }
 
+TCCITTFax4Decoder::TCCITTFax4Decoder(uint32_t width, bool reverseBits)
+    : width_(width), reverseBits_(reverseBits) {}
+
+size_t TCCITTFax4Decoder::DecodeStrip(const uint8_t* source, size_t sourceSize, uint8_t* target,
+                                      size_t targetSize) {
+  if (targetSize > 0) std::memset(target, 0, targetSize);
+  const uint64_t rowBytes = RowBytes(width_);
+  if (rowBytes == 0 || source == nullptr) return 0;
+  TBitReader reader({source, sourceSize}, reverseBits_);
+  std::vector<uint32_t> reference;
+  std::vector<uint32_t> current;
+  auto endChanges = [this](std::vector<uint32_t>& changes) {
+    changes.insert(changes.end(), 3, width_);
+  };
+  endChanges(reference);
+  uint64_t rowStart = 0;
+  while (rowStart < targetSize) {
+    reader.Fill();
+    if (reader.Exhausted()) break;
+    TRowWriter writer(target + rowStart, width_, RowLimitBits(rowStart, rowBytes, targetSize),
+                      &current);
+    const TRowEnd end = DecodeTwoDimensionalRow(reader, writer, width_, reference);
+    // The end-of-block code starts where a row would; a row cut short by
+    // bad or missing data keeps what it decoded, and nothing after it can
+    // be placed.
+    if (end == TRowEnd::EndOfLine) break;
+    rowStart += rowBytes;
+    if (end != TRowEnd::Width) break;
+    endChanges(current);
+    std::swap(reference, current);
+    current.clear();
+  }
+  return static_cast<size_t>(std::min<uint64_t>(rowStart, targetSize));
+}
+
 }  // namespace quorvex
