@@ -143,10 +143,13 @@ class TBitReader {
       : source_(source), reverse_(reverseBits ? ReversedBytes().data() : nullptr) {}
 
   void Fill() {
-    if (reverse_ == nullptr && count_ <= 0 && position_ + 8 <= source_.size()) {
-      acc_ = LoadU64BE(source_.subspan(position_, 8).data());
-      count_ = 64;
-      position_ += 8;
+    if (count_ > 56) return;
+    if (reverse_ == nullptr && position_ + 8 <= source_.size()) {
+      // Whole bytes up to 56..63 bits; the bits loaded past those are the
+      // data's own next bits, which the next load ORs in again unchanged.
+      acc_ |= LoadU64BE(source_.subspan(position_, 8).data()) >> count_;
+      position_ += static_cast<size_t>((63 - count_) >> 3);
+      count_ |= 56;
       return;
     }
     while (count_ <= 56 && position_ < source_.size()) {
@@ -346,15 +349,16 @@ TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t
   const auto& modes = ModeTable();
   int64_t a0 = -1;  // just before the row, white
   bool isWhite = true;
+  // b1 is reference[i]: the first change on the reference row right of a0
+  // to the colour opposite a0's (even entries change to black, odd ones to
+  // white). Each mode moves i where the next b1 must be or just before it,
+  // keeping its parity, so the search only steps forward by pairs.
+  const size_t last = reference.size() - 2;
   size_t i = 0;
   while (a0 < int64_t{width}) {
-    // b1: the first change on the reference row right of a0 to the colour
-    // opposite a0's; even entries change to black, odd ones to white.
-    while (i > 0 && int64_t{reference[i - 1]} > a0) --i;
-    while (int64_t{reference[i]} <= a0 && reference[i] < width) ++i;
-    if ((i % 2 == 0) != isWhite && reference[i] < width) ++i;
+    while (int64_t{reference[i]} <= a0 && reference[i] < width && i + 2 <= last) i += 2;
     const uint32_t b1 = reference[i];
-    const uint32_t b2 = reference[std::min(i + 1, reference.size() - 1)];
+    const uint32_t b2 = reference[i + 1];
     const uint32_t start = a0 < 0 ? 0 : static_cast<uint32_t>(a0);
 
     reader.Fill();
@@ -373,6 +377,7 @@ TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t
         // The colour goes on past b2; no change there.
         writer.Paint(start, b2, isWhite);
         a0 = b2;
+        i = std::min(i + 2, last);
         break;
       case TMode::Horizontal: {
         uint32_t first = 0;
@@ -393,6 +398,8 @@ TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t
         writer.Span(start, static_cast<uint32_t>(a1), isWhite);
         a0 = a1;
         isWhite = !isWhite;
+        // Left of b1 the change before it may lie right of a1.
+        i = entry.offset < 0 && i > 0 ? i - 1 : std::min(i + 1, last);
         break;
       }
     }
