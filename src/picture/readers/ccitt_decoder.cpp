@@ -225,7 +225,7 @@ class TBitReader {
 };
 
 // Sets bits [from, to) of a row, most significant bit first.
-void SetBits(uint8_t* row, uint32_t from, uint32_t to) {
+[[gnu::always_inline]] inline void SetBits(uint8_t* row, uint32_t from, uint32_t to) {
   if (from >= to) return;
   uint32_t firstByte = from >> 3;
   const uint32_t lastByte = (to - 1) >> 3;
@@ -244,7 +244,8 @@ enum class TRowEnd { Width, EndOfLine, Invalid, OutOfData };
 
 // Reads one run of a colour: make-up codes, then its terminating code. An
 // end-of-line code met instead is consumed. `Width` means a run was read.
-TRowEnd ReadRun(TBitReader& reader, bool isWhite, uint32_t width, uint32_t& run) {
+[[gnu::always_inline]] inline TRowEnd ReadRun(TBitReader& reader, bool isWhite, uint32_t width,
+                                              uint32_t& run) {
   const TLookupTable& table = isWhite ? WhiteTable() : BlackTable();
   run = 0;
   for (;;) {
@@ -277,11 +278,11 @@ class TRowWriter {
         changes_(changes) {}
 
   // Colours [from, to).
-  void Paint(uint32_t from, uint32_t to, bool isWhite) {
+  [[gnu::always_inline]] void Paint(uint32_t from, uint32_t to, bool isWhite) {
     if (!isWhite) SetBits(row_, std::min(from, paintLimit_), std::min(to, paintLimit_));
   }
   // Colours [from, to) and ends the span there: the colour changes at `to`.
-  void Span(uint32_t from, uint32_t to, bool isWhite) {
+  [[gnu::always_inline]] void Span(uint32_t from, uint32_t to, bool isWhite) {
     Paint(from, to, isWhite);
     if (changes_ != nullptr && to < width_) changes_->push_back(to);
   }
