@@ -344,7 +344,7 @@ const std::array<TModeEntry, 128>& ModeTable() {
 }
 
 // Decodes one row coded against the reference row whose colour changes are
-// `reference` (ascending, ended by at least two entries of `width`).
+// `reference` (ascending, ended by at least three entries of `width`).
 TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t width,
                                 const std::vector<uint32_t>& reference) {
   const auto& modes = ModeTable();
@@ -353,11 +353,14 @@ TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t
   // b1 is reference[i]: the first change on the reference row right of a0
   // to the colour opposite a0's (even entries change to black, odd ones to
   // white). Each mode moves i where the next b1 must be or just before it,
-  // keeping its parity, so the search only steps forward by pairs.
+  // keeping its parity, so the search only steps forward by pairs. It
+  // stays before the last entry, so b2 is always there.
   const size_t last = reference.size() - 2;
   size_t i = 0;
   while (a0 < int64_t{width}) {
-    while (int64_t{reference[i]} <= a0 && reference[i] < width && i + 2 <= last) i += 2;
+    // a0 is left of the width, and so are the changes passed here: the
+    // entries of `width` at the end stop the search.
+    while (int64_t{reference[i]} <= a0) i += 2;
     const uint32_t b1 = reference[i];
     const uint32_t b2 = reference[i + 1];
     const uint32_t start = a0 < 0 ? 0 : static_cast<uint32_t>(a0);
