@@ -8,8 +8,8 @@
 //
 // The files are written with libtiff at start-up into a temporary folder:
 // a synthetic 4000 x 3000 "photo" (smooth gradients, waves and fine noise)
-// as 8-bit RGB, uncompressed, PackBits, deflate, and deflate with horizontal
-// differencing, in libtiff's default strips of about 8 KiB.
+// as 8-bit RGB, uncompressed, PackBits, deflate and LZW, the last two also
+// with horizontal differencing, in libtiff's default strips of about 8 KiB.
 //
 // Counters: ms is ours per decode, libtiff_ms libtiff's (both thread CPU
 // time), and vs_libtiff is libtiff's time divided by ours (above 1: we are
@@ -48,6 +48,8 @@ constexpr BenchFile kFiles[] = {
     {"photo_rgb8_packbits", COMPRESSION_PACKBITS, 1},
     {"photo_rgb8_deflate", COMPRESSION_ADOBE_DEFLATE, 1},
     {"photo_rgb8_deflate_predictor", COMPRESSION_ADOBE_DEFLATE, 2},
+    {"photo_rgb8_lzw", COMPRESSION_LZW, 1},
+    {"photo_rgb8_lzw_predictor", COMPRESSION_LZW, 2},
 };
 
 fs::path Folder() {

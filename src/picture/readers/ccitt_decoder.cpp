@@ -143,10 +143,13 @@ class TBitReader {
       : source_(source), reverse_(reverseBits ? ReversedBytes().data() : nullptr) {}
 
   void Fill() {
-    if (reverse_ == nullptr && count_ <= 0 && position_ + 8 <= source_.size()) {
-      acc_ = LoadU64BE(source_.subspan(position_, 8).data());
-      count_ = 64;
-      position_ += 8;
+    if (count_ > 56) return;
+    if (reverse_ == nullptr && position_ + 8 <= source_.size()) {
+      // Whole bytes up to 56..63 bits; the bits loaded past those are the
+      // data's own next bits, which the next load ORs in again unchanged.
+      acc_ |= LoadU64BE(source_.subspan(position_, 8).data()) >> count_;
+      position_ += static_cast<size_t>((63 - count_) >> 3);
+      count_ |= 56;
       return;
     }
     while (count_ <= 56 && position_ < source_.size()) {
@@ -222,7 +225,7 @@ class TBitReader {
 };
 
 // Sets bits [from, to) of a row, most significant bit first.
-void SetBits(uint8_t* row, uint32_t from, uint32_t to) {
+[[gnu::always_inline]] inline void SetBits(uint8_t* row, uint32_t from, uint32_t to) {
   if (from >= to) return;
   uint32_t firstByte = from >> 3;
   const uint32_t lastByte = (to - 1) >> 3;
@@ -241,7 +244,8 @@ enum class TRowEnd { Width, EndOfLine, Invalid, OutOfData };
 
 // Reads one run of a colour: make-up codes, then its terminating code. An
 // end-of-line code met instead is consumed. `Width` means a run was read.
-TRowEnd ReadRun(TBitReader& reader, bool isWhite, uint32_t width, uint32_t& run) {
+[[gnu::always_inline]] inline TRowEnd ReadRun(TBitReader& reader, bool isWhite, uint32_t width,
+                                              uint32_t& run) {
   const TLookupTable& table = isWhite ? WhiteTable() : BlackTable();
   run = 0;
   for (;;) {
@@ -274,11 +278,11 @@ class TRowWriter {
         changes_(changes) {}
 
   // Colours [from, to).
-  void Paint(uint32_t from, uint32_t to, bool isWhite) {
+  [[gnu::always_inline]] void Paint(uint32_t from, uint32_t to, bool isWhite) {
     if (!isWhite) SetBits(row_, std::min(from, paintLimit_), std::min(to, paintLimit_));
   }
   // Colours [from, to) and ends the span there: the colour changes at `to`.
-  void Span(uint32_t from, uint32_t to, bool isWhite) {
+  [[gnu::always_inline]] void Span(uint32_t from, uint32_t to, bool isWhite) {
     Paint(from, to, isWhite);
     if (changes_ != nullptr && to < width_) changes_->push_back(to);
   }
@@ -340,21 +344,25 @@ const std::array<TModeEntry, 128>& ModeTable() {
 }
 
 // Decodes one row coded against the reference row whose colour changes are
-// `reference` (ascending, ended by at least two entries of `width`).
+// `reference` (ascending, ended by at least three entries of `width`).
 TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t width,
                                 const std::vector<uint32_t>& reference) {
   const auto& modes = ModeTable();
   int64_t a0 = -1;  // just before the row, white
   bool isWhite = true;
+  // b1 is reference[i]: the first change on the reference row right of a0
+  // to the colour opposite a0's (even entries change to black, odd ones to
+  // white). Each mode moves i where the next b1 must be or just before it,
+  // keeping its parity, so the search only steps forward by pairs. It
+  // stays before the last entry, so b2 is always there.
+  const size_t last = reference.size() - 2;
   size_t i = 0;
   while (a0 < int64_t{width}) {
-    // b1: the first change on the reference row right of a0 to the colour
-    // opposite a0's; even entries change to black, odd ones to white.
-    while (i > 0 && int64_t{reference[i - 1]} > a0) --i;
-    while (int64_t{reference[i]} <= a0 && reference[i] < width) ++i;
-    if ((i % 2 == 0) != isWhite && reference[i] < width) ++i;
+    // a0 is left of the width, and so are the changes passed here: the
+    // entries of `width` at the end stop the search.
+    while (int64_t{reference[i]} <= a0) i += 2;
     const uint32_t b1 = reference[i];
-    const uint32_t b2 = reference[std::min(i + 1, reference.size() - 1)];
+    const uint32_t b2 = reference[i + 1];
     const uint32_t start = a0 < 0 ? 0 : static_cast<uint32_t>(a0);
 
     reader.Fill();
@@ -373,6 +381,7 @@ TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t
         // The colour goes on past b2; no change there.
         writer.Paint(start, b2, isWhite);
         a0 = b2;
+        i = std::min(i + 2, last);
         break;
       case TMode::Horizontal: {
         uint32_t first = 0;
@@ -393,6 +402,8 @@ TRowEnd DecodeTwoDimensionalRow(TBitReader& reader, TRowWriter& writer, uint32_t
         writer.Span(start, static_cast<uint32_t>(a1), isWhite);
         a0 = a1;
         isWhite = !isWhite;
+        // Left of b1 the change before it may lie right of a1.
+        i = entry.offset < 0 && i > 0 ? i - 1 : std::min(i + 1, last);
         break;
       }
     }
@@ -486,6 +497,41 @@ size_t TCCITTFax3Decoder::DecodeStrip(const uint8_t* source, size_t sourceSize, 
       std::swap(reference, current);
       current.clear();
     }
+  }
+  return static_cast<size_t>(std::min<uint64_t>(rowStart, targetSize));
+}
+
+TCCITTFax4Decoder::TCCITTFax4Decoder(uint32_t width, bool reverseBits)
+    : width_(width), reverseBits_(reverseBits) {}
+
+size_t TCCITTFax4Decoder::DecodeStrip(const uint8_t* source, size_t sourceSize, uint8_t* target,
+                                      size_t targetSize) {
+  if (targetSize > 0) std::memset(target, 0, targetSize);
+  const uint64_t rowBytes = RowBytes(width_);
+  if (rowBytes == 0 || source == nullptr) return 0;
+  TBitReader reader({source, sourceSize}, reverseBits_);
+  std::vector<uint32_t> reference;
+  std::vector<uint32_t> current;
+  auto endChanges = [this](std::vector<uint32_t>& changes) {
+    changes.insert(changes.end(), 3, width_);
+  };
+  endChanges(reference);
+  uint64_t rowStart = 0;
+  while (rowStart < targetSize) {
+    reader.Fill();
+    if (reader.Exhausted()) break;
+    TRowWriter writer(target + rowStart, width_, RowLimitBits(rowStart, rowBytes, targetSize),
+                      &current);
+    const TRowEnd end = DecodeTwoDimensionalRow(reader, writer, width_, reference);
+    // The end-of-block code starts where a row would; a row cut short by
+    // bad or missing data keeps what it decoded, and nothing after it can
+    // be placed.
+    if (end == TRowEnd::EndOfLine) break;
+    rowStart += rowBytes;
+    if (end != TRowEnd::Width) break;
+    endChanges(current);
+    std::swap(reference, current);
+    current.clear();
   }
   return static_cast<size_t>(std::min<uint64_t>(rowStart, targetSize));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // CCITT fax codes of TIFF strips (modified Huffman, its
-// word-aligned form, and T.4 with end-of-line codes).
+// word-aligned form, T.4 with end-of-line codes, and T.6).
 
 #include <cstdint>
 
@@ -32,6 +32,20 @@ class TCCITTFax3Decoder : public TStripDecoder {
 
  private:
   uint32_t t4Options_;
+  uint32_t width_;
+  bool reverseBits_;
+};
+
+// Compression 4: T.6, every row coded against the row above (white above
+// the first row of each strip), without end-of-line codes or fill. An
+// end-of-block code, an invalid code or the end of the data ends the strip.
+class TCCITTFax4Decoder : public TStripDecoder {
+ public:
+  TCCITTFax4Decoder(uint32_t width, bool reverseBits);
+  size_t DecodeStrip(const uint8_t* source, size_t sourceSize, uint8_t* target,
+                     size_t targetSize) override;
+
+ private:
   uint32_t width_;
   bool reverseBits_;
 };

@@ -18,6 +18,7 @@
 #include "picture/readers/ccitt_decoder.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/readers/lz77_decoder.h"
+#include "picture/readers/lzw_decoder.h"
 #include "picture/readers/packbits_decoder.h"
 #include "picture/readers/thunderscan_decoder.h"
 #include "picture/readers/tiff_directory.h"
@@ -36,9 +37,10 @@ constexpr uint64_t kMissingByteCountFactor = 2;
 constexpr uint64_t kMissingByteCountSlack = 4096;
 
 // The most bytes of rows one byte of strip data can decode to, from each
-// code's best case: a PackBits pair makes 128 bytes, deflate 1032, a
-// ThunderScan run byte 63 pixels of 4 bits, Huffman-coded JPEG 512 pixels
-// (one bit per block), a fax code of one bit a whole row.
+// code's best case: a PackBits pair makes 128 bytes, deflate 1032, an LZW
+// code of 12 bits at most a whole table of 4096, a ThunderScan run byte 63
+// pixels of 4 bits, Huffman-coded JPEG 512 pixels (one bit per block), a
+// fax code of one bit a whole row.
 uint64_t MostDecodedBytesPerByte(CompressionKind kind, uint64_t rowBytes, uint64_t pixelBytes) {
   switch (kind) {
     case CompressionKind::NoCompression:
@@ -47,6 +49,8 @@ uint64_t MostDecodedBytesPerByte(CompressionKind kind, uint64_t rowBytes, uint64
       return 64;
     case CompressionKind::LZ77:
       return 1032;
+    case CompressionKind::LZW:
+      return TLZWDecoder::kTableSize * 8 / TLZWDecoder::kMaxCodeBits + 1;
     case CompressionKind::ThunderScan:
       return 32;
     case CompressionKind::JPEG:
@@ -228,9 +232,11 @@ bool IsSupported(CompressionKind kind) {
     case CompressionKind::NoCompression:
     case CompressionKind::PackBits:
     case CompressionKind::CCITTFax3:
+    case CompressionKind::CCITTFax4:
     case CompressionKind::CCITTHuffman:
     case CompressionKind::CCITTWordAligned:
     case CompressionKind::LZ77:
+    case CompressionKind::LZW:
     case CompressionKind::JPEG:
     case CompressionKind::ThunderScan:
       return true;
@@ -240,8 +246,8 @@ bool IsSupported(CompressionKind kind) {
 }
 
 bool IsFax(CompressionKind kind) {
-  return kind == CompressionKind::CCITTFax3 || kind == CompressionKind::CCITTHuffman ||
-         kind == CompressionKind::CCITTWordAligned;
+  return kind == CompressionKind::CCITTFax3 || kind == CompressionKind::CCITTFax4 ||
+         kind == CompressionKind::CCITTHuffman || kind == CompressionKind::CCITTWordAligned;
 }
 
 // Whether the row routines of `source` write as many samples as the bitmap's
@@ -577,12 +583,16 @@ std::unique_ptr<TStripDecoder> MakeStripDecoder(const TImageProperties& p,
       return std::make_unique<TPackbitsRLEDecoder>();
     case CompressionKind::CCITTFax3:
       return std::make_unique<TCCITTFax3Decoder>(tiff.t4Options, layout.width, tiff.reversedBits);
+    case CompressionKind::CCITTFax4:
+      return std::make_unique<TCCITTFax4Decoder>(layout.width, tiff.reversedBits);
     case CompressionKind::CCITTHuffman:
     case CompressionKind::CCITTWordAligned:
       return std::make_unique<TCCITTHuffmanDecoder>(layout.width, tiff.reversedBits,
                                                     kind == CompressionKind::CCITTWordAligned);
     case CompressionKind::LZ77:
       return std::make_unique<TLZ77Decoder>();
+    case CompressionKind::LZW:
+      return std::make_unique<TLZWDecoder>();
     case CompressionKind::JPEG:
       return std::make_unique<TTIFFJPEGDecoder>(
           fields.RawBytes(tiff_tag::kJPEGTables), layout.width,

@@ -181,9 +181,11 @@ TEST(EPSReader, FailuresNameTheRightFormat) {
   Bytes metafileOnly = MakeEPS("%!PS\n", GrayRamp(false));
   Put32(metafileOnly, 20, 0);
   Put32(metafileOnly, 24, 0);
-  Bytes lzwPreview = MakeEPS(
-      "%!PS\n",
-      TiffBuilder().Picture(1, 1, 8, 1, 1).Set(259, TiffBuilder::Short, {5}).AddStrip({0}).Build());
+  Bytes unreadPreview = MakeEPS("%!PS\n", TiffBuilder()
+                                              .Picture(1, 1, 8, 1, 1)
+                                              .Set(259, TiffBuilder::Short, {32766})
+                                              .AddStrip({0})
+                                              .Build());
   Bytes previewPastTheEnd = MakeEPS("%!PS\n", GrayRamp(false));
   Put32(previewPastTheEnd, 20, 1u << 30);
   struct Case {
@@ -198,7 +200,7 @@ TEST(EPSReader, FailuresNameTheRightFormat) {
        kEPSInvalid},
       // The header itself is then read as TIFF.
       {"metafile preview only", metafileOnly, kTIFFInvalid},
-      {"LZW preview", lzwPreview,
+      {"NeXT preview", unreadPreview,
        "Cannot load image. The compression scheme is not supported for TIF/TIFF files."},
       {"preview past the end", previewPastTheEnd, kTIFFInvalid},
       {"header cut short", Bytes({0xC5, 0xD0, 0xD3, 0xC6, 0}), kStreamReadError},
