@@ -30,7 +30,9 @@ struct TTIFFProperties {
   uint16_t compressionTag = 1;
   uint16_t photometric = 0;
   bool minIsWhite = false;  // photometric 0: the minimum value is white
-  bool tiled = false;
+  bool tiled = false;       // tile width and length both given
+  uint32_t tileWidth = 0;
+  uint32_t tileLength = 0;
   bool reversedBits = false;  // fill order 2: bits of each byte stored in reverse
   uint16_t planarConfiguration = 1;
   uint16_t predictor = 0;
@@ -57,8 +59,8 @@ class TTIFFGraphic : public TReaderGraphic {
   const TTIFFProperties& TIFFProperties() const { return tiff_; }
 
  protected:
-  // The first image's strips, from the directory ReadHeaderInfo kept.
-  // Tiled images are refused.
+  // The first image's strips or tiles, from the directory ReadHeaderInfo
+  // kept.
   void Decode(TStream& stream, int64_t start, bool headerUsable) override;
 
  private:
