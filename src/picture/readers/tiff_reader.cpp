@@ -490,8 +490,11 @@ class TTileSource : public TBlockSource {
       for (uint64_t column = 0; column < grid_.across; ++column) {
         const uint64_t index = k * grid_.PerPlane() + block * grid_.across + column;
         const size_t got = reader_.Load(static_cast<size_t>(index), tileBytes, tile_);
-        const uint64_t whole = got / grid_.tile.unitBytes;
-        Place(column, whole, buffers_[k]);
+        const TPlacement place = PlacementOf(column);
+        // What overhangs the right edge need not be there.
+        const uint64_t whole =
+            got < place.bytes ? 0 : std::min(units, (got - place.bytes) / grid_.tile.unitBytes + 1);
+        Place(place, whole, buffers_[k]);
         delivered = std::min(delivered, whole);
       }
     }
@@ -499,29 +502,51 @@ class TTileSource : public TBlockSource {
   }
 
  private:
-  // The first `units` units of the decoded tile in `column`, into the band.
-  void Place(uint64_t column, uint64_t units, std::vector<uint8_t>& band) {
+  // Where the tiles of a column go in each unit of the band: from byte `at`
+  // (bit `bitsAt`), `bytes` of the tile's units, holding `pixels` pixels.
+  struct TPlacement {
+    uint32_t pixels = 0;
+    uint64_t bitsAt = 0;
+    uint64_t at = 0;
+    uint64_t bytes = 0;
+    bool wholeBytes = true;
+  };
+
+  TPlacement PlacementOf(uint64_t column) const {
     const TSampleLayout& t = grid_.tile;
     const uint64_t x = column * t.width;
-    const auto pixels = static_cast<uint32_t>(std::min<uint64_t>(t.width, layout_.width - x));
-    const uint64_t bitsAt = x * t.PixelBits();
-    const bool whole = t.subsampled || bitsAt % 8 == 0;
+    TPlacement p;
+    p.pixels = static_cast<uint32_t>(std::min<uint64_t>(t.width, layout_.width - x));
+    p.bitsAt = x * t.PixelBits();
+    p.wholeBytes = t.subsampled || p.bitsAt % 8 == 0;
     // Subsampled tiles lie whole blocks apart.
-    const uint64_t at = t.subsampled ? column * t.unitBytes : bitsAt / 8;
-    const uint64_t bytes =
-        t.subsampled ? std::min(t.unitBytes, layout_.unitBytes - at)
-                     : std::min((uint64_t{pixels} * t.PixelBits() + 7) / 8, layout_.rowBytes - at);
+    p.at = t.subsampled ? column * t.unitBytes : p.bitsAt / 8;
+    p.bytes = t.subsampled ? std::min(t.unitBytes, layout_.unitBytes - p.at)
+                           : (uint64_t{p.pixels} * t.PixelBits() + 7) / 8;
+    return p;
+  }
+
+  // The first `units` units of the decoded tile, into the band.
+  void Place(const TPlacement& p, uint64_t units, std::vector<uint8_t>& band) {
+    const TSampleLayout& t = grid_.tile;
+    const uint32_t pixels = p.pixels;
+    const uint64_t bytes = std::min(p.bytes, layout_.unitBytes - p.at);
+    const uint64_t tailBits = uint64_t{pixels} * t.PixelBits() % 8;
     for (uint64_t u = 0; u < units; ++u) {
       uint8_t* from = tile_.data() + u * t.unitBytes;
       uint8_t* to = band.data() + u * layout_.unitBytes;
       if (predict_) {
-        UndoPredictor({from, static_cast<size_t>(t.rowBytes)}, pixels,
+        UndoPredictor({from, static_cast<size_t>(p.bytes)}, pixels,
                       layout_.planar ? 1 : layout_.samples, layout_.bits, bigEndian_);
       }
-      if (whole) {
-        std::memcpy(to + at, from, static_cast<size_t>(bytes));
+      if (p.wholeBytes && (t.subsampled || tailBits == 0)) {
+        std::memcpy(to + p.at, from, static_cast<size_t>(bytes));
+      } else if (p.wholeBytes) {
+        // The bits past the right edge stay out of the row's padding.
+        std::memcpy(to + p.at, from, static_cast<size_t>(bytes - 1));
+        CopyBits(from + bytes - 1, to, (p.at + bytes - 1) * 8, tailBits);
       } else {
-        CopyBits(from, to, bitsAt, uint64_t{pixels} * t.PixelBits());
+        CopyBits(from, to, p.bitsAt, uint64_t{pixels} * t.PixelBits());
       }
     }
   }
