@@ -484,8 +484,12 @@ class TTileSource : public TBlockSource {
     const uint64_t units = layout_.UnitsOf(rows);
     const uint64_t bandBytes = StorageBytes({units, layout_.unitBytes});
     const uint64_t tileBytes = StorageBytes({units, grid_.tile.unitBytes});
+    // A band with a tile missing from the list delivers nothing; so a short
+    // list ends the work however many tiles the picture claims.
+    const size_t planes = buffers_.size();
+    if ((planes - 1) * grid_.PerPlane() + (block + 1) * grid_.across > reader_.Count()) return 0;
     uint64_t delivered = units;
-    for (size_t k = 0; k < buffers_.size(); ++k) {
+    for (size_t k = 0; k < planes; ++k) {
       if (buffers_[k].size() < bandBytes) buffers_[k].resize(static_cast<size_t>(bandBytes));
       for (uint64_t column = 0; column < grid_.across; ++column) {
         const uint64_t index = k * grid_.PerPlane() + block * grid_.across + column;
@@ -494,6 +498,7 @@ class TTileSource : public TBlockSource {
         // What overhangs the right edge need not be there.
         const uint64_t whole =
             got < place.bytes ? 0 : std::min(units, (got - place.bytes) / grid_.tile.unitBytes + 1);
+        if (whole == 0) return 0;
         Place(place, whole, buffers_[k]);
         delivered = std::min(delivered, whole);
       }

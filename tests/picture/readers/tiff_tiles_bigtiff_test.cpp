@@ -429,17 +429,22 @@ TEST(TIFFTiles, DamagedTileListsKeepWhatTheyCan) {
     EXPECT_EQ(test::StorageBytes(*g), test::StorageBytes(*reference));
   }
 
-  // The last tile past the end: the top row of tiles is whole, the bottom
-  // one, which cannot be, stays white.
-  Bytes cut = good;
-  const size_t offsets = static_cast<size_t>(GetN(cut, EntryOf(cut, 324) + 8, 4));
-  PutN(cut, offsets + 12, 4, 0x7FFFFFF0u);
-  std::unique_ptr<TTIFFGraphic> g;
-  ASSERT_NO_THROW(g = LoadBytes(cut));
-  for (int32_t y = 0; y < 32; ++y) {
-    SCOPED_TRACE(y);
-    const Bytes expected = y < 16 ? test::Row(*reference, y, 32) : Bytes(32, 0xFF);
-    EXPECT_EQ(test::Row(*g, y, 32), expected);
+  // The last tile past the end, or missing from the lists: the top row of
+  // tiles is whole, the bottom one, which cannot be, stays white.
+  Bytes far = good;
+  const size_t offsets = static_cast<size_t>(GetN(far, EntryOf(far, 324) + 8, 4));
+  PutN(far, offsets + 12, 4, 0x7FFFFFF0u);
+  Bytes shortList = good;
+  PutN(shortList, EntryOf(shortList, 324) + 4, 4, 3);
+  PutN(shortList, EntryOf(shortList, 325) + 4, 4, 3);
+  for (const Bytes& damaged : {far, shortList}) {
+    std::unique_ptr<TTIFFGraphic> g;
+    ASSERT_NO_THROW(g = LoadBytes(damaged));
+    for (int32_t y = 0; y < 32; ++y) {
+      SCOPED_TRACE(y);
+      const Bytes expected = y < 16 ? test::Row(*reference, y, 32) : Bytes(32, 0xFF);
+      EXPECT_EQ(test::Row(*g, y, 32), expected);
+    }
   }
 }
 
