@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -167,10 +168,12 @@ class TIFFLayoutTwins : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // `source` ("odd", "gray" or a sample file) copied with tiffcp options.
+  // `source` ("odd", "gray", a sample file or a path) copied with tiffcp
+  // options.
   std::string Copy(const std::string& source, const std::string& options) {
     const std::string from = source == "odd"    ? odd_
                              : source == "gray" ? gray_
+                             : source[0] == '/' ? source
                                                 : test::TestData("tiff/" + source);
     const std::string to = dir_ + "/copy" + std::to_string(copies_++) + ".tif";
     EXPECT_TRUE(test::RunTiffcp(options, from, to)) << "tiffcp " << options << " " << source;
@@ -215,6 +218,25 @@ TEST_F(TIFFLayoutTwins, TiledCopiesGiveTheBitmapOfTheStrippedOne) {
     ASSERT_TRUE(b->TIFFProperties().tiled);
     ExpectSameBitmap(*a, *b);
   }
+}
+
+TEST_F(TIFFLayoutTwins, SixteenBitPlanarTilesAsImageMagickWritesThem) {
+  // tiffcp moves 16-bit planes into tiles wrongly; ImageMagick makes the
+  // tiled twin here, with horizontal differencing.
+  const std::string stripped = Copy("tiff_strip_planar_16bit_RGB.tiff", "-c none");
+  const std::string tiled = dir_ + "/magick.tif";
+  ASSERT_EQ(std::system(("/usr/bin/convert '" + stripped +
+                         "' -define tiff:tile-geometry=32x16 -interlace plane -compress zip "
+                         "-define tiff:predictor=2 '" +
+                         tiled + "' >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  std::unique_ptr<TTIFFGraphic> a, b;
+  ASSERT_NO_THROW(a = LoadFile(stripped));
+  ASSERT_NO_THROW(b = LoadFile(tiled));
+  ASSERT_TRUE(b->TIFFProperties().tiled);
+  EXPECT_EQ(b->TIFFProperties().planarConfiguration, 2);
+  ExpectSameBitmap(*a, *b);
 }
 
 TEST_F(TIFFLayoutTwins, JPEGTilesMatchTheReferenceDecoder) {
