@@ -48,12 +48,14 @@ class TTIFFGraphic : public TReaderGraphic {
   std::string ClassName() const override { return "TTIFFGraphic"; }
   std::string FormatName() const override { return kTIFFFormatName; }
 
-  // More than 8 bytes remain; "II" or "MM", 42 in that byte order, and a
-  // first-IFD offset inside the stream. The position is restored.
+  // More than 8 bytes remain; "II" or "MM", 42 (or a whole BigTIFF header,
+  // 43) in that byte order, and a first-IFD offset inside the stream. The
+  // position is restored.
   static bool AcceptsStream(TStream& stream);
   // Reads the header at the current position (the base of every offset)
   // and the imageIndex-th IFD, which is kept for decoding; usable when the
-  // version is 42 and width and height are not 0. The position is restored.
+  // version is 42 or 43 (BigTIFF) and width and height are not 0. The
+  // position is restored.
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
 
   const TTIFFProperties& TIFFProperties() const { return tiff_; }
