@@ -1,7 +1,8 @@
 #pragma once
 
-// The structure of a TIFF file: the 8-byte header and the image file
-// directories (IFDs) with their tagged entries, in either byte order.
+// The structure of a TIFF file: the 8-byte header (16 for BigTIFF) and the
+// image file directories (IFDs) with their tagged entries, in either byte
+// order.
 
 #include <array>
 #include <cstddef>
