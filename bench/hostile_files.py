@@ -50,17 +50,22 @@ def sgi(rle, shared_rows=False):
         struct.pack(">%dI" % entries, *([len(row)] * entries)) + row
 
 
-def tiff(compression, data, samples=3, bits=8, photometric=2):
+def tiff(compression, data, samples=3, bits=8, photometric=2, tile=0):
+    """One strip, or with `tile` one square tile of that size listed."""
+    offsets, counts = (324, 325) if tile else (273, 279)
     entries = [
         (256, 4, 1, SIDE), (257, 4, 1, SIDE), (258, 3, 1, bits),
-        (259, 3, 1, compression), (262, 3, 1, photometric), (273, 4, 1, 0),
-        (277, 3, 1, samples), (278, 4, 1, SIDE), (279, 4, 1, len(data)),
+        (259, 3, 1, compression), (262, 3, 1, photometric), (offsets, 4, 1, 0),
+        (277, 3, 1, samples), (278, 4, 1, SIDE), (counts, 4, 1, len(data)),
     ]
+    if tile:
+        entries += [(322, 4, 1, tile), (323, 4, 1, tile)]
+        entries.sort()
     ifd_at = 8
     data_at = ifd_at + 2 + 12 * len(entries) + 4
     out = b"II*\x00" + struct.pack("<I", ifd_at) + struct.pack("<H", len(entries))
     for tag, typ, count, value in entries:
-        if tag == 273:
+        if tag == offsets:
             value = data_at
         packed = struct.pack("<H", value) + b"\0\0" if typ == 3 else struct.pack("<I", value)
         out += struct.pack("<HHI", tag, typ, count) + packed
@@ -169,6 +174,8 @@ FILES = {
     "tiff_packbits.tif": lambda: tiff(32773, bytes([0x81, 0]) * 64),
     "tiff_deflate.tif": lambda: tiff(8, zlib.compress(bytes(1 << 20), 9)),
     "tiff_fax.tif": lambda: tiff(3, bytes(64), samples=1, bits=1, photometric=0),
+    "tiff_tiled_deflate.tif": lambda: tiff(8, zlib.compress(bytes(256 * 256 * 3), 9), tile=256),
+    "tiff_giant_tile.tif": lambda: tiff(8, zlib.compress(bytes(1 << 20), 9), tile=65520),
     "jpeg_header_only.jpg": jpeg_header_only,
     "jpeg_4000_scans.jpg": lambda: many_scans(8000, 4000),
     "jpeg_100_scans.jpg": lambda: many_scans(8000, 100),

@@ -310,11 +310,13 @@ TEST_F(Cli, InfoAndDecode) {
 }
 
 TEST_F(Cli, DecodeOfAPictureThatLoadsEmptyWritesNothing) {
-  // Tiles are not read yet: the load must fail rather than give a 0-byte file.
-  EXPECT_EQ(Run({"decode", test::TestData("tiff/tiff_tiled_planar_raw.tif"), Path("out.bmp")}), 1);
+  // A PCX header of an unknown maker: the load must fail rather than give a
+  // 0-byte file.
+  test::WriteFileBytes(Path("maker.pcx"), std::vector<uint8_t>(130, 0));
+  EXPECT_EQ(Run({"decode", Path("maker.pcx"), Path("out.bmp")}), 1);
   EXPECT_EQ(err_,
-            " ERROR (Cannot load image. Invalid or unexpected TIF/TIFF image format.) while "
-            "processing tiff_tiled_planar_raw.tif\n");
+            " ERROR (Cannot load image. Invalid or unexpected PCX image format.) while "
+            "processing maker.pcx\n");
   EXPECT_FALSE(fs::exists(Path("out.bmp")));
 }
 

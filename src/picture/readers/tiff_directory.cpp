@@ -12,9 +12,17 @@ namespace quorvex {
 
 namespace {
 
-// The count of entries before them, the offset of the next IFD after them.
+// The count of entries before them, the offset of the next IFD after them:
+// classic and BigTIFF sizes.
 constexpr size_t kEntryCountSize = 2;
 constexpr size_t kNextOffsetSize = 4;
+constexpr size_t kBigEntryCountSize = 8;
+constexpr size_t kBigNextOffsetSize = 8;
+
+bool IsRational(uint16_t type) {
+  const auto t = static_cast<TIFFFieldType>(type);
+  return t == TIFFFieldType::Rational || t == TIFFFieldType::SRational;
+}
 
 }  // namespace
 
@@ -33,6 +41,9 @@ size_t TIFFFieldTypeSize(uint16_t type) {
       return 4;
     case TIFFFieldType::Rational:
     case TIFFFieldType::SRational:
+    case TIFFFieldType::Long8:
+    case TIFFFieldType::SLong8:
+    case TIFFFieldType::IFD8:
       return 8;
   }
   return 0;
@@ -50,51 +61,78 @@ std::optional<TTIFFHeader> TTIFFHeader::Parse(std::span<const uint8_t> bytes) {
     return std::nullopt;
   }
   h.version = reader.U16(h.bigEndian);
-  h.firstIFD = reader.U32(h.bigEndian);
+  if (h.version != kBigVersion) {
+    h.firstIFD = reader.U32(h.bigEndian);
+    return h;
+  }
+  if (bytes.size() < kBigSize) {
+    reader.Skip(4);  // a header cut short still has its classic size
+    return h;
+  }
+  const uint16_t offsetSize = reader.U16(h.bigEndian);
+  const uint16_t zero = reader.U16(h.bigEndian);
+  h.firstIFD = reader.U64(h.bigEndian);
+  h.bigTIFF = offsetSize == 8 && zero == 0;
   return h;
 }
 
-TTIFFEntry TTIFFEntry::Parse(TByteReader& reader, bool bigEndian) {
+TTIFFEntry TTIFFEntry::Parse(TByteReader& reader, bool bigEndian, bool bigTIFF) {
   TTIFFEntry entry;
   entry.tag = reader.U16(bigEndian);
   entry.type = reader.U16(bigEndian);
-  entry.count = reader.U32(bigEndian);
-  TByteReader field(reader.Bytes(4));
+  entry.count = bigTIFF ? reader.U64(bigEndian) : reader.U32(bigEndian);
+  entry.fieldSize = bigTIFF ? 8 : 4;
+  reader.ReadInto(std::span(entry.field).first(entry.fieldSize));
+  TByteReader field(std::span<const uint8_t>(entry.field).first(entry.fieldSize));
   const size_t size = entry.TypeSize();
-  if (!entry.Inline() || size == 4) {
-    entry.value = field.U32(bigEndian);
-  } else if (size == 2) {
-    entry.value = field.U16(bigEndian);
-    entry.value |= uint32_t{field.U16(bigEndian)} << 16;
+  if (!entry.Inline()) {
+    entry.value = bigTIFF ? field.U64(bigEndian) : field.U32(bigEndian);
+  } else if (size == 2 || size == 4) {
+    for (unsigned i = 0; i < entry.fieldSize / size; ++i) {
+      const uint64_t v = size == 2 ? field.U16(bigEndian) : field.U32(bigEndian);
+      entry.value |= v << (8 * size * i);
+    }
+  } else if (size == 8) {
+    entry.value = field.U64(bigEndian);
   } else {
-    entry.value = field.U32LE();  // bytes as they stood
+    entry.value = LoadU64LE(entry.field.data());  // bytes as they stood
   }
   return entry;
 }
 
-TTIFFDirectory::TTIFFDirectory(TStream& stream, int64_t base, uint32_t offset, bool bigEndian)
+TTIFFDirectory::TTIFFDirectory(TStream& stream, int64_t base, uint64_t offset, bool bigEndian,
+                               bool bigTIFF)
     : base_(base), bigEndian_(bigEndian) {
-  if (base + int64_t{offset} + int64_t{kEntryCountSize} > stream.Size()) {
-    throw EReadError(kStreamReadError);
-  }
-  stream.Seek(base + offset);
-  uint8_t countBytes[kEntryCountSize];
-  stream.ReadBuffer(countBytes, sizeof countBytes);
-  const size_t count = TByteReader(countBytes, sizeof countBytes).U16(bigEndian);
-  std::vector<uint8_t> raw(count * TTIFFEntry::kSize + kNextOffsetSize);
+  const size_t countSize = bigTIFF ? kBigEntryCountSize : kEntryCountSize;
+  const size_t entrySize = bigTIFF ? TTIFFEntry::kBigSize : TTIFFEntry::kSize;
+  const size_t nextSize = bigTIFF ? kBigNextOffsetSize : kNextOffsetSize;
+  const uint64_t room = static_cast<uint64_t>(stream.Size() - base);
+  if (offset > room || countSize > room - offset) throw EReadError(kStreamReadError);
+  stream.Seek(base + static_cast<int64_t>(offset));
+  uint8_t countBytes[kBigEntryCountSize];
+  stream.ReadBuffer(countBytes, countSize);
+  TByteReader countReader(countBytes, countSize);
+  const uint64_t count = bigTIFF ? countReader.U64(bigEndian) : countReader.U16(bigEndian);
   // A directory cut short by the end of the file keeps the entries that are
-  // there and has no successor.
+  // there and has no successor; a count beyond the file reads no further.
+  const uint64_t wanted = SaturatingProduct({count, entrySize}) + nextSize;
+  const uint64_t left = room - offset - countSize;
+  std::vector<uint8_t> raw(static_cast<size_t>(std::min(wanted, left)));
   const size_t got = stream.Read(raw.data(), raw.size());
   TByteReader reader(std::span<const uint8_t>(raw).first(got));
-  const size_t complete = std::min(count, got / TTIFFEntry::kSize);
+  const uint64_t complete = std::min<uint64_t>(count, got / entrySize);
   if (complete == 0 && count != 0) throw EReadError(kStreamReadError);
-  ParseEntries(reader, complete);
-  if (complete == count && reader.Has(kNextOffsetSize)) next_ = reader.U32(bigEndian);
+  ParseEntries(reader, static_cast<size_t>(complete), bigTIFF);
+  if (complete == count && reader.Has(nextSize)) {
+    next_ = bigTIFF ? reader.U64(bigEndian) : reader.U32(bigEndian);
+  }
 }
 
-void TTIFFDirectory::ParseEntries(TByteReader& reader, size_t count) {
+void TTIFFDirectory::ParseEntries(TByteReader& reader, size_t count, bool bigTIFF) {
   entries_.reserve(count);
-  for (size_t i = 0; i < count; ++i) entries_.push_back(TTIFFEntry::Parse(reader, bigEndian_));
+  for (size_t i = 0; i < count; ++i) {
+    entries_.push_back(TTIFFEntry::Parse(reader, bigEndian_, bigTIFF));
+  }
   std::stable_sort(entries_.begin(), entries_.end(),
                    [](const TTIFFEntry& a, const TTIFFEntry& b) { return a.tag < b.tag; });
   entries_.erase(
@@ -109,81 +147,74 @@ const TTIFFEntry* TTIFFDirectory::Find(uint16_t tag) const {
   return it != entries_.end() && it->tag == tag ? &*it : nullptr;
 }
 
-std::vector<uint8_t> TTIFFFields::ReadOut(const TTIFFEntry& entry, uint32_t count,
-                                          uint32_t skipValues) const {
+std::vector<uint8_t> TTIFFFields::ValueBytes(const TTIFFEntry& entry, uint64_t count,
+                                             uint64_t first) const {
   const uint64_t size = entry.TypeSize();
   const uint64_t bytes = SaturatingProduct({count, size});
-  const int64_t at = directory_.Base() + int64_t{entry.value} + int64_t{skipValues} * int64_t(size);
-  if (at > stream_.Size() || bytes > static_cast<uint64_t>(stream_.Size() - at)) {
+  const uint64_t skip = SaturatingProduct({first, size});
+  if (entry.Inline()) {
+    if (skip > entry.fieldSize || bytes > entry.fieldSize - skip) {
+      throw EReadError(kStreamReadError);
+    }
+    const auto from = entry.field.begin() + static_cast<ptrdiff_t>(skip);
+    return std::vector<uint8_t>(from, from + static_cast<ptrdiff_t>(bytes));
+  }
+  const uint64_t room = static_cast<uint64_t>(stream_.Size() - directory_.Base());
+  if (entry.value > room || skip > room - entry.value || bytes > room - entry.value - skip) {
     throw EReadError(kStreamReadError);
   }
   std::vector<uint8_t> out(static_cast<size_t>(bytes));
-  stream_.Seek(at);
+  stream_.Seek(directory_.Base() + static_cast<int64_t>(entry.value + skip));
   stream_.ReadBuffer(out.data(), out.size());
   return out;
 }
 
-uint32_t TTIFFFields::ValueAt(TByteReader& reader, size_t size) const {
+uint64_t TTIFFFields::ValueAt(TByteReader& reader, uint16_t type) const {
   const bool bigEndian = BigEndian();
-  switch (size) {
+  if (IsRational(type)) {
+    const uint32_t numerator = reader.U32(bigEndian);
+    const uint32_t denominator = reader.U32(bigEndian);
+    return denominator == 0 ? 0 : numerator / denominator;
+  }
+  switch (TIFFFieldTypeSize(type)) {
     case 1:
       return reader.U8();
     case 2:
       return reader.U16(bigEndian);
     case 4:
       return reader.U32(bigEndian);
-    default: {
-      const uint32_t numerator = reader.U32(bigEndian);
-      const uint32_t denominator = reader.U32(bigEndian);
-      return denominator == 0 ? 0 : numerator / denominator;
-    }
+    default:
+      return reader.U64(bigEndian);
   }
 }
 
 std::vector<uint8_t> TTIFFFields::RawBytes(uint16_t tag) const {
-  std::vector<uint8_t> out;
   const TTIFFEntry* entry = Find(tag);
-  if (!entry || entry->TypeSize() == 0) return out;
-  if (!entry->Inline()) return ReadOut(*entry, entry->count);
-  // Inline values go back to the file's byte order.
-  const bool bigEndian = BigEndian();
-  const size_t size = entry->TypeSize();
-  for (size_t i = 0; i < entry->count; ++i) {
-    if (size == 1) {
-      out.push_back(static_cast<uint8_t>(entry->value >> (8 * i)));
-    } else if (size == 2) {
-      const auto v = static_cast<uint16_t>(entry->value >> (16 * i));
-      out.push_back(static_cast<uint8_t>(bigEndian ? v >> 8 : v));
-      out.push_back(static_cast<uint8_t>(bigEndian ? v : v >> 8));
-    } else {
-      for (int k = 0; k < 4; ++k) {
-        out.push_back(static_cast<uint8_t>(entry->value >> (bigEndian ? 24 - 8 * k : 8 * k)));
-      }
-    }
+  if (!entry || entry->TypeSize() == 0) return {};
+  return ValueBytes(*entry, entry->count);
+}
+
+std::vector<uint64_t> TTIFFFields::Values64(uint16_t tag) const {
+  std::vector<uint64_t> values;
+  const TTIFFEntry* entry = Find(tag);
+  if (!entry) return values;
+  const auto type = static_cast<TIFFFieldType>(entry->type);
+  if (entry->TypeSize() == 0 || type == TIFFFieldType::Ascii || type == TIFFFieldType::Undefined) {
+    return values;
   }
-  return out;
+  const std::vector<uint8_t> raw = ValueBytes(*entry, entry->count);
+  TByteReader reader(raw);
+  values.resize(static_cast<size_t>(entry->count));
+  for (uint64_t& value : values) value = ValueAt(reader, entry->type);
+  return values;
 }
 
 std::vector<uint32_t> TTIFFFields::Values(uint16_t tag) const {
-  std::vector<uint32_t> values;
-  const TTIFFEntry* entry = Find(tag);
-  if (!entry) return values;
-  const size_t size = entry->TypeSize();
-  const auto type = static_cast<TIFFFieldType>(entry->type);
-  if (size == 0 || type == TIFFFieldType::Ascii || type == TIFFFieldType::Undefined) return values;
-  if (entry->Inline()) {
-    values.reserve(entry->count);
-    for (size_t i = 0; i < entry->count; ++i) {
-      values.push_back(size == 1   ? (entry->value >> (8 * i)) & 0xFF
-                       : size == 2 ? (entry->value >> (16 * i)) & 0xFFFF
-                                   : entry->value);
-    }
-    return values;
-  }
-  const std::vector<uint8_t> raw = ReadOut(*entry, entry->count);
-  TByteReader reader(raw);
-  values.resize(entry->count);
-  for (uint32_t& value : values) value = ValueAt(reader, size);
+  const std::vector<uint64_t> wide = Values64(tag);
+  std::vector<uint32_t> values(wide.size());
+  std::transform(wide.begin(), wide.end(), values.begin(), [](uint64_t v) {
+    return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
+  });
   return values;
 }
 
@@ -192,31 +223,27 @@ uint32_t TTIFFFields::Value(uint16_t tag, uint32_t missing) const {
   if (!entry || entry->count == 0) return missing;
   const size_t size = entry->TypeSize();
   if (size == 0) return missing;
-  if (entry->Inline()) {
-    return size == 1 ? entry->value & 0xFF : size == 2 ? entry->value & 0xFFFF : entry->value;
-  }
-  // Only the first value is wanted; small ones are read a field's worth at
-  // a time, as an inline field would hold them.
-  const uint32_t count = size < 4 ? std::min<uint32_t>(4 / size, entry->count) : 1;
-  const std::vector<uint8_t> raw = ReadOut(*entry, count);
+  // Only the first value is wanted; small ones are read a classic field's
+  // worth at a time, as an inline field would hold them.
+  const uint64_t count = size < 4 ? std::min<uint64_t>(4 / size, entry->count) : 1;
+  const std::vector<uint8_t> raw = ValueBytes(*entry, count);
   TByteReader reader(raw);
-  return ValueAt(reader, size);
+  return static_cast<uint32_t>(std::min<uint64_t>(ValueAt(reader, entry->type), UINT32_MAX));
 }
 
 float TTIFFFields::Float(uint16_t tag, size_t index, float missing) const {
   const TTIFFEntry* entry = Find(tag);
   if (!entry || index >= entry->count) return missing;
-  const auto type = static_cast<TIFFFieldType>(entry->type);
-  if (type != TIFFFieldType::Rational && type != TIFFFieldType::SRational) {
+  if (!IsRational(entry->type)) {
     const std::vector<uint32_t> values = Values(tag);
     return index < values.size() ? static_cast<float>(values[index]) : missing;
   }
-  const std::vector<uint8_t> raw = ReadOut(*entry, 1, static_cast<uint32_t>(index));
+  const std::vector<uint8_t> raw = ValueBytes(*entry, 1, index);
   TByteReader reader(raw);
   const uint32_t numerator = reader.U32(BigEndian());
   const uint32_t denominator = reader.U32(BigEndian());
   if (denominator == 0) return missing;
-  if (type == TIFFFieldType::SRational) {
+  if (static_cast<TIFFFieldType>(entry->type) == TIFFFieldType::SRational) {
     return static_cast<float>(static_cast<int32_t>(numerator)) /
            static_cast<float>(static_cast<int32_t>(denominator));
   }

@@ -208,20 +208,20 @@ void UndoPredictor(std::span<uint8_t> row, size_t pixels, size_t samples, int bi
 std::optional<TTIFFHeader> PeekHeader(TStream& stream) {
   if (stream.Remaining() < static_cast<int64_t>(TTIFFHeader::kSize)) return std::nullopt;
   const int64_t start = stream.Position();
-  std::array<uint8_t, TTIFFHeader::kSize> raw;
-  stream.ReadBuffer(raw.data(), raw.size());
+  std::array<uint8_t, TTIFFHeader::kBigSize> raw;
+  const size_t got = stream.Read(raw.data(), raw.size());
   stream.Seek(start);
-  return TTIFFHeader::Parse(raw);
+  return TTIFFHeader::Parse(std::span(raw).first(got));
 }
 
 // The offset of the imageIndex-th IFD; nullopt when the chain ends or loops
 // back on itself first.
-std::optional<uint32_t> FindIFD(TStream& stream, int64_t base, const TTIFFHeader& header,
+std::optional<uint64_t> FindIFD(TStream& stream, int64_t base, const TTIFFHeader& header,
                                 int imageIndex) {
-  uint32_t offset = header.firstIFD;
-  std::set<uint32_t> seen{offset};
+  uint64_t offset = header.firstIFD;
+  std::set<uint64_t> seen{offset};
   for (int i = 0; i < imageIndex; ++i) {
-    offset = TTIFFDirectory(stream, base, offset, header.bigEndian).NextIFD();
+    offset = TTIFFDirectory(stream, base, offset, header.bigEndian, header.bigTIFF).NextIFD();
     if (offset == 0 || !seen.insert(offset).second) return std::nullopt;
   }
   return offset;
@@ -273,18 +273,24 @@ bool SamplesFit(ColorScheme source, int samples) {
   }
 }
 
-// Where each strip's bytes start, counted from the base, and how many the
-// file says there are (the list may be shorter, or empty).
+// Where each block's (strip's or tile's) bytes start, counted from the base,
+// and how many the file says there are (the list may be shorter, or empty).
 struct TStripTable {
   std::vector<uint64_t> offsets;
   std::vector<uint64_t> byteCounts;
 };
 
-TStripTable ReadStripTable(const TTIFFFields& fields) {
-  const std::vector<uint32_t> offsets = fields.Values(tiff_tag::kStripOffsets);
-  const std::vector<uint32_t> byteCounts = fields.Values(tiff_tag::kStripByteCounts);
-  if (offsets.empty()) FailInvalid();
-  return {{offsets.begin(), offsets.end()}, {byteCounts.begin(), byteCounts.end()}};
+TStripTable ReadStripTable(const TTIFFFields& fields, bool tiled) {
+  using namespace tiff_tag;
+  // Tiles have tags of their own, but readers take the strip tags for them
+  // too (and libtiff does).
+  const auto tagOf = [&](uint16_t tileTag, uint16_t stripTag) {
+    return tiled && fields.Find(tileTag) ? tileTag : stripTag;
+  };
+  TStripTable table{fields.Values64(tagOf(kTileOffsets, kStripOffsets)),
+                    fields.Values64(tagOf(kTileByteCounts, kStripByteCounts))};
+  if (table.offsets.empty()) FailInvalid();
+  return table;
 }
 
 // How decoded samples lie in a strip: rows of each plane, or, for
@@ -310,14 +316,19 @@ struct TSampleLayout {
   size_t BlockSize() const { return size_t{hSub} * vSub + 2; }
 };
 
-// The strip bytes the file really has: each strip from its offset, as far
+// Bytes of the stream from the block at `offset` (counted from the base) to
+// its end; 0 when the block starts past the end.
+uint64_t BytesFrom(const TStream& stream, int64_t base, uint64_t offset) {
+  const uint64_t room = static_cast<uint64_t>(stream.Size() - base);
+  return offset < room ? room - offset : 0;
+}
+
+// The block bytes the file really has: each block from its offset, as far
 // as its byte count (when there is one) and the file's end allow.
 uint64_t StripBytesPresent(const TStream& stream, int64_t base, const TStripTable& table) {
   uint64_t total = 0;
   for (size_t i = 0; i < table.offsets.size(); ++i) {
-    const int64_t at = base + static_cast<int64_t>(table.offsets[i]);
-    if (at >= stream.Size()) continue;
-    uint64_t bytes = static_cast<uint64_t>(stream.Size() - at);
+    uint64_t bytes = BytesFrom(stream, base, table.offsets[i]);
     if (i < table.byteCounts.size() && table.byteCounts[i] != 0) {
       bytes = std::min(bytes, table.byteCounts[i]);
     }
@@ -326,47 +337,38 @@ uint64_t StripBytesPresent(const TStream& stream, int64_t base, const TStripTabl
   return total;
 }
 
-// Reads the strips of every plane from the stream and decodes them, each
-// plane into a buffer of its own.
-class TStripSource {
+// Reads single blocks, strips or tiles, from the stream and decodes them.
+class TBlockReader {
  public:
-  TStripSource(TStream& stream, int64_t base, const TStripTable& table, size_t planes,
+  TBlockReader(TStream& stream, int64_t base, const TStripTable& table,
                std::unique_ptr<TStripDecoder> decoder, bool reverseBits)
       : stream_(stream),
         base_(base),
         table_(table),
         decoder_(std::move(decoder)),
-        reverseBits_(reverseBits),
-        buffers_(planes),
-        got_(planes) {}
+        reverseBits_(reverseBits) {}
 
-  size_t StripsPerPlane() const { return table_.offsets.size() / buffers_.size(); }
-  // Decodes strip `strip` of every plane, at most `expected` bytes each, and
-  // tells how many bytes every plane delivered.
-  size_t Load(size_t strip, uint64_t expected) {
-    for (size_t k = 0; k < buffers_.size(); ++k) {
-      const size_t index = strip + k * StripsPerPlane();
-      got_[k] = decoder_ ? LoadCoded(index, expected, buffers_[k])
-                         : LoadStored(index, expected, buffers_[k]);
-    }
-    return *std::min_element(got_.begin(), got_.end());
+  size_t Count() const { return table_.offsets.size(); }
+  // Decodes block `index` into `buffer`, grown as needed, at most `expected`
+  // bytes; tells how many it delivered (none for a block the table lacks).
+  size_t Load(size_t index, uint64_t expected, std::vector<uint8_t>& buffer) {
+    if (index >= Count()) return 0;
+    return decoder_ ? LoadCoded(index, expected, buffer) : LoadStored(index, expected, buffer);
   }
-  std::span<uint8_t> Plane(size_t k) { return buffers_[k]; }
 
  private:
-  // Bytes from the strip's offset to the end of the stream, with the
-  // stream moved there; 0 when the strip starts past the end.
+  // Bytes from the block's offset to the end of the stream, with the
+  // stream moved there; 0 when the block starts past the end.
   uint64_t SeekStrip(size_t index) {
-    const int64_t at = base_ + static_cast<int64_t>(table_.offsets[index]);
-    if (at >= stream_.Size()) return 0;
-    stream_.Seek(at);
-    return static_cast<uint64_t>(stream_.Size() - at);
+    const uint64_t left = BytesFrom(stream_, base_, table_.offsets[index]);
+    if (left != 0) stream_.Seek(base_ + static_cast<int64_t>(table_.offsets[index]));
+    return left;
   }
 
   size_t LoadStored(size_t index, uint64_t expected, std::vector<uint8_t>& buffer) {
     const uint64_t left = SeekStrip(index);
     if (left == 0) return 0;
-    // A byte count below the strip's size marks where its data ends.
+    // A byte count below the block's size marks where its data ends.
     uint64_t want = std::min(expected, left);
     if (index < table_.byteCounts.size() && table_.byteCounts[index] != 0) {
       want = std::min(want, table_.byteCounts[index]);
@@ -395,11 +397,177 @@ class TStripSource {
   TStream& stream_;
   int64_t base_;
   const TStripTable& table_;
-  std::unique_ptr<TStripDecoder> decoder_;  // none for stored strips
+  std::unique_ptr<TStripDecoder> decoder_;  // none for stored blocks
   bool reverseBits_;
-  std::vector<std::vector<uint8_t>> buffers_;
-  std::vector<size_t> got_;
   std::vector<uint8_t> input_;
+};
+
+// Hands the picture over a band of rows at a time, each plane in a buffer
+// of its own laid out as the picture's rows: a strip, or a row of tiles.
+class TBlockSource {
+ public:
+  virtual ~TBlockSource() = default;
+  // The bands of one plane.
+  virtual size_t BlocksPerPlane() const = 0;
+  // Decodes band `block`, of `rows` rows, into every plane's buffer and
+  // tells how many bytes every plane delivered.
+  virtual size_t Load(size_t block, uint32_t rows) = 0;
+  std::span<uint8_t> Plane(size_t k) { return buffers_[k]; }
+
+ protected:
+  explicit TBlockSource(size_t planes) : buffers_(planes) {}
+
+  std::vector<std::vector<uint8_t>> buffers_;
+};
+
+// Strips are bands as they stand.
+class TStripSource : public TBlockSource {
+ public:
+  TStripSource(TBlockReader& reader, const TSampleLayout& layout)
+      : TBlockSource(layout.planes), reader_(reader), layout_(layout), got_(layout.planes) {}
+
+  size_t BlocksPerPlane() const override { return reader_.Count() / buffers_.size(); }
+  size_t Load(size_t strip, uint32_t rows) override {
+    const uint64_t expected = StorageBytes({layout_.UnitsOf(rows), layout_.unitBytes});
+    for (size_t k = 0; k < buffers_.size(); ++k) {
+      got_[k] = reader_.Load(strip + k * BlocksPerPlane(), expected, buffers_[k]);
+    }
+    return *std::min_element(got_.begin(), got_.end());
+  }
+
+ private:
+  TBlockReader& reader_;
+  const TSampleLayout& layout_;
+  std::vector<size_t> got_;
+};
+
+// Copies `count` bits from the start of `from` to bit `at` of `to`, most
+// significant bit first: tiles whose rows do not start on a whole byte of
+// the picture's rows.
+void CopyBits(const uint8_t* from, uint8_t* to, uint64_t at, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint64_t bit = at + i;
+    const auto mask = static_cast<uint8_t>(0x80u >> (bit & 7));
+    if ((from[i >> 3] << (i & 7)) & 0x80) {
+      to[bit >> 3] |= mask;
+    } else {
+      to[bit >> 3] &= static_cast<uint8_t>(~mask);
+    }
+  }
+}
+
+// How tiles cover the picture: `tile` is the layout of one tile, its width
+// and length the tile's.
+struct TTileGrid {
+  TSampleLayout tile;
+  uint64_t across = 0;
+  uint64_t down = 0;
+
+  uint64_t PerPlane() const { return across * down; }
+  // The rows of the tiles in row `r` that lie inside the picture.
+  uint32_t RowsIn(uint64_t r, uint32_t height) const {
+    return static_cast<uint32_t>(std::min<uint64_t>(tile.height, height - r * tile.height));
+  }
+};
+
+// Tiles are decoded one by one and laid side by side into bands of the
+// picture's width, cropped at the right edge. Horizontal differencing
+// starts afresh in every tile row, so it is undone here.
+class TTileSource : public TBlockSource {
+ public:
+  TTileSource(TBlockReader& reader, const TSampleLayout& layout, const TTileGrid& grid,
+              bool predict, bool bigEndian)
+      : TBlockSource(layout.planes),
+        reader_(reader),
+        layout_(layout),
+        grid_(grid),
+        predict_(predict),
+        bigEndian_(bigEndian) {}
+
+  size_t BlocksPerPlane() const override { return static_cast<size_t>(grid_.down); }
+  // A band gives the rows that every one of its tiles delivered.
+  size_t Load(size_t block, uint32_t rows) override {
+    const uint64_t units = layout_.UnitsOf(rows);
+    const uint64_t bandBytes = StorageBytes({units, layout_.unitBytes});
+    const uint64_t tileBytes = StorageBytes({units, grid_.tile.unitBytes});
+    // A band with a tile missing from the list delivers nothing; so a short
+    // list ends the work however many tiles the picture claims.
+    const size_t planes = buffers_.size();
+    if ((planes - 1) * grid_.PerPlane() + (block + 1) * grid_.across > reader_.Count()) return 0;
+    uint64_t delivered = units;
+    for (size_t k = 0; k < planes; ++k) {
+      if (buffers_[k].size() < bandBytes) buffers_[k].resize(static_cast<size_t>(bandBytes));
+      for (uint64_t column = 0; column < grid_.across; ++column) {
+        const uint64_t index = k * grid_.PerPlane() + block * grid_.across + column;
+        const size_t got = reader_.Load(static_cast<size_t>(index), tileBytes, tile_);
+        const TPlacement place = PlacementOf(column);
+        // What overhangs the right edge need not be there.
+        const uint64_t whole =
+            got < place.bytes ? 0 : std::min(units, (got - place.bytes) / grid_.tile.unitBytes + 1);
+        if (whole == 0) return 0;
+        Place(place, whole, buffers_[k]);
+        delivered = std::min(delivered, whole);
+      }
+    }
+    return static_cast<size_t>(delivered * layout_.unitBytes);
+  }
+
+ private:
+  // Where the tiles of a column go in each unit of the band: from byte `at`
+  // (bit `bitsAt`), `bytes` of the tile's units, holding `pixels` pixels.
+  struct TPlacement {
+    uint32_t pixels = 0;
+    uint64_t bitsAt = 0;
+    uint64_t at = 0;
+    uint64_t bytes = 0;
+    bool wholeBytes = true;
+  };
+
+  TPlacement PlacementOf(uint64_t column) const {
+    const TSampleLayout& t = grid_.tile;
+    const uint64_t x = column * t.width;
+    TPlacement p;
+    p.pixels = static_cast<uint32_t>(std::min<uint64_t>(t.width, layout_.width - x));
+    p.bitsAt = x * t.PixelBits();
+    p.wholeBytes = t.subsampled || p.bitsAt % 8 == 0;
+    // Subsampled tiles lie whole blocks apart.
+    p.at = t.subsampled ? column * t.unitBytes : p.bitsAt / 8;
+    p.bytes = t.subsampled ? std::min(t.unitBytes, layout_.unitBytes - p.at)
+                           : (uint64_t{p.pixels} * t.PixelBits() + 7) / 8;
+    return p;
+  }
+
+  // The first `units` units of the decoded tile, into the band.
+  void Place(const TPlacement& p, uint64_t units, std::vector<uint8_t>& band) {
+    const TSampleLayout& t = grid_.tile;
+    const uint32_t pixels = p.pixels;
+    const uint64_t bytes = std::min(p.bytes, layout_.unitBytes - p.at);
+    const uint64_t tailBits = uint64_t{pixels} * t.PixelBits() % 8;
+    for (uint64_t u = 0; u < units; ++u) {
+      uint8_t* from = tile_.data() + u * t.unitBytes;
+      uint8_t* to = band.data() + u * layout_.unitBytes;
+      if (predict_) {
+        UndoPredictor({from, static_cast<size_t>(p.bytes)}, pixels,
+                      layout_.planar ? 1 : layout_.samples, layout_.bits, bigEndian_);
+      }
+      if (p.wholeBytes && (t.subsampled || tailBits == 0)) {
+        std::memcpy(to + p.at, from, static_cast<size_t>(bytes));
+      } else if (p.wholeBytes) {
+        // The bits past the right edge stay out of the row's padding.
+        std::memcpy(to + p.at, from, static_cast<size_t>(bytes - 1));
+        CopyBits(from + bytes - 1, to, (p.at + bytes - 1) * 8, tailBits);
+      } else {
+        CopyBits(from, to, p.bitsAt, uint64_t{pixels} * t.PixelBits());
+      }
+    }
+  }
+
+  TBlockReader& reader_;
+  const TSampleLayout& layout_;
+  const TTileGrid& grid_;
+  bool predict_;
+  bool bigEndian_;
+  std::vector<uint8_t> tile_;
 };
 
 // Turns decoded strips into bitmap rows: undoes the predictor, expands
@@ -417,7 +585,7 @@ class TTIFFRowWriter {
 
   // The `rows` rows from `firstRow` out of a strip of which every plane
   // delivered `available` bytes; rows past those keep their white fill.
-  void WriteStrip(TStripSource& source, size_t available, uint32_t firstRow, uint32_t rows) {
+  void WriteStrip(TBlockSource& source, size_t available, uint32_t firstRow, uint32_t rows) {
     const size_t unitBytes = static_cast<size_t>(layout_.unitBytes);
     const uint64_t units = layout_.UnitsOf(rows);
     for (uint64_t unit = 0; unit < units; ++unit) {
@@ -438,7 +606,7 @@ class TTIFFRowWriter {
  private:
   // One row from `bytes` bytes of each plane at `offset`; false when they
   // were short of a whole row.
-  bool WriteRow(TStripSource& source, size_t offset, size_t bytes, uint32_t y) {
+  bool WriteRow(TBlockSource& source, size_t offset, size_t bytes, uint32_t y) {
     const TSampleLayout& l = layout_;
     // A row cut short gives the pixels whose samples all arrived.
     uint32_t pixels = l.width;
@@ -508,7 +676,7 @@ bool TTIFFGraphic::AcceptsStream(TStream& stream) {
   if (stream.Remaining() <= static_cast<int64_t>(TTIFFHeader::kSize)) return false;
   const auto header = PeekHeader(stream);
   return header && header->Usable() &&
-         int64_t{header->firstIFD} < stream.Size() - stream.Position();
+         header->firstIFD < static_cast<uint64_t>(stream.Size() - stream.Position());
 }
 
 bool TTIFFGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
@@ -521,12 +689,12 @@ bool TTIFFGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
   properties_.version = header->version;
   if (header->bigEndian) properties_.options |= kTIFFBigEndianOption;
   if (!header->Usable()) return false;
-  const std::optional<uint32_t> offset = FindIFD(stream, base, *header, imageIndex);
+  const std::optional<uint64_t> offset = FindIFD(stream, base, *header, imageIndex);
   if (!offset) {
     stream.Seek(base);
     return false;
   }
-  directory_ = TTIFFDirectory(stream, base, *offset, header->bigEndian);
+  directory_ = TTIFFDirectory(stream, base, *offset, header->bigEndian, header->bigTIFF);
   FillProperties(TTIFFFields(directory_, stream));
   stream.Seek(base);
   return properties_.width != 0 && properties_.height != 0;
@@ -546,21 +714,12 @@ ColorScheme SourceSchemeOf(const TImageProperties& p, bool planar) {
   return source;
 }
 
-TSampleLayout LayoutOf(const TImageProperties& p, const TTIFFProperties& tiff, ColorScheme source) {
-  TSampleLayout l;
-  l.width = static_cast<uint32_t>(p.width);
-  l.height = static_cast<uint32_t>(p.height);
-  l.bits = p.bitsPerSample;
-  l.samples = p.samplesPerPixel;
-  l.planar = tiff.planarConfiguration == 2 && l.samples > 1;
-  l.planes = l.planar ? l.samples : 1;
+// The layout with the sizes of a block `width` pixels wide and `height`
+// rows high: the picture, or one of its tiles.
+TSampleLayout Sized(TSampleLayout l, uint32_t width, uint32_t height) {
+  l.width = width;
+  l.height = height;
   l.rowBytes = (l.PixelBits() * l.width + 7) / 8;
-  l.hSub = tiff.yCbCrSubsampling[0];
-  l.vSub = tiff.yCbCrSubsampling[1];
-  l.subsampled = source == ColorScheme::YCbCr && l.hSub * l.vSub > 1;
-  if (l.subsampled && (l.bits != 8 || l.planar)) {
-    throw EColorConversionError(kNoConversionMethod);
-  }
   if (l.subsampled) {
     l.blocksPerRow = (uint64_t{l.width} + l.hSub - 1) / l.hSub;
     l.unitRows = l.vSub;
@@ -569,6 +728,33 @@ TSampleLayout LayoutOf(const TImageProperties& p, const TTIFFProperties& tiff, C
     l.unitBytes = l.rowBytes;
   }
   return l;
+}
+
+TSampleLayout LayoutOf(const TImageProperties& p, const TTIFFProperties& tiff, ColorScheme source) {
+  TSampleLayout l;
+  l.bits = p.bitsPerSample;
+  l.samples = p.samplesPerPixel;
+  l.planar = tiff.planarConfiguration == 2 && l.samples > 1;
+  l.planes = l.planar ? l.samples : 1;
+  l.hSub = tiff.yCbCrSubsampling[0];
+  l.vSub = tiff.yCbCrSubsampling[1];
+  l.subsampled = source == ColorScheme::YCbCr && l.hSub * l.vSub > 1;
+  if (l.subsampled && (l.bits != 8 || l.planar)) {
+    throw EColorConversionError(kNoConversionMethod);
+  }
+  return Sized(l, static_cast<uint32_t>(p.width), static_cast<uint32_t>(p.height));
+}
+
+// The tiles of the picture. Subsampled tiles must hold whole blocks.
+TTileGrid GridOf(const TSampleLayout& layout, const TTIFFProperties& tiff) {
+  if (layout.subsampled &&
+      (tiff.tileWidth % layout.hSub != 0 || tiff.tileLength % layout.vSub != 0)) {
+    FailInvalid();
+  }
+  TTileGrid grid{Sized(layout, tiff.tileWidth, tiff.tileLength)};
+  grid.across = (uint64_t{layout.width} + tiff.tileWidth - 1) / tiff.tileWidth;
+  grid.down = (uint64_t{layout.height} + tiff.tileLength - 1) / tiff.tileLength;
+  return grid;
 }
 
 std::unique_ptr<TStripDecoder> MakeStripDecoder(const TImageProperties& p,
@@ -604,30 +790,44 @@ std::unique_ptr<TStripDecoder> MakeStripDecoder(const TImageProperties& p,
   }
 }
 
-// The strips must be able to hold the picture before its storage is made,
-// so a bare header cannot claim a large one.
+// The blocks must be able to hold what they decode to before any storage is
+// made, so a bare header cannot claim a large picture, nor large tiles.
+// `block` is the layout of one block, `decoded` what they all decode to.
 void RequireStripData(const TBitmap& bitmap, const TStream& stream, int64_t base,
-                      const TStripTable& strips, const TSampleLayout& layout,
-                      CompressionKind kind) {
-  const uint64_t pixelBytes = std::max<uint64_t>((layout.PixelBits() + 7) / 8, 1);
+                      const TStripTable& strips, const TSampleLayout& picture,
+                      const TSampleLayout& block, uint64_t decoded, CompressionKind kind) {
+  const uint64_t pixelBytes = std::max<uint64_t>((block.PixelBits() + 7) / 8, 1);
   RequireDataForClaim(
-      bitmap, layout.width, layout.height,
-      SaturatingProduct({layout.UnitsOf(layout.height), layout.unitBytes, layout.planes}),
+      bitmap, picture.width, picture.height, decoded,
       static_cast<int64_t>(StripBytesPresent(stream, base, strips)),
-      std::max<uint64_t>(MostDecodedBytesPerByte(kind, layout.rowBytes, pixelBytes), 1));
+      std::max<uint64_t>(MostDecodedBytesPerByte(kind, block.rowBytes, pixelBytes), 1));
 }
 
-void ReadStrips(TStripSource& source, TTIFFRowWriter& writer, const TSampleLayout& layout,
+// What the strips decode to: the picture's rows of every plane.
+uint64_t StripsDecodedBytes(const TSampleLayout& l) {
+  return SaturatingProduct({l.UnitsOf(l.height), l.unitBytes, l.planes});
+}
+
+// What the tiles decode to, the parts that overhang the picture's right
+// edge included (those below the bottom are not decoded).
+uint64_t TilesDecodedBytes(const TSampleLayout& l, const TTileGrid& grid) {
+  const uint32_t lastRows = grid.RowsIn(grid.down - 1, l.height);
+  const uint64_t units =
+      SaturatingProduct({grid.down - 1, l.UnitsOf(grid.tile.height)}) + l.UnitsOf(lastRows);
+  return SaturatingProduct({units, grid.tile.unitBytes, grid.across, l.planes});
+}
+
+// Band after band, each `rowsPerBlock` rows high (the last value for bands
+// past the list), top to bottom.
+void ReadStrips(TBlockSource& source, TTIFFRowWriter& writer, const TSampleLayout& layout,
                 const std::vector<uint32_t>& rowsPerStrip) {
   uint32_t y = 0;
-  for (size_t strip = 0; strip < source.StripsPerPlane() && y < layout.height; ++strip) {
+  for (size_t strip = 0; strip < source.BlocksPerPlane() && y < layout.height; ++strip) {
     uint32_t rows = rowsPerStrip[std::min(strip, rowsPerStrip.size() - 1)];
     if (rows == 0) rows = layout.height;
     rows = std::min(rows, layout.height - y);
-    const size_t available =
-        source.Load(strip, StorageBytes({layout.UnitsOf(rows), layout.unitBytes}));
-    writer.WriteStrip(source, available, y, rows);
-    // Rows this strip did not deliver stay white; the next strip starts at
+    writer.WriteStrip(source, source.Load(strip, rows), y, rows);
+    // Rows this band did not deliver stay white; the next band starts at
     // its own place.
     y += rows;
   }
@@ -655,7 +855,9 @@ void TTIFFGraphic::FillProperties(const TTIFFFields& d) {
   p.colorScheme = SchemeOf(tiff_.photometric, samples);
   tiff_.minIsWhite = tiff_.photometric == 0;
   tiff_.reversedBits = d.Value(kFillOrder, 1) == 2;
-  tiff_.tiled = d.Value(kTileWidth, 0) != 0 && d.Value(kTileLength, 0) != 0;
+  tiff_.tileWidth = d.Value(kTileWidth, 0);
+  tiff_.tileLength = d.Value(kTileLength, 0);
+  tiff_.tiled = tiff_.tileWidth != 0 && tiff_.tileLength != 0;
   tiff_.planarConfiguration = static_cast<uint16_t>(d.Value(kPlanarConfiguration, 1));
   tiff_.predictor = static_cast<uint16_t>(d.Value(kPredictor, 0));
   tiff_.t4Options = d.Value(kT4Options, 0);
@@ -759,16 +961,20 @@ void TTIFFGraphic::CheckCompression() const {
 void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   (void)start;  // the directory keeps where the file's offsets count from
   if (!headerUsable) FailInvalid();
-  // Tiles are not read yet; an empty picture must not pass for a loaded one.
-  if (tiff_.tiled) FailInvalid();
   const TTIFFFields fields(directory_, stream);
-  const TStripTable strips = ReadStripTable(fields);
+  const TStripTable strips = ReadStripTable(fields, tiff_.tiled);
   CheckCompression();
   SetUpColors(fields);
   const TImageProperties& p = properties_;
   const TSampleLayout layout = LayoutOf(p, tiff_, ColorManager().SourceColorScheme());
+  const std::optional<TTileGrid> grid =
+      tiff_.tiled ? std::optional(GridOf(layout, tiff_)) : std::nullopt;
+  // What a decoder works on: a strip of the picture's width, or one tile.
+  const TSampleLayout& block = grid ? grid->tile : layout;
 
-  RequireStripData(*this, stream, directory_.Base(), strips, layout, p.compression);
+  RequireStripData(*this, stream, directory_.Base(), strips, layout, block,
+                   grid ? TilesDecodedBytes(layout, *grid) : StripsDecodedBytes(layout),
+                   p.compression);
   SetImageWidth(p.width);
   SetImageHeight(p.height);
 
@@ -779,10 +985,17 @@ void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   const bool reverseBits = tiff_.reversedBits && layout.bits < 8 && !IsFax(p.compression);
   const bool predict =
       p.compression != CompressionKind::NoCompression && tiff_.predictor == 2 && !layout.subsampled;
-  TStripSource source(stream, directory_.Base(), strips, layout.planes,
-                      MakeStripDecoder(p, tiff_, layout, fields), reverseBits);
-  TTIFFRowWriter writer(*this, ColorManager(), layout, predict, directory_.BigEndian());
-  ReadStrips(source, writer, layout, tiff_.rowsPerStrip);
+  TBlockReader reader(stream, directory_.Base(), strips, MakeStripDecoder(p, tiff_, block, fields),
+                      reverseBits);
+  if (grid) {
+    TTileSource source(reader, layout, *grid, predict, directory_.BigEndian());
+    TTIFFRowWriter writer(*this, ColorManager(), layout, false, directory_.BigEndian());
+    ReadStrips(source, writer, layout, {grid->tile.height});
+  } else {
+    TStripSource source(reader, layout);
+    TTIFFRowWriter writer(*this, ColorManager(), layout, predict, directory_.BigEndian());
+    ReadStrips(source, writer, layout, tiff_.rowsPerStrip);
+  }
 }
 
 void RegisterTIFFFormats(TFileFormatList& list) {

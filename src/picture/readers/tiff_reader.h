@@ -30,7 +30,9 @@ struct TTIFFProperties {
   uint16_t compressionTag = 1;
   uint16_t photometric = 0;
   bool minIsWhite = false;  // photometric 0: the minimum value is white
-  bool tiled = false;
+  bool tiled = false;       // tile width and length both given
+  uint32_t tileWidth = 0;
+  uint32_t tileLength = 0;
   bool reversedBits = false;  // fill order 2: bits of each byte stored in reverse
   uint16_t planarConfiguration = 1;
   uint16_t predictor = 0;
@@ -46,19 +48,21 @@ class TTIFFGraphic : public TReaderGraphic {
   std::string ClassName() const override { return "TTIFFGraphic"; }
   std::string FormatName() const override { return kTIFFFormatName; }
 
-  // More than 8 bytes remain; "II" or "MM", 42 in that byte order, and a
-  // first-IFD offset inside the stream. The position is restored.
+  // More than 8 bytes remain; "II" or "MM", 42 (or a whole BigTIFF header,
+  // 43) in that byte order, and a first-IFD offset inside the stream. The
+  // position is restored.
   static bool AcceptsStream(TStream& stream);
   // Reads the header at the current position (the base of every offset)
   // and the imageIndex-th IFD, which is kept for decoding; usable when the
-  // version is 42 and width and height are not 0. The position is restored.
+  // version is 42 or 43 (BigTIFF) and width and height are not 0. The
+  // position is restored.
   bool ReadHeaderInfo(TStream& stream, int imageIndex) override;
 
   const TTIFFProperties& TIFFProperties() const { return tiff_; }
 
  protected:
-  // The first image's strips, from the directory ReadHeaderInfo kept.
-  // Tiled images are refused.
+  // The first image's strips or tiles, from the directory ReadHeaderInfo
+  // kept.
   void Decode(TStream& stream, int64_t start, bool headerUsable) override;
 
  private:

@@ -141,7 +141,7 @@ const std::vector<CorpusCase>& TIFFCorpus() {
       Loads("hopper2I.tif", L::Bits4),
       Loads("hopper2R.tif", L::Bits4),
       Loads("hopper4R.tif", L::Bits4),
-      Fails("hopper_bigtiff.tif", kInvalid),
+      Loads("hopper_bigtiff.tif", L::Bits24),
       Loads("hopper_float_dpi_3.tif", L::Bits24),
       Loads("hopper_float_dpi_None.tif", L::Bits24),
       Loads("hopper_g4.tif", L::Bits1),
@@ -174,11 +174,11 @@ const std::vector<CorpusCase>& TIFFCorpus() {
       Loads("tiff_strip_planar_16bit_RGBa.tiff", L::Bits32, Reference::None),  // associated alpha
       Loads("tiff_strip_planar_raw_with_overviews.tif", L::Bits24),
       Loads("tiff_strip_raw.tif", L::Bits24),
-      Fails("tiff_tiled_cmyk_jpeg.tif", kInvalid),                // tiles are not read yet
-      Fails("tiff_tiled_planar_16bit_RGB.tiff", kInvalid),        // tiles are not read yet
-      Fails("tiff_tiled_planar_16bit_RGBa.tiff", kInvalid),       // tiles are not read yet
-      Fails("tiff_tiled_planar_raw.tif", kInvalid),               // tiles are not read yet
-      Fails("tiff_tiled_ycbcr_jpeg_2x2_sampling.tif", kInvalid),  // tiles are not read yet
+      Loads("tiff_tiled_cmyk_jpeg.tif", L::Bits24, Reference::Pillow, 2),
+      Fails("tiff_tiled_planar_16bit_RGB.tiff", kNotSupported),
+      Fails("tiff_tiled_planar_16bit_RGBa.tiff", kNotSupported),
+      Loads("tiff_tiled_planar_raw.tif", L::Bits24),
+      Loads("tiff_tiled_ycbcr_jpeg_2x2_sampling.tif", L::Bits24, Reference::Pillow, 2),
       Loads("tiff_wrong_bits_per_sample.tiff", L::Bits32),
       Loads("tiff_wrong_bits_per_sample_2.tiff", L::Bits24),
       Loads("total-pages-zero.tif", L::Bits1),
@@ -803,7 +803,7 @@ TEST(TIFFLoading, ContentFirstThenTheExtension) {
                                                     // taken by the extension
       {"a.png", epsLater, "", PixelLayout::Bits1},  // taken by its content
       {"a.eps", plainEps, "Cannot load image. Invalid or unexpected EPS image format.", {}},
-      {"a.fax", tiled, kInvalid, {}},  // tiled: not read yet, never an empty success
+      {"a.fax", tiled, "", PixelLayout::Bits24},  // tiled
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
