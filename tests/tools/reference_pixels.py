@@ -3,6 +3,9 @@
 for the few files Pillow refuses.
 
 With --upright the picture is first turned as its EXIF orientation says.
+CIELab pictures (D50, as TIFF and Photoshop store them) are shown in sRGB
+through littleCMS, without its precalculated tables, which bend colours
+outside sRGB by many levels.
 
 Output: "WIDTH HEIGHT\n" followed by WIDTH*HEIGHT*3 bytes of red, green, blue,
 top row first. Exit status 3 when neither can decode the file.
@@ -10,14 +13,24 @@ top row first. Exit status 3 when neither can decode the file.
 import subprocess
 import sys
 
-from PIL import Image, ImageOps
+from PIL import Image, ImageCms, ImageOps
 
 UPRIGHT = "--upright" in sys.argv[1:]
+NOT_PRECALCULATED = 0x0100  # cmsFLAGS_NOOPTIMIZE
+
+
+def to_rgb(picture):
+    if picture.mode == "LAB":
+        transform = ImageCms.buildTransform(ImageCms.createProfile("LAB"),
+                                            ImageCms.createProfile("sRGB"), "LAB", "RGB",
+                                            flags=NOT_PRECALCULATED)
+        return ImageCms.applyTransform(picture, transform)
+    return picture.convert("RGB")
 
 
 def with_pillow(path):
     with Image.open(path) as picture:
-        rgb = (ImageOps.exif_transpose(picture) if UPRIGHT else picture).convert("RGB")
+        rgb = to_rgb(ImageOps.exif_transpose(picture) if UPRIGHT else picture)
         return rgb.size, rgb.tobytes()
 
 
