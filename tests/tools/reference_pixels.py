@@ -3,6 +3,7 @@
 for the few files Pillow refuses.
 
 With --upright the picture is first turned as its EXIF orientation says.
+Floating-point pictures show 0 to 1 as black to white, clamped.
 CIELab pictures (D50, as TIFF and Photoshop store them) are shown in sRGB
 through littleCMS, without its precalculated tables, which bend colours
 outside sRGB by many levels.
@@ -25,6 +26,11 @@ def to_rgb(picture):
                                             ImageCms.createProfile("sRGB"), "LAB", "RGB",
                                             flags=NOT_PRECALCULATED)
         return ImageCms.applyTransform(picture, transform)
+    if picture.mode == "F":
+        levels = Image.new("L", picture.size)
+        levels.putdata([round(min(max(v, 0.0), 1.0) * 255) if v == v else 0
+                        for v in picture.getdata()])
+        picture = levels
     return picture.convert("RGB")
 
 
