@@ -6,9 +6,7 @@
 
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
