@@ -71,6 +71,10 @@ void Convert(benchmark::State& state, const Case& c) {
 constexpr TConversionOptions kNone{};
 constexpr TConversionOptions kSwap{ConversionOption::ByteSwapOption};
 constexpr TConversionOptions kGamma{ConversionOption::GammaOption};
+// Photoshop's Lab: big-endian, L on 0..255, a and b offset.
+constexpr TConversionOptions kLabPhotoshop{ConversionOption::ByteSwapOption,
+                                           ConversionOption::LabByteOption,
+                                           ConversionOption::LabOffsetOption};
 
 using enum ColorScheme;
 
@@ -108,6 +112,8 @@ QUORVEX_CONVERT_BENCH(Cmyk8ToBgr24, CMYK, BGR, 8, 8, 4, 3, kNone, kNone, 0xFF, f
 QUORVEX_CONVERT_BENCH(Cmyk16ToBgr24, CMYK, BGR, 16, 8, 4, 3, kSwap, kNone, 0xFF, false);
 QUORVEX_CONVERT_BENCH(YCbCr8ToBgr24, YCbCr, BGR, 8, 8, 3, 3, kNone, kNone, 0xFF, false);
 QUORVEX_CONVERT_BENCH(CieLab8ToBgr24, CIELab, BGR, 8, 8, 3, 3, kNone, kNone, 0xFF, false);
+QUORVEX_CONVERT_BENCH(CieLab16PlanarOffsetToBgr24, CIELab, BGR, 16, 8, 3, 3, kLabPhotoshop, kNone,
+                      0xFF, true);
 
 #undef QUORVEX_CONVERT_BENCH
 

@@ -174,8 +174,10 @@ class TColorManager {
   //                      target has it; gamma on colour samples only
   //   CMYK, CIELab,      8 or 16 bits per side, to RGB(A) or BGR(A), target
   //   YCbCr, PhotoYCC    alpha untouched
-  // 16-bit CIELab is read on the 8-bit scale: L and offset a, b divided by
-  // 257, signed a, b by 256. Gamma applies to the RGB family only.
+  // CIELab is taken relative to the D50 white and shown as sRGB (Bradford
+  // adaptation to D65, the sRGB curve), clamped; 16-bit CIELab is read on
+  // the 8-bit scale: L and offset a, b divided by 257, signed a, b by 256.
+  // Gamma applies to the RGB family only.
   // Indexed, Gray or GrayAlpha against a colour scheme (or a GrayAlpha
   // target) fails with kIndexedConversionUnsupported, anything else not
   // listed with kNoConversionMethod, as do planar sources missing a list.

@@ -275,8 +275,105 @@ struct CmykRow {
   }
 };
 
-inline uint32_t LabChannel(float v) {
-  return static_cast<uint32_t>(std::clamp(std::nearbyint(v * 255.0f), 0.0f, 255.0f));
+// CIELab as TIFF and Photoshop store it is relative to the D50 white; the
+// screen is sRGB, whose white is D65. XYZ over the D50 white goes through
+// one matrix (the D50 white, Bradford adaptation to D65, the sRGB
+// primaries) to linear sRGB, and the sRGB transfer curve comes from a table
+// fine enough that its steps stay well below one output level.
+class TLabToSrgb {
+ public:
+  static constexpr int kCurveSteps = 16384;
+
+  static const TLabToSrgb& Instance() {
+    static const TLabToSrgb instance;
+    return instance;
+  }
+
+  // L from 0 to 100, a and b as they are.
+  void Convert(float l, float a, float b, uint32_t& red, uint32_t& green, uint32_t& blue) const {
+    constexpr float kKappa = 24389.0f / 27.0f;
+    constexpr float kKappaEpsilon = 8.0f;  // kappa * epsilon, the lightness where the cube starts
+    const float fy = (l + 16.0f) * (1.0f / 116.0f);
+    const float fx = fy + a * (1.0f / 500.0f);
+    const float fz = fy - b * (1.0f / 200.0f);
+    const float xr = Inverse(fx);
+    const float yr = l > kKappaEpsilon ? fy * fy * fy : l * (1.0f / kKappa);
+    const float zr = Inverse(fz);
+    const float* m = matrix_.data();
+    red = Encode(m[0] * xr + m[1] * yr + m[2] * zr);
+    green = Encode(m[3] * xr + m[4] * yr + m[5] * zr);
+    blue = Encode(m[6] * xr + m[7] * yr + m[8] * zr);
+  }
+
+ private:
+  TLabToSrgb();
+
+  // f back to the ratio of the white: cubed above 6/29, the straight part
+  // below.
+  static float Inverse(float f) {
+    constexpr float kKappa = 24389.0f / 27.0f;
+    return f > 6.0f / 29.0f ? f * f * f : (116.0f * f - 16.0f) * (1.0f / kKappa);
+  }
+  // Linear light, clamped to 0..1 (NaN to 0), to an 8-bit sRGB level.
+  uint32_t Encode(float linear) const {
+    const float v = linear > 0.0f ? (linear < 1.0f ? linear : 1.0f) : 0.0f;
+    return curve_[static_cast<size_t>(v * kCurveSteps + 0.5f)];
+  }
+
+  std::array<float, 9> matrix_{};
+  std::array<uint8_t, kCurveSteps + 1> curve_{};
+};
+
+TLabToSrgb::TLabToSrgb() {
+  using Matrix = std::array<std::array<double, 3>, 3>;
+  auto times = [](const Matrix& p, const Matrix& q) {
+    Matrix r{};
+    for (size_t i = 0; i < 3; ++i) {
+      for (size_t j = 0; j < 3; ++j) {
+        for (size_t k = 0; k < 3; ++k) r[i][j] += p[i][k] * q[k][j];
+      }
+    }
+    return r;
+  };
+  auto inverse = [](const Matrix& p) {
+    const double det = p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) -
+                       p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0]) +
+                       p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
+    Matrix r{};
+    for (size_t i = 0; i < 3; ++i) {
+      for (size_t j = 0; j < 3; ++j) {
+        // The cofactor of (j, i), by cycling the other rows and columns.
+        const size_t j1 = (j + 1) % 3, j2 = (j + 2) % 3, i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+        r[i][j] = (p[j1][i1] * p[j2][i2] - p[j1][i2] * p[j2][i1]) / det;
+      }
+    }
+    return r;
+  };
+  auto apply = [](const Matrix& p, const std::array<double, 3>& v) {
+    std::array<double, 3> r{};
+    for (size_t i = 0; i < 3; ++i) r[i] = p[i][0] * v[0] + p[i][1] * v[1] + p[i][2] * v[2];
+    return r;
+  };
+  // The ICC profile connection white and the sRGB white (IEC 61966-2-1).
+  const std::array<double, 3> d50{0.9642, 1.0, 0.8249};
+  const std::array<double, 3> d65{0.95047, 1.0, 1.08883};
+  const Matrix bradford{
+      {{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
+  const Matrix xyzToSrgb{
+      {{3.2406, -1.5372, -0.4986}, {-0.9689, 1.8758, 0.0415}, {0.0557, -0.2040, 1.0570}}};
+  const std::array<double, 3> from = apply(bradford, d50);
+  const std::array<double, 3> to = apply(bradford, d65);
+  const Matrix scale{{{to[0] / from[0], 0, 0}, {0, to[1] / from[1], 0}, {0, 0, to[2] / from[2]}}};
+  const Matrix white{{{d50[0], 0, 0}, {0, d50[1], 0}, {0, 0, d50[2]}}};
+  const Matrix all =
+      times(xyzToSrgb, times(inverse(bradford), times(scale, times(bradford, white))));
+  for (size_t i = 0; i < 9; ++i) matrix_[i] = static_cast<float>(all[i / 3][i % 3]);
+  for (size_t i = 0; i <= kCurveSteps; ++i) {
+    const double linear = static_cast<double>(i) / kCurveSteps;
+    const double encoded =
+        linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+    curve_[i] = static_cast<uint8_t>(std::clamp(std::lround(encoded * 255.0), 0L, 255L));
+  }
 }
 
 template <SampleFormat S, SampleFormat T, bool TargetAlpha, bool Reversed>
@@ -286,6 +383,7 @@ struct LabRow {
     constexpr size_t pixelBytes = (TargetAlpha ? 4 : 3) * kBytes<T>;
     const bool labByte = state.labByte;
     const bool labOffset = state.labOffset;
+    const TLabToSrgb& toSrgb = TLabToSrgb::Instance();
     ForEachSourcePixel<S, 3, 3>(
         sources, count, mask, [&](uint32_t x, uint32_t ls, uint32_t as, uint32_t bs, uint32_t) {
           // 16-bit samples are brought to the 8-bit scale first.
@@ -303,24 +401,10 @@ struct LabRow {
             b = labOffset ? static_cast<float>(bs) - 128.0f
                           : static_cast<float>(static_cast<int8_t>(bs));
           }
-          if (labByte) l /= 2.55f;
-          float fx, fy, fz;
-          if (l < 7.9996f) {
-            fy = l / 903.3f;
-            fx = fy + a / 3893.5f;
-            fz = fy - b / 1557.4f;
-          } else {
-            fy = (l + 16.0f) / 116.0f;
-            fx = fy + a / 500.0f;
-            fz = fy - b / 200.0f;
-            fx = fx * fx * fx;
-            fy = fy * fy * fy;
-            fz = fz * fz * fz;
-          }
-          PutRgb8<T, Reversed>(target + uint64_t{x} * pixelBytes,
-                               LabChannel(2.998f * fx - 1.458f * fy - 0.541f * fz),
-                               LabChannel(-0.952f * fx + 1.893f * fy + 0.059f * fz),
-                               LabChannel(0.099f * fx - 0.198f * fy + 1.099f * fz));
+          if (labByte) l *= 100.0f / 255.0f;
+          uint32_t red, green, blue;
+          toSrgb.Convert(l, a, b, red, green, blue);
+          PutRgb8<T, Reversed>(target + uint64_t{x} * pixelBytes, red, green, blue);
         });
   }
 };

@@ -10,17 +10,33 @@ namespace quorvex {
 
 namespace {
 
-int BytesPerPixel(PixelLayout layout) {
+// Bits a pixel takes in a row; 0 for layouts that are not turned.
+unsigned PixelBits(PixelLayout layout) {
   switch (layout) {
-    case PixelLayout::Bits8:
+    case PixelLayout::Bits1:
       return 1;
-    case PixelLayout::Bits24:
-      return 3;
-    case PixelLayout::Bits32:
+    case PixelLayout::Bits4:
       return 4;
+    case PixelLayout::Bits8:
+      return 8;
+    case PixelLayout::Bits24:
+      return 24;
+    case PixelLayout::Bits32:
+      return 32;
     default:
       return 0;
   }
+}
+
+// Pixels of 1 or 4 bits, most significant first.
+uint8_t PackedAt(const uint8_t* row, int32_t x, unsigned bits) {
+  const size_t bit = size_t(x) * bits;
+  return static_cast<uint8_t>((row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1));
+}
+
+void PutPacked(uint8_t* row, int32_t x, unsigned bits, uint8_t value) {
+  const size_t bit = size_t(x) * bits;
+  row[bit / 8] |= static_cast<uint8_t>(value << (8 - bits - bit % 8));
 }
 
 // Where in the stored picture (w by h) the shown pixel (x, y) comes from:
@@ -76,11 +92,25 @@ void CopyTurned(const TSourceMap& m, const std::vector<const uint8_t*>& sourceRo
   }
 }
 
+// Packed pixels are rare (fax and 4-bit pages), so they go one at a time.
+void CopyTurnedPacked(const TSourceMap& m, const std::vector<const uint8_t*>& sourceRows,
+                      unsigned bits, TBitmap& upright) {
+  for (int32_t y = 0; y < upright.ImageHeight(); ++y) {
+    const std::span<uint8_t> row = upright.RowBytes(y);
+    std::memset(row.data(), 0, row.size());
+    int32_t sx = m.x0 + y * m.dxy;
+    int32_t sy = m.y0 + y * m.dyy;
+    for (int32_t x = 0; x < upright.ImageWidth(); ++x, sx += m.dxx, sy += m.dyx) {
+      PutPacked(row.data(), x, bits, PackedAt(sourceRows[static_cast<size_t>(sy)], sx, bits));
+    }
+  }
+}
+
 }  // namespace
 
 void ApplyOrientation(TBitmap& bitmap, int exifOrientation) {
-  const int bytes = BytesPerPixel(bitmap.Layout());
-  if (exifOrientation < 2 || exifOrientation > 8 || bytes == 0 || bitmap.IsEmpty()) return;
+  const unsigned bits = PixelBits(bitmap.Layout());
+  if (exifOrientation < 2 || exifOrientation > 8 || bits == 0 || bitmap.IsEmpty()) return;
   const int32_t w = bitmap.ImageWidth();
   const int32_t h = bitmap.ImageHeight();
   const bool swapped = exifOrientation >= 5;
@@ -90,6 +120,12 @@ void ApplyOrientation(TBitmap& bitmap, int exifOrientation) {
   std::vector<const uint8_t*> sourceRows(static_cast<size_t>(h));
   for (int32_t y = 0; y < h; ++y) sourceRows[static_cast<size_t>(y)] = source.RowAddress(y);
   const TSourceMap map = SourceMapOf(exifOrientation, w, h);
+  if (bits < 8) {
+    CopyTurnedPacked(map, sourceRows, bits, upright);
+    bitmap.TakeFrom(&upright);
+    return;
+  }
+  const size_t bytes = bits / 8;
   switch (bytes) {
     case 1:
       CopyTurned<1>(map, sourceRows, upright);

@@ -6,10 +6,10 @@ namespace quorvex {
 
 class TBitmap;
 
-// Rotates and mirrors `bitmap` (Bits8, Bits24 or Bits32) as EXIF
-// orientation 1 to 8 asks, so that it shows upright; orientations 5 to 8
-// swap width and height. 1 and values outside 1 to 8 leave it as it is, as
-// does any other layout. The palette stays.
+// Rotates and mirrors `bitmap` (Bits1, Bits4, Bits8, Bits24 or Bits32) as
+// EXIF or TIFF orientation 1 to 8 asks, so that it shows upright;
+// orientations 5 to 8 swap width and height. 1 and values outside 1 to 8
+// leave it as it is, as does any other layout. The palette stays.
 void ApplyOrientation(TBitmap& bitmap, int exifOrientation);
 
 }  // namespace quorvex

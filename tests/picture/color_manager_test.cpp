@@ -275,7 +275,7 @@ TEST(ColorManager, ConvertsRows) {
        {50, 0, 0, 50, 80, 0, 5, 0, 0, 60, 0xD8, 30},
        4,
        0xFF,
-       {47, 47, 47, 52, 0, 202, 1, 1, 1, 27, 92, 23}},
+       {119, 119, 119, 123, 0, 231, 17, 17, 17, 88, 162, 74}},
       {"CIELab byte lightness with offset a, b",
        {.source = CIELab, .target = RGB, .sourceOptions = {kLabByte, kLabOffset}},
        {255, 128, 128, 0, 128, 128},
@@ -287,7 +287,7 @@ TEST(ColorManager, ConvertsRows) {
        {0x32, 0x32, 0x00, 0x50, 0x00, 0x00},
        1,
        0xFF,
-       {202, 0, 52}},
+       {231, 0, 123}},
       {"YCbCr",
        {.source = YCbCr},
        {128, 128, 128, 0, 128, 255, 100, 200, 60},
@@ -401,6 +401,37 @@ TEST(ColorManager, ConvertsRows) {
     EXPECT_EQ(Hex(Convert(cm, source.data(), c.count, c.mask, c.expected.size(), 0xEE)),
               Hex(c.expected))
         << c.name;
+  }
+}
+
+TEST(ColorManager, CIELabIsShownAsSRGBFromTheD50White) {
+  // Lab as Photoshop stores it (L on 0..255, a and b offset by 128) and the
+  // sRGB that littleCMS makes of it from a D50 Lab profile: the sRGB
+  // primaries, grays, the straight part of the curve near black, and
+  // colours outside sRGB, clamped.
+  struct Case {
+    const char* name;
+    uint8_t l;
+    int a;
+    int b;
+    uint8_t red, green, blue;
+  };
+  const Case cases[] = {
+      {"white", 255, 0, 0, 255, 255, 255},       {"black", 0, 0, 0, 0, 0, 0},
+      {"middle gray", 136, 0, 0, 127, 127, 127}, {"sRGB red", 138, 81, 70, 255, 0, 0},
+      {"sRGB green", 224, -79, 81, 9, 255, 0},   {"sRGB blue", 75, 68, -112, 0, 1, 254},
+      {"near black", 5, 0, 0, 7, 7, 7},          {"near black, coloured", 5, 20, -20, 28, 0, 38},
+      {"dark green", 20, -60, 40, 0, 41, 0},     {"outside sRGB", 255, 127, -128, 255, 117, 255},
+  };
+  TColorManager cm;
+  Configure(cm, {.source = CIELab, .target = RGB, .sourceOptions = {kLabByte, kLabOffset}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes stored = {c.l, static_cast<uint8_t>(c.a + 128), static_cast<uint8_t>(c.b + 128)};
+    const Bytes got = Convert(cm, stored.data(), 1, 0xFF, 3, 0);
+    EXPECT_NEAR(got[0], c.red, 1);
+    EXPECT_NEAR(got[1], c.green, 1);
+    EXPECT_NEAR(got[2], c.blue, 1);
   }
 }
 

@@ -56,9 +56,17 @@ def read_pam(data):
 
 
 def to_pam(path):
-    """Any picture ImageMagick reads, as PAM bytes at its own depth."""
-    return subprocess.run(["/usr/bin/convert", path, "pam:-"], capture_output=True,
-                          check=True).stdout
+    """Any picture ImageMagick reads, as PAM bytes at its own depth (at most 16 bits)."""
+    return subprocess.run(["/usr/bin/convert", path, "-depth", "16", "pam:-"]
+                          if wider_than_16(path) else ["/usr/bin/convert", path, "pam:-"],
+                          capture_output=True, check=True).stdout
+
+
+def wider_than_16(path):
+    """32-bit and floating-point samples, which PAM would keep at 32 bits."""
+    depth = subprocess.run(["/usr/bin/identify", "-format", "%z\n", path], capture_output=True,
+                           check=True, text=True).stdout.split()
+    return bool(depth) and int(depth[0]) > 16
 
 
 def decode(decoder, path):

@@ -4,6 +4,10 @@ for the few files Pillow refuses.
 
 With --upright the picture is first turned as its EXIF orientation says;
 with --imagemagick only ImageMagick decodes it.
+Floating-point pictures show 0 to 1 as black to white, clamped.
+CIELab pictures (D50, as TIFF and Photoshop store them) are shown in sRGB
+through littleCMS, without its precalculated tables, which bend colours
+outside sRGB by many levels.
 
 Output: "WIDTH HEIGHT\n" followed by WIDTH*HEIGHT*3 bytes of red, green, blue,
 top row first. Exit status 3 when neither can decode the file.
@@ -11,15 +15,30 @@ top row first. Exit status 3 when neither can decode the file.
 import subprocess
 import sys
 
-from PIL import Image, ImageOps
+from PIL import Image, ImageCms, ImageOps
 
 UPRIGHT = "--upright" in sys.argv[1:]
 IMAGEMAGICK_ONLY = "--imagemagick" in sys.argv[1:]
+NOT_PRECALCULATED = 0x0100  # cmsFLAGS_NOOPTIMIZE
+
+
+def to_rgb(picture):
+    if picture.mode == "LAB":
+        transform = ImageCms.buildTransform(ImageCms.createProfile("LAB"),
+                                            ImageCms.createProfile("sRGB"), "LAB", "RGB",
+                                            flags=NOT_PRECALCULATED)
+        return ImageCms.applyTransform(picture, transform)
+    if picture.mode == "F":
+        levels = Image.new("L", picture.size)
+        levels.putdata([round(min(max(v, 0.0), 1.0) * 255) if v == v else 0
+                        for v in picture.getdata()])
+        picture = levels
+    return picture.convert("RGB")
 
 
 def with_pillow(path):
     with Image.open(path) as picture:
-        rgb = (ImageOps.exif_transpose(picture) if UPRIGHT else picture).convert("RGB")
+        rgb = to_rgb(ImageOps.exif_transpose(picture) if UPRIGHT else picture)
         return rgb.size, rgb.tobytes()
 
 

@@ -15,6 +15,7 @@
 #include "picture/file_format_list.h"
 #include "picture/graphic_class.h"
 #include "picture/image_limits.h"
+#include "picture/orientation.h"
 #include "picture/readers/ccitt_decoder.h"
 #include "picture/readers/claimed_size.h"
 #include "picture/readers/lz77_decoder.h"
@@ -23,6 +24,7 @@
 #include "picture/readers/thunderscan_decoder.h"
 #include "picture/readers/tiff_directory.h"
 #include "picture/readers/tiff_jpeg_decoder.h"
+#include "picture/readers/tiff_samples.h"
 #include "picture/stream.h"
 
 namespace quorvex {
@@ -157,8 +159,8 @@ void ReverseBits(std::span<uint8_t> bytes) {
 }
 
 // Horizontal differencing undone: each sample adds the same sample of the
-// pixel before. Samples of 16 bits add as numbers in the file's byte order;
-// other widths have no predictor and stay as they are. `row` holds at least
+// pixel before. Samples of 16 and 32 bits add as numbers in the file's byte
+// order; other widths have no predictor and stay as they are. `row` holds at least
 // `pixels` pixels.
 void UndoPredictor(std::span<uint8_t> row, size_t pixels, size_t samples, int bits,
                    bool bigEndian) {
@@ -190,6 +192,14 @@ void UndoPredictor(std::span<uint8_t> row, size_t pixels, size_t samples, int bi
         sample[1] = static_cast<uint8_t>(sum);
       } else {
         StoreU16LE(sample, sum);
+      }
+    }
+  } else if (bits == 32) {
+    for (size_t i = samples; i < count; ++i) {
+      uint8_t* sample = s + 4 * i;
+      const uint32_t sum = LoadU32(sample, bigEndian) + LoadU32(sample - 4 * samples, bigEndian);
+      for (int k = 0; k < 4; ++k) {
+        sample[k] = static_cast<uint8_t>(sum >> (bigEndian ? 24 - 8 * k : 8 * k));
       }
     }
   }
@@ -255,7 +265,7 @@ bool IsFax(CompressionKind kind) {
 bool SamplesFit(ColorScheme source, int samples) {
   switch (source) {
     case ColorScheme::Gray:
-      return samples <= 2;  // two give a layout the bitmap refuses
+      return samples == 1;
     case ColorScheme::Indexed:
       return samples == 1;
     case ColorScheme::GrayAlpha:
@@ -575,12 +585,13 @@ class TTileSource : public TBlockSource {
 class TTIFFRowWriter {
  public:
   TTIFFRowWriter(TBitmap& bitmap, TColorManager& cm, const TSampleLayout& layout, bool predict,
-                 bool bigEndian)
+                 bool bigEndian, TTIFFSamples& samples)
       : bitmap_(bitmap),
         cm_(cm),
         layout_(layout),
         predict_(predict),
         bigEndian_(bigEndian),
+        samples_(samples),
         expanded_(layout.subsampled ? StorageBytes({layout.vSub, layout.width, 3}) : 0) {}
 
   // The `rows` rows from `firstRow` out of a strip of which every plane
@@ -621,12 +632,8 @@ class TTIFFRowWriter {
         if (predict_) UndoPredictor(row, pixels, l.planar ? 1 : l.samples, l.bits, bigEndian_);
         if (k < rowsOf.size()) rowsOf[k] = row.data();
       }
-      const TSampleSources sources =
-          !l.planar       ? TSampleSources(rowsOf[0])
-          : l.planes == 2 ? TSampleSources(rowsOf[0], rowsOf[1])
-          : l.planes == 3 ? TSampleSources(rowsOf[0], rowsOf[1], rowsOf[2])
-                          : TSampleSources(rowsOf[0], rowsOf[1], rowsOf[2], rowsOf[3]);
-      cm_.ConvertPixels(sources, pixels, 0xFF, bitmap_.RowBytes(static_cast<int32_t>(y)));
+      cm_.ConvertPixels(samples_.Prepare(rowsOf, l.planes, pixels), pixels, 0xFF,
+                        bitmap_.RowBytes(static_cast<int32_t>(y)));
     }
     return bytes >= l.rowBytes;
   }
@@ -667,6 +674,7 @@ class TTIFFRowWriter {
   const TSampleLayout& layout_;
   bool predict_;
   bool bigEndian_;
+  TTIFFSamples& samples_;
   std::vector<uint8_t> expanded_;  // subsampled YCbCr: vSub rows of triples
 };
 
@@ -711,6 +719,9 @@ ColorScheme SourceSchemeOf(const TImageProperties& p, bool planar) {
     source = ColorScheme::BGR;
   }
   if (source == ColorScheme::Indexed && p.hasAlpha) source = ColorScheme::GrayAlpha;
+  // Gray with a second sample is read as gray and alpha, whatever the
+  // extra sample is said to be, and the alpha is dropped.
+  if (source == ColorScheme::Gray && p.samplesPerPixel == 2) source = ColorScheme::GrayAlpha;
   return source;
 }
 
@@ -865,6 +876,9 @@ void TTIFFGraphic::FillProperties(const TTIFFFields& d) {
   const std::vector<uint32_t> extra = d.Values(kExtraSamples);
   p.hasAlpha =
       !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
+  tiff_.associatedAlpha = !extra.empty() && extra[0] == 1;
+  tiff_.sampleFormat = static_cast<uint16_t>(d.Value(kSampleFormat, 1));
+  tiff_.orientation = static_cast<uint16_t>(d.Value(kOrientation, 1));
 
   tiff_.rowsPerStrip = d.Values(kRowsPerStrip);
   if (tiff_.rowsPerStrip.empty() || tiff_.rowsPerStrip[0] == 0xFFFFFFFFu) {
@@ -891,17 +905,45 @@ void TTIFFGraphic::FillProperties(const TTIFFFields& d) {
   tiff_.yCbCrPositioning = static_cast<uint16_t>(d.Value(kYCbCrPositioning, 1));
 }
 
-void TTIFFGraphic::SetUpColors(const TTIFFFields& fields) {
+TTIFFSampleKind TTIFFGraphic::SampleKind() const {
+  const TImageProperties& p = properties_;
+  const int samples = p.samplesPerPixel;
+  const bool planar = tiff_.planarConfiguration == 2 && samples > 1;
+  const ColorScheme source = SourceSchemeOf(p, planar);
+  TTIFFSampleKind kind;
+  kind.bits = p.bitsPerSample;
+  kind.format = static_cast<TIFFSampleFormat>(tiff_.sampleFormat);
+  kind.bigEndian = (p.options & kTIFFBigEndianOption) != 0;
+  kind.samples = static_cast<size_t>(samples);
+  kind.planar = planar;
+  kind.floatPredictor = tiff_.predictor == 3 && p.compression != CompressionKind::NoCompression &&
+                        kind.format == TIFFSampleFormat::FloatingPoint;
+  kind.premultiplied = tiff_.associatedAlpha && (kind.bits == 8 || kind.bits >= 16) &&
+                       (source == ColorScheme::RGBA ||
+                        (source == ColorScheme::GrayAlpha && p.colorScheme == ColorScheme::Gray));
+  return kind;
+}
+
+void TTIFFGraphic::SetUpColors(const TTIFFFields& fields, const TTIFFSamples& delivered) {
   const TImageProperties& p = properties_;
   TColorManager& cm = ColorManager();
-  const int bits = p.bitsPerSample;
   const int samples = p.samplesPerPixel;
   const ColorScheme source = SourceSchemeOf(p, tiff_.planarConfiguration == 2 && samples > 1);
   const ColorScheme target = TargetSchemeOf(p.colorScheme);
   if (!SamplesFit(source, samples)) throw EColorConversionError(kSampleCountInvalid);
+  if (!TIFFSamplesReadable(p.bitsPerSample, static_cast<TIFFSampleFormat>(tiff_.sampleFormat))) {
+    throw EColorConversionError(kColorDepthInvalid);
+  }
+  // Wide and floating-point samples reach the converter as 16-bit numbers,
+  // which only the schemes of plain levels take.
+  if (delivered.Widens() && source != ColorScheme::Gray && source != ColorScheme::GrayAlpha &&
+      source != ColorScheme::RGB && source != ColorScheme::RGBA && source != ColorScheme::CMYK) {
+    throw EColorConversionError(kColorDepthInvalid);
+  }
+  const int bits = delivered.DeliveredBits();
 
   TConversionOptions options;
-  if (p.options & kTIFFBigEndianOption) options.Include(ConversionOption::ByteSwapOption);
+  if (delivered.DeliveredBigEndian()) options.Include(ConversionOption::ByteSwapOption);
   if (source == ColorScheme::CIELab) options.Include(ConversionOption::LabByteOption);
   cm.SetSourceOptions(options);
   cm.SetTargetOptions({});
@@ -964,7 +1006,12 @@ void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   const TTIFFFields fields(directory_, stream);
   const TStripTable strips = ReadStripTable(fields, tiff_.tiled);
   CheckCompression();
-  SetUpColors(fields);
+  const TTIFFSampleKind kind = SampleKind();
+  // The floating-point predictor is undone over whole rows, which tiles
+  // do not store; refused rather than shown scrambled.
+  if (tiff_.tiled && kind.floatPredictor) FailCompression();
+  TTIFFSamples samples(kind);
+  SetUpColors(fields, samples);
   const TImageProperties& p = properties_;
   const TSampleLayout layout = LayoutOf(p, tiff_, ColorManager().SourceColorScheme());
   const std::optional<TTileGrid> grid =
@@ -989,13 +1036,17 @@ void TTIFFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
                       reverseBits);
   if (grid) {
     TTileSource source(reader, layout, *grid, predict, directory_.BigEndian());
-    TTIFFRowWriter writer(*this, ColorManager(), layout, false, directory_.BigEndian());
+    TTIFFRowWriter writer(*this, ColorManager(), layout, false, directory_.BigEndian(), samples);
     ReadStrips(source, writer, layout, {grid->tile.height});
   } else {
     TStripSource source(reader, layout);
-    TTIFFRowWriter writer(*this, ColorManager(), layout, predict, directory_.BigEndian());
+    TTIFFRowWriter writer(*this, ColorManager(), layout, predict, directory_.BigEndian(), samples);
     ReadStrips(source, writer, layout, tiff_.rowsPerStrip);
   }
+  // Shown upright; from here on the header facts give the upright size.
+  ApplyOrientation(*this, tiff_.orientation);
+  properties_.width = ImageWidth();
+  properties_.height = ImageHeight();
 }
 
 void RegisterTIFFFormats(TFileFormatList& list) {

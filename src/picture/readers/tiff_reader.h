@@ -11,6 +11,7 @@
 #include "picture/reader_graphic.h"
 #include "picture/readers/reader_messages.h"
 #include "picture/readers/tiff_directory.h"
+#include "picture/readers/tiff_samples.h"
 
 namespace quorvex {
 
@@ -41,6 +42,9 @@ struct TTIFFProperties {
   std::array<float, 3> yCbCrCoefficients{0.299f, 0.587f, 0.114f};
   std::array<uint16_t, 2> yCbCrSubsampling{2, 2};
   uint16_t yCbCrPositioning = 1;
+  uint16_t sampleFormat = 1;     // 1 unsigned, 2 signed integers, 3 floating point
+  bool associatedAlpha = false;  // the first extra sample is premultiplied alpha
+  uint16_t orientation = 1;      // how the stored rows are turned, as in EXIF
 };
 
 class TTIFFGraphic : public TReaderGraphic {
@@ -67,7 +71,8 @@ class TTIFFGraphic : public TReaderGraphic {
 
  private:
   void FillProperties(const TTIFFFields& fields);
-  void SetUpColors(const TTIFFFields& fields);
+  TTIFFSampleKind SampleKind() const;
+  void SetUpColors(const TTIFFFields& fields, const TTIFFSamples& delivered);
   void SetUpPalette(const TTIFFFields& fields, ColorScheme target);
   void CheckCompression() const;
 
