@@ -144,21 +144,22 @@ void UnfilterPaethScalar(const uint8_t* src, uint8_t* dst, const uint8_t* prev, 
 #if defined(__SSE2__)
 
 // One pixel at a time, in 16-bit lanes: the predictor of all its bytes at
-// once, chosen with compare masks in the scalar rule's order.
+// once, chosen with compare masks in the scalar rule's order. Each pixel is
+// read with the bytes after it in one 8-byte load (the spare lanes are
+// never stored), and stored from registers: bytes gathered on the stack
+// would stall every load on its stores.
 template <unsigned Bpp>
 void UnfilterPaethVector(const uint8_t* src, uint8_t* dst, const uint8_t* prev, size_t length) {
   static_assert(Bpp <= 8, "a pixel must fit the eight 16-bit lanes");
   const __m128i zero = _mm_setzero_si128();
   auto load = [&](const uint8_t* p) {
-    uint64_t v = 0;
-    std::memcpy(&v, p, Bpp);
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&v)), zero);
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
   };
   auto abs16 = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
   __m128i a = zero;
   __m128i c = zero;
   size_t i = 0;
-  for (; i + Bpp <= length; i += Bpp) {
+  for (; i + 8 <= length; i += Bpp) {
     const __m128i b = load(prev + i);
     const __m128i x = load(src + i);
     const __m128i bc = _mm_sub_epi16(b, c);
@@ -174,9 +175,13 @@ void UnfilterPaethVector(const uint8_t* src, uint8_t* dst, const uint8_t* prev, 
         _mm_or_si128(_mm_and_si128(takeA, a), _mm_and_si128(takeB, b)), _mm_and_si128(takeC, c));
     a = _mm_and_si128(_mm_add_epi16(x, predicted), _mm_set1_epi16(0xFF));
     c = b;
-    uint64_t out = 0;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(&out), _mm_packus_epi16(a, a));
-    std::memcpy(dst + i, &out, Bpp);
+    const __m128i packed = _mm_packus_epi16(a, a);
+    const auto low = static_cast<uint32_t>(_mm_cvtsi128_si32(packed));
+    std::memcpy(dst + i, &low, std::min(Bpp, 4u));
+    if constexpr (Bpp > 4) {
+      const auto high = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 4)));
+      std::memcpy(dst + i + 4, &high, Bpp - 4);
+    }
   }
   UnfilterPaethScalar<Bpp>(src, dst, prev, i, length);
 }
