@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QHelpEvent>
 #include <QMenu>
@@ -288,20 +289,26 @@ void TPreviewForm::LoadFolder() {
     }
 
     // The thumbnails are made on other threads; this one takes them in the
-    // listing's order and keeps the window painting and answering input
-    // meanwhile, apart from the pause each skipped file makes.
+    // listing's order. In between it sleeps in the event loop, so that it
+    // answers input at once; each thumbnail made wakes it with an empty call.
+    TThumbnailMaker maker(std::move(paths), 0, [this] {
+      QMetaObject::invokeMethod(
+          this, [] {}, Qt::QueuedConnection);
+    });
+    // A run of thumbnails that are ready at once still lets input through
+    // this often.
     using Clock = std::chrono::steady_clock;
-    constexpr auto kAnswerEvery = std::chrono::milliseconds(30);
-    TThumbnailMaker maker(std::move(paths));
+    constexpr auto kAnswerEvery = std::chrono::milliseconds(10);
     size_t taken = 0;
     Clock::time_point answered = Clock::now();
     while (!maker.Done()) {
-      if (Clock::now() - answered > kAnswerEvery) {
-        QCoreApplication::processEvents();
+      std::optional<TThumbnailMaker::Result> result = maker.TakeNext(std::chrono::milliseconds(0));
+      if (!result || Clock::now() - answered > kAnswerEvery) {
+        QCoreApplication::processEvents(result ? QEventLoop::AllEvents
+                                               : QEventLoop::WaitForMoreEvents);
         answered = Clock::now();
+        if (!result) continue;
       }
-      std::optional<TThumbnailMaker::Result> result = maker.TakeNext(std::chrono::milliseconds(15));
-      if (!result) continue;
       const std::string& name = names[taken++];
       if (!result->thumbnail) {
         // A picture that cannot be shown is left out silently.

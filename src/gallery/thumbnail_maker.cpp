@@ -70,8 +70,9 @@ TThumbnail MakeFileThumbnail(const std::string& path) {
   return thumbnail;
 }
 
-TThumbnailMaker::TThumbnailMaker(std::vector<std::string> paths, unsigned threads)
-    : paths_(std::move(paths)), results_(paths_.size()) {
+TThumbnailMaker::TThumbnailMaker(std::vector<std::string> paths, unsigned threads,
+                                 std::function<void()> made)
+    : paths_(std::move(paths)), madeNotice_(std::move(made)), results_(paths_.size()) {
   if (threads == 0) threads = ProcessorCount();
   threads = static_cast<unsigned>(std::min<size_t>(threads, paths_.size()));
   for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
@@ -104,6 +105,7 @@ void TThumbnailMaker::Work() {
       results_[index] = std::move(result);
     }
     made_.notify_all();
+    if (madeNotice_) madeNotice_();
   }
 }
 

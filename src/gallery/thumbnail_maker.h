@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,7 +33,8 @@ TThumbnail MakeFileThumbnail(const std::string& path);
 
 // Makes the thumbnails of a list of files on worker threads (by default as
 // many as the machine has cores) and hands them out in the list's order.
-// Destroying it stops the work still waiting.
+// `made`, when given, is called on the worker after each file's result is
+// ready to be taken. Destroying it stops the work still waiting.
 class TThumbnailMaker {
  public:
   // A failed file has no thumbnail.
@@ -40,7 +42,8 @@ class TThumbnailMaker {
     std::optional<TThumbnail> thumbnail;
   };
 
-  explicit TThumbnailMaker(std::vector<std::string> paths, unsigned threads = 0);
+  explicit TThumbnailMaker(std::vector<std::string> paths, unsigned threads = 0,
+                           std::function<void()> made = {});
   ~TThumbnailMaker();
   TThumbnailMaker(const TThumbnailMaker&) = delete;
   TThumbnailMaker& operator=(const TThumbnailMaker&) = delete;
@@ -55,6 +58,7 @@ class TThumbnailMaker {
   void Work();
 
   std::vector<std::string> paths_;
+  std::function<void()> madeNotice_;
   std::vector<std::optional<Result>> results_;
   size_t claimed_ = 0;  // files handed to workers
   size_t next_ = 0;     // files taken by TakeNext

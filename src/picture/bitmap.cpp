@@ -4,9 +4,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "picture/canvas.h"  // owned: made in Surface(), dropped with the bitmap
 #include "picture/exceptions.h"
@@ -171,41 +174,68 @@ uint64_t RowStride(uint64_t width, uint32_t bitsPerPixel) {
 
 namespace {
 
-// A large block freed last, kept for the next storage of about its size. A
-// batch of same-sized pictures then skips the page faults and the kernel's
-// zeroing of new memory, which together cost about as much as copying the
-// picture once.
+// Large blocks freed lately, kept for the next storage of about their size.
+// A batch of same-sized pictures then skips the page faults and the
+// kernel's zeroing of new memory, which together cost about as much as
+// copying the picture once. A step holds two pictures (the loaded one and
+// its transform) and steps may run side by side, so several are kept; the
+// oldest goes first when the count or the total would grow too large.
 class TStorageRecycler {
  public:
   static constexpr size_t kMinimum = size_t{4} << 20;
   static constexpr size_t kMaximum = size_t{256} << 20;
+  static constexpr size_t kBlocks = 8;
+  static constexpr size_t kTotal = size_t{512} << 20;
 
-  // A kept block of at least `size` bytes and less than twice that, or null.
+  // A kept block of at least `size` bytes and less than twice that (the
+  // smallest such), or null.
   uint8_t* Take(size_t size, size_t& capacity) {
     std::lock_guard lock(mutex_);
-    if (!block_ || capacity_ < size || capacity_ / 2 >= size) return nullptr;
-    capacity = capacity_;
-    return block_.release();
+    auto best = blocks_.end();
+    for (auto it = blocks_.begin(); it != blocks_.end(); ++it) {
+      if (it->capacity < size || it->capacity / 2 >= size) continue;
+      if (best == blocks_.end() || it->capacity < best->capacity) best = it;
+    }
+    if (best == blocks_.end()) return nullptr;
+    capacity = best->capacity;
+    uint8_t* block = best->data.release();
+    total_ -= capacity;
+    blocks_.erase(best);
+    return block;
   }
 
-  void Release() { Give(nullptr, 0); }
+  void Release() {
+    std::vector<TBlock> freed;
+    std::lock_guard lock(mutex_);
+    freed.swap(blocks_);
+    total_ = 0;
+  }
 
   void Give(uint8_t* block, size_t capacity) {
-    if (block && (capacity < kMinimum || capacity > kMaximum)) {
+    if (capacity < kMinimum || capacity > kMaximum) {
       std::free(block);
       return;
     }
-    std::unique_ptr<uint8_t, decltype(&std::free)> previous(nullptr, &std::free);
+    std::vector<TBlock> evicted;
     std::lock_guard lock(mutex_);
-    previous.reset(block_.release());
-    block_.reset(block);
-    capacity_ = capacity;
+    blocks_.push_back(
+        {std::unique_ptr<uint8_t, decltype(&std::free)>(block, &std::free), capacity});
+    total_ += capacity;
+    size_t first = 0;
+    while (blocks_.size() - first > kBlocks || total_ > kTotal) total_ -= blocks_[first++].capacity;
+    evicted.assign(std::make_move_iterator(blocks_.begin()),
+                   std::make_move_iterator(blocks_.begin() + static_cast<ptrdiff_t>(first)));
+    blocks_.erase(blocks_.begin(), blocks_.begin() + static_cast<ptrdiff_t>(first));
   }
 
  private:
+  struct TBlock {
+    std::unique_ptr<uint8_t, decltype(&std::free)> data;
+    size_t capacity;
+  };
   std::mutex mutex_;
-  std::unique_ptr<uint8_t, decltype(&std::free)> block_{nullptr, &std::free};
-  size_t capacity_ = 0;
+  std::vector<TBlock> blocks_;  // oldest first
+  size_t total_ = 0;
 };
 
 // Never destroyed: storage may be freed by other static objects at exit.

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 #include <deque>
@@ -302,6 +303,25 @@ TEST_F(PreviewFormTest, NamesCutShortUnderTheirThumbnailsShowWholeInATip) {
     }
   }
   QToolTip::hideText();
+}
+
+TEST_F(PreviewFormTest, EventsAreHandledWhileTheGridFills) {
+  TTempFolder folder;
+  constexpr size_t kPictures = 24;
+  for (size_t i = 0; i < kPictures; ++i) {
+    WritePicture(folder / ("p" + std::to_string(i) + ".png"), 600, 400);
+  }
+  std::vector<size_t> shownWhenHandled;
+  QTimer ticker;
+  ticker.setInterval(0);
+  QObject::connect(&ticker, &QTimer::timeout,
+                   [&] { shownWhenHandled.push_back(form.Entries().size()); });
+  ticker.start();
+  Load(folder.Path());
+  ticker.stop();
+  ASSERT_FALSE(shownWhenHandled.empty()) << "no event was handled during the load";
+  EXPECT_LT(shownWhenHandled.front(), kPictures) << "events waited for the whole folder";
+  EXPECT_EQ(form.Entries().size(), kPictures);
 }
 
 TEST_F(PreviewFormTest, ExtensionAndDirectoryRules) {

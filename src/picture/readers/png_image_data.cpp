@@ -4,6 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include <libdeflate.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -140,21 +143,23 @@ void UnfilterPaethScalar(const uint8_t* src, uint8_t* dst, const uint8_t* prev, 
 
 #if defined(__SSE2__)
 
-// One pixel of 3 or 4 bytes at a time, in 16-bit lanes: the predictor of
-// all its bytes at once, chosen with compare masks in the scalar rule's order.
+// One pixel at a time, in 16-bit lanes: the predictor of all its bytes at
+// once, chosen with compare masks in the scalar rule's order. Each pixel is
+// read with the bytes after it in one 8-byte load (the spare lanes are
+// never stored), and stored from registers: bytes gathered on the stack
+// would stall every load on its stores.
 template <unsigned Bpp>
 void UnfilterPaethVector(const uint8_t* src, uint8_t* dst, const uint8_t* prev, size_t length) {
+  static_assert(Bpp <= 8, "a pixel must fit the eight 16-bit lanes");
   const __m128i zero = _mm_setzero_si128();
   auto load = [&](const uint8_t* p) {
-    uint32_t v = 0;
-    std::memcpy(&v, p, Bpp);
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), zero);
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
   };
   auto abs16 = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
   __m128i a = zero;
   __m128i c = zero;
   size_t i = 0;
-  for (; i + Bpp <= length; i += Bpp) {
+  for (; i + 8 <= length; i += Bpp) {
     const __m128i b = load(prev + i);
     const __m128i x = load(src + i);
     const __m128i bc = _mm_sub_epi16(b, c);
@@ -170,8 +175,13 @@ void UnfilterPaethVector(const uint8_t* src, uint8_t* dst, const uint8_t* prev, 
         _mm_or_si128(_mm_and_si128(takeA, a), _mm_and_si128(takeB, b)), _mm_and_si128(takeC, c));
     a = _mm_and_si128(_mm_add_epi16(x, predicted), _mm_set1_epi16(0xFF));
     c = b;
-    const auto out = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(a, a)));
-    std::memcpy(dst + i, &out, Bpp);
+    const __m128i packed = _mm_packus_epi16(a, a);
+    const auto low = static_cast<uint32_t>(_mm_cvtsi128_si32(packed));
+    std::memcpy(dst + i, &low, std::min(Bpp, 4u));
+    if constexpr (Bpp > 4) {
+      const auto high = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 4)));
+      std::memcpy(dst + i + 4, &high, Bpp - 4);
+    }
   }
   UnfilterPaethScalar<Bpp>(src, dst, prev, i, length);
 }
@@ -181,7 +191,7 @@ void UnfilterPaethVector(const uint8_t* src, uint8_t* dst, const uint8_t* prev, 
 template <unsigned Bpp>
 void UnfilterPaeth(const uint8_t* src, uint8_t* dst, const uint8_t* prev, size_t length) {
 #if defined(__SSE2__)
-  if constexpr (Bpp == 3 || Bpp == 4) return UnfilterPaethVector<Bpp>(src, dst, prev, length);
+  if constexpr (Bpp >= 3) return UnfilterPaethVector<Bpp>(src, dst, prev, length);
 #endif
   UnfilterPaethScalar<Bpp>(src, dst, prev, 0, length);
 }
@@ -263,6 +273,9 @@ void TPNGImageData::Expect(uint64_t total) {
   expected_ = total;
   inputEnded_ = false;
   begin_ = end_ = 0;
+  whole_.reset();
+  const bool fresh = zstream_.total_in == 0 && zstream_.avail_in == 0 && ahead_.empty();
+  if (started_ && fresh && total != 0 && total <= kWholeLimit && InflateWhole(total)) return;
   const size_t wanted = static_cast<size_t>(std::min<uint64_t>(total, kWindow));
   if (wanted > capacity_ || !buffer_) {
     buffer_ = std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(wanted, 1));
@@ -270,7 +283,64 @@ void TPNGImageData::Expect(uint64_t total) {
   }
 }
 
+void TPNGImageData::ReadAhead(uint64_t total) {
+  // A sound stream of `total` bytes is hardly longer than them (stored
+  // blocks add 5 bytes in 64 KiB); reading stops past that.
+  const uint64_t most = total + total / 64 + 4096;
+  try {
+    while (chunks_.CurrentIs(kChunkIDAT) && ahead_.size() <= most) {
+      chunks_.ReadData();
+      const std::span<const uint8_t> data = chunks_.Data();
+      chunks_.ReadHeader();
+      if (data.empty()) continue;
+      ahead_.insert(ahead_.end(), data.begin(), data.end());
+      aheadEnds_.push_back(ahead_.size());
+    }
+  } catch (...) {
+    aheadError_ = std::current_exception();
+  }
+}
+
+bool TPNGImageData::InflateWhole(uint64_t total) {
+  ReadAhead(total);
+  // Data that is cut short, damaged, followed by more or too short to make
+  // the rows goes through the stream, which knows what to make of it.
+  if (aheadError_ || chunks_.CurrentIs(kChunkIDAT) || ahead_.empty() ||
+      ahead_.size() * uint64_t{1032} < total) {
+    return false;
+  }
+  const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  if (!decompressor) return false;
+  const auto size = static_cast<size_t>(total);
+  auto whole = std::make_unique_for_overwrite<uint8_t[]>(size);
+  size_t taken = 0;
+  size_t made = 0;
+  if (libdeflate_zlib_decompress_ex(decompressor.get(), ahead_.data(), ahead_.size(), whole.get(),
+                                    size, &taken, &made) != LIBDEFLATE_SUCCESS ||
+      taken != ahead_.size() || made != size) {
+    return false;
+  }
+  whole_ = std::move(whole);
+  wholeSize_ = size;
+  wholeNext_ = 0;
+  expected_ = 0;
+  ahead_ = {};
+  aheadEnds_ = {};
+  return true;
+}
+
 bool TPNGImageData::FeedInput() {
+  // Chunk by chunk, as when they are read one at a time: data after the
+  // end of the stream is only an error within the chunk that ends it.
+  if (aheadFed_ < aheadEnds_.size()) {
+    const size_t begin = aheadFed_ == 0 ? 0 : aheadEnds_[aheadFed_ - 1];
+    zstream_.next_in = ahead_.data() + begin;
+    zstream_.avail_in = static_cast<uInt>(aheadEnds_[aheadFed_] - begin);
+    ++aheadFed_;
+    return true;
+  }
+  if (aheadError_) std::rethrow_exception(std::exchange(aheadError_, nullptr));
   while (chunks_.CurrentIs(kChunkIDAT)) {
     chunks_.ReadData();
     const size_t length = chunks_.DataLength();
@@ -321,6 +391,12 @@ size_t TPNGImageData::Inflate(uint8_t* out, size_t wanted, size_t room) {
 
 std::span<const uint8_t> TPNGImageData::NextRow(std::span<uint8_t> spare) {
   const size_t length = spare.size();
+  if (whole_) {
+    const size_t got = std::min(length, wholeSize_ - wholeNext_);
+    const std::span<const uint8_t> row(whole_.get() + wholeNext_, got);
+    wholeNext_ += got;
+    return row;
+  }
   size_t have = end_ - begin_;
   if (length > kWindow / 2) {
     // Rows this long are inflated straight into the row buffer.
@@ -346,6 +422,7 @@ std::span<const uint8_t> TPNGImageData::NextRow(std::span<uint8_t> spare) {
 }
 
 void TPNGImageData::SkipRemainingChunks() {
+  if (aheadError_) std::rethrow_exception(std::exchange(aheadError_, nullptr));
   while (chunks_.CurrentIs(kChunkIDAT)) {
     chunks_.ReadData();
     chunks_.ReadHeader();
