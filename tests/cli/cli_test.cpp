@@ -800,6 +800,48 @@ TEST_F(Cli, ParallelJobsGiveWhatOneJobGives) {
   }
 }
 
+// The program itself loads the icon and metafile services when the first
+// such picture needs them; parallel jobs meet there at once (they once
+// crashed on the half-made application object the drawing needs).
+TEST_F(Cli, TheProgramDrawsIconsAndMetafilesInParallelAsOneJobDoes) {
+  std::vector<std::string> sources;
+  fs::create_directory(Path("src"));
+  for (const std::string picture :
+       {"ico/hopper.ico", "ico/python.ico", "metafile/drawing.wmf", "metafile/drawing.emf"}) {
+    for (const std::string copy : {"a_", "b_", "c_"}) {
+      const std::string path =
+          Path("src/" + copy + fs::path(picture).extension().string().substr(1) + "_" +
+               fs::path(picture).filename().string());
+      fs::copy_file(test::TestData(picture), path);
+      sources.push_back(path);
+    }
+  }
+  fs::create_directory(Path("one"));
+  std::vector<std::string> args = {"encrypt", "-q", "--code", "5",
+                                   "-j",      "1",  "--dest", Path("one")};
+  args.insert(args.end(), sources.begin(), sources.end());
+  ASSERT_EQ(Run(args), 0) << err_;
+  ASSERT_EQ(Listing(Path("one")).size(), sources.size());
+
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    const std::string out = Path("many" + std::to_string(run));
+    fs::create_directory(out);
+    std::string command =
+        std::string(QUORVEX_CLI_PROGRAM) + " encrypt -q --code 5 -j 4 --dest " + out;
+    for (const std::string& source : sources) command += " " + source;
+    command += " 2>" + Path("err.txt") + " </dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "the program ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(Listing(out), Listing(Path("one")));
+    for (const std::string& name : Listing(out)) {
+      EXPECT_EQ(test::ReadFileBytes(out + "/" + name), test::ReadFileBytes(Path("one/" + name)))
+          << name;
+    }
+  }
+}
+
 // Cheap real derivations for the in-process runs: the key still depends on
 // passphrase and salt.
 class CheapSealKeys {
