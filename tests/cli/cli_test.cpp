@@ -800,19 +800,29 @@ TEST_F(Cli, ParallelJobsGiveWhatOneJobGives) {
   }
 }
 
-// The program itself loads the icon and metafile services when the first
-// such picture needs them; parallel jobs meet there at once (they once
-// crashed on the half-made application object the drawing needs).
-TEST_F(Cli, TheProgramDrawsIconsAndMetafilesInParallelAsOneJobDoes) {
-  std::vector<std::string> sources;
+// The program itself loads Qt (icons, metafiles) and the HEIF, JPEG 2000
+// and JPEG XL libraries only when the first such picture needs them, and
+// parallel jobs meet there at once (they once crashed on the half-made
+// application object the drawing needs). Its outputs are those of the
+// in-process run, which links everything.
+TEST_F(Cli, TheProgramLoadsItsLibrariesOnFirstUseAndInParallelAsOneJobDoes) {
   fs::create_directory(Path("src"));
-  for (const std::string picture :
-       {"ico/hopper.ico", "ico/python.ico", "metafile/drawing.wmf", "metafile/drawing.emf"}) {
+  const std::vector<std::string> pictures = {
+      test::TestData("ico/hopper.ico"),           test::TestData("ico/python.ico"),
+      test::TestData("metafile/drawing.wmf"),     test::TestData("metafile/drawing.emf"),
+      test::TestData("heif/hopper.heif"),         test::TestData("heif/transparency.avif"),
+      test::TestData("jpeg2000/00r0_gray_l.jp2"), Path("basn6a16.jxl")};
+  const std::string png = test::TestData("png/pngsuite/basn6a16.png");
+  ASSERT_EQ(
+      std::system(("cjxl -d 0 '" + png + "' '" + pictures.back() + "' >/dev/null 2>&1").c_str()),
+      0);
+  std::vector<std::string> sources;
+  for (const std::string& picture : pictures) {
     for (const std::string copy : {"a_", "b_", "c_"}) {
+      const fs::path name = fs::path(picture).filename();
       const std::string path =
-          Path("src/" + copy + fs::path(picture).extension().string().substr(1) + "_" +
-               fs::path(picture).filename().string());
-      fs::copy_file(test::TestData(picture), path);
+          Path("src/" + copy + name.extension().string().substr(1) + "_" + name.string());
+      fs::copy_file(picture, path);
       sources.push_back(path);
     }
   }
