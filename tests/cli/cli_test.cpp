@@ -852,6 +852,28 @@ TEST_F(Cli, TheProgramLoadsItsLibrariesOnFirstUseAndInParallelAsOneJobDoes) {
   }
 }
 
+// Without the module beside it the program still reads everything else and
+// fails a metafile with a line that says what is missing.
+TEST_F(Cli, AProgramWithoutItsGraphicsModuleFailsOnlyTheFilesThatNeedIt) {
+  fs::create_directory(Path("alone"));
+  fs::copy_file(QUORVEX_CLI_PROGRAM, Path("alone/quorvex-cli"));
+  const std::string command = Path("alone/quorvex-cli") + " info " +
+                              test::TestData("metafile/drawing.wmf") + " " + Path("b.bmp") + " >" +
+                              Path("out.txt") + " 2>" + Path("err.txt") + " </dev/null";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const auto text = [&](const std::string& name) {
+    const auto bytes = test::ReadFileBytes(Path(name));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(text("out.txt"), Path("b.bmp") + ": TBitmap Bits24 127x64 palette 0\n");
+  EXPECT_EQ(text("err.txt").find(" ERROR (Cannot load the platform graphics " +
+                                 Path("alone/quorvex-platform.so")),
+            0u)
+      << text("err.txt");
+}
+
 // Cheap real derivations for the in-process runs: the key still depends on
 // passphrase and salt.
 class CheapSealKeys {
