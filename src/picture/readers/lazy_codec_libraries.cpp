@@ -73,7 +73,6 @@ namespace {
   X(jxl, JxlDecoderSetInput)                                     \
   X(jxl, JxlDecoderSetParallelRunner)                            \
   X(jxl, JxlDecoderSubscribeEvents)                              \
-  X(jxl, JxlSignatureCheck)                                      \
   X(jxl_threads, JxlThreadParallelRunner)                        \
   X(jxl_threads, JxlThreadParallelRunnerCreate)                  \
   X(jxl_threads, JxlThreadParallelRunnerDefaultNumWorkerThreads) \
