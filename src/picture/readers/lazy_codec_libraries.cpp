@@ -7,7 +7,9 @@
 //
 // A stub jumps through its slot. The slot first holds a resolver that keeps
 // the argument registers, finds the real function, stores it in the slot
-// and jumps there; later calls go straight through.
+// and jumps there; later calls go straight through. A function missing
+// from the list below makes the linker keep its library: correct, only no
+// longer deferred.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -16,11 +18,11 @@
 
 namespace {
 
-#define QUORVEX_LIBRARIES(X)    \
-  X(heif, "libheif.so.1")       \
-  X(openjp2, "libopenjp2.so.7") \
-  X(jxl, "libjxl.so.0.7")       \
-  X(jxl_threads, "libjxl_threads.so.0.7")
+#define QUORVEX_LIBRARIES(X)         \
+  X(heif, QUORVEX_SONAME_heif)       \
+  X(openjp2, QUORVEX_SONAME_openjp2) \
+  X(jxl, QUORVEX_SONAME_jxl)         \
+  X(jxl_threads, QUORVEX_SONAME_jxl_threads)
 
 #define QUORVEX_FUNCTIONS(X)                                     \
   X(heif, heif_init)                                             \
