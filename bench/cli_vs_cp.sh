@@ -39,22 +39,28 @@ cat "$picture" >/dev/null
 if command -v hyperfine >/dev/null; then
   hyperfine --shell=none --warmup 2 --runs "$runs" --export-json "$work/times.json" \
     "${cp_cmd[*]}" "$(printf '%q ' "${cp_sync_cmd[@]}")" "${cli_cmd[*]}" >&2
-  read -r cp_s cp_sync_s cli_s < <(python3 -c '
+  read -r cp_s cp_sync_s cli_s cp_cpu cp_sync_cpu cli_cpu < <(python3 -c '
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
-print(*(r["median"] for r in results))' "$work/times.json")
+print(*(r["median"] for r in results), *(r["user"] + r["system"] for r in results))' \
+    "$work/times.json")
 else
   # Median of repeated wall-clock timings.
   source "$(dirname "$0")/median_of.sh"
   cp_s=$(median_of "${cp_cmd[@]}")
   cp_sync_s=$(median_of "${cp_sync_cmd[@]}")
   cli_s=$(median_of "${cli_cmd[@]}")
+  cp_cpu=0 cp_sync_cpu=0 cli_cpu=0
 fi
 
 python3 -c '
 import sys
-cp, cp_sync, cli = (float(a) for a in sys.argv[1:])
+cp, cp_sync, cli, cp_cpu, cp_sync_cpu, cli_cpu = (float(a) for a in sys.argv[1:])
 print(f"medians: cp {cp * 1000:.1f} ms, cp + sync {cp_sync * 1000:.1f} ms, "
       f"quorvex-cli encrypt {cli * 1000:.1f} ms")
 print(f"the encrypt takes {cli / cp:.2f} x the time of cp, {cli / cp_sync:.2f} x that of cp + sync")
-' "$cp_s" "$cp_sync_s" "$cli_s"
+if cp_cpu > 0:
+    print(f"processor time (user + system, means): cp {cp_cpu * 1000:.1f} ms, "
+          f"cp + sync {cp_sync_cpu * 1000:.1f} ms, quorvex-cli encrypt {cli_cpu * 1000:.1f} ms; "
+          f"{cli_cpu / cp_sync_cpu:.2f} x that of cp + sync")
+' "$cp_s" "$cp_sync_s" "$cli_s" "$cp_cpu" "$cp_sync_cpu" "$cli_cpu"

@@ -30,21 +30,26 @@ djpeg_cmd=(djpeg -outfile /dev/null "$work/photo12.jpg")
 if command -v hyperfine >/dev/null; then
   hyperfine --shell=none --warmup 2 --runs "$runs" --export-json "$work/times.json" \
     "${djpeg_cmd[*]}" "${cli_cmd[*]}" >&2
-  read -r djpeg_s cli_s < <(python3 -c '
+  read -r djpeg_s cli_s djpeg_cpu cli_cpu < <(python3 -c '
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
-print(*(r["median"] for r in results))' "$work/times.json")
+print(*(r["median"] for r in results), *(r["user"] + r["system"] for r in results))' \
+    "$work/times.json")
 else
   source "$(dirname "$0")/median_of.sh"
   djpeg_s=$(median_of "${djpeg_cmd[@]}")
   cli_s=$(median_of "${cli_cmd[@]}")
+  djpeg_cpu=0 cli_cpu=0
 fi
 python3 -c '
 import sys
-djpeg, cli = (float(a) for a in sys.argv[1:])
+djpeg, cli, djpeg_cpu, cli_cpu = (float(a) for a in sys.argv[1:])
 print(f"medians: djpeg {djpeg * 1000:.1f} ms, quorvex-cli info {cli * 1000:.1f} ms")
 print(f"loading takes {cli / djpeg:.2f} x the time of djpeg")
-' "$djpeg_s" "$cli_s"
+if djpeg_cpu > 0:
+    print(f"processor time (user + system, means): djpeg {djpeg_cpu * 1000:.1f} ms, "
+          f"quorvex-cli info {cli_cpu * 1000:.1f} ms, {cli_cpu / djpeg_cpu:.2f} x")
+' "$djpeg_s" "$cli_s" "$djpeg_cpu" "$cli_cpu"
 
 # Peak memory: GNU time's maximum resident set size, in KiB.
 if [ -x /usr/bin/time ]; then

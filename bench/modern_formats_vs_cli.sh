@@ -70,9 +70,13 @@ for format in "${formats[@]}"; do
     -n reference "${reference[$format]}" -n quorvex "$cli info $file" >&2
   ratio=$(/usr/bin/python3 - "$work/$format.json" <<'PYEOF'
 import json, sys
-results = {r["command"]: r["median"] for r in json.load(open(sys.argv[1]))["results"]}
-print(f"{results['quorvex'] / results['reference']:.3f} "
-      f"({results['quorvex'] * 1000:.0f} ms vs {results['reference'] * 1000:.0f} ms)")
+runs = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+wall = {name: r["median"] for name, r in runs.items()}
+cpu = {name: r["user"] + r["system"] for name, r in runs.items()}
+print(f"{wall['quorvex'] / wall['reference']:.3f} "
+      f"({wall['quorvex'] * 1000:.0f} ms vs {wall['reference'] * 1000:.0f} ms); processor time "
+      f"{cpu['quorvex'] / cpu['reference']:.3f} "
+      f"({cpu['quorvex'] * 1000:.0f} ms vs {cpu['reference'] * 1000:.0f} ms)")
 PYEOF
   )
   summary+=("$format: quorvex-cli info / ${reference[$format]%% *} = $ratio")

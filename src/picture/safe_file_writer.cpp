@@ -141,6 +141,27 @@ class TPendingFile {
   std::string temporary_;
 };
 
+// Starts the disk writes of what has been written every few megabytes, so
+// that they go on while the rest is made and the final flush waits for
+// little more than the last stretch. Only a hint: the flush still decides.
+class TWritebackStream : public TDescriptorStream {
+ public:
+  using TDescriptorStream::TDescriptorStream;
+
+  size_t Write(const void* buffer, size_t count) override {
+    const size_t done = TDescriptorStream::Write(buffer, count);
+    if (position_ - started_ >= kStretch) {
+      ::sync_file_range(fd_, started_, position_ - started_, SYNC_FILE_RANGE_WRITE);
+      started_ = position_;
+    }
+    return done;
+  }
+
+ private:
+  static constexpr int64_t kStretch = int64_t{8} << 20;
+  int64_t started_ = 0;
+};
+
 // Set bits beyond rwx are never restored: a restored file must not gain
 // privileges its new owner did not give it.
 void ApplyAttributes(int fd, const TFileAttributes& attributes, const std::string& path) {
@@ -166,7 +187,7 @@ void WriteFileAtomically(const std::string& path, const std::function<void(TStre
 
   TPendingFile file(folder.Get(), path);
   {
-    TDescriptorStream stream(file.Fd());
+    TWritebackStream stream(file.Fd());
     write(stream);
   }
   ApplyAttributes(file.Fd(), attributes, path);

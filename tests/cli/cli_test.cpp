@@ -802,6 +802,83 @@ TEST_F(Cli, ParallelJobsGiveWhatOneJobGives) {
   }
 }
 
+// The program itself loads Qt (icons, metafiles) and the HEIF, JPEG 2000
+// and JPEG XL libraries only when the first such picture needs them, and
+// parallel jobs meet there at once (they once crashed on the half-made
+// application object the drawing needs). Its outputs are those of the
+// in-process run, which links everything.
+TEST_F(Cli, TheProgramLoadsItsLibrariesOnFirstUseAndInParallelAsOneJobDoes) {
+  fs::create_directory(Path("src"));
+  const std::vector<std::string> pictures = {
+      test::TestData("ico/hopper.ico"),           test::TestData("ico/python.ico"),
+      test::TestData("metafile/drawing.wmf"),     test::TestData("metafile/drawing.emf"),
+      test::TestData("heif/hopper.heif"),         test::TestData("heif/transparency.avif"),
+      test::TestData("jpeg2000/00r0_gray_l.jp2"), Path("basn6a16.jxl")};
+  const std::string png = test::TestData("png/pngsuite/basn6a16.png");
+  ASSERT_EQ(
+      std::system(("cjxl -d 0 '" + png + "' '" + pictures.back() + "' >/dev/null 2>&1").c_str()),
+      0);
+  std::vector<std::string> sources;
+  for (const std::string& picture : pictures) {
+    for (const std::string copy : {"a_", "b_", "c_"}) {
+      const fs::path name = fs::path(picture).filename();
+      const std::string path =
+          Path("src/" + copy + name.extension().string().substr(1) + "_" + name.string());
+      fs::copy_file(picture, path);
+      sources.push_back(path);
+    }
+  }
+  fs::create_directory(Path("one"));
+  std::vector<std::string> args = {"encrypt", "-q", "--code", "5",
+                                   "-j",      "1",  "--dest", Path("one")};
+  args.insert(args.end(), sources.begin(), sources.end());
+  ASSERT_EQ(Run(args), 0) << err_;
+  ASSERT_EQ(Listing(Path("one")).size(), sources.size());
+
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    const std::string out = Path("many" + std::to_string(run));
+    fs::create_directory(out);
+    // Under the leak checker the program would count what fontconfig keeps
+    // for the life of the process (the in-process tests suppress it).
+    std::string command = "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 " +
+                          std::string(QUORVEX_CLI_PROGRAM) + " encrypt -q --code 5 -j 4 --dest " +
+                          out;
+    for (const std::string& source : sources) command += " " + source;
+    command += " 2>" + Path("err.txt") + " </dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "the program ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(Listing(out), Listing(Path("one")));
+    for (const std::string& name : Listing(out)) {
+      EXPECT_EQ(test::ReadFileBytes(out + "/" + name), test::ReadFileBytes(Path("one/" + name)))
+          << name;
+    }
+  }
+}
+
+// Without the module beside it the program still reads everything else and
+// fails a metafile with a line that says what is missing.
+TEST_F(Cli, AProgramWithoutItsGraphicsModuleFailsOnlyTheFilesThatNeedIt) {
+  fs::create_directory(Path("alone"));
+  fs::copy_file(QUORVEX_CLI_PROGRAM, Path("alone/quorvex-cli"));
+  const std::string command = Path("alone/quorvex-cli") + " info " +
+                              test::TestData("metafile/drawing.wmf") + " " + Path("b.bmp") + " >" +
+                              Path("out.txt") + " 2>" + Path("err.txt") + " </dev/null";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const auto text = [&](const std::string& name) {
+    const auto bytes = test::ReadFileBytes(Path(name));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(text("out.txt"), Path("b.bmp") + ": TBitmap Bits24 127x64 palette 0\n");
+  EXPECT_EQ(text("err.txt").find(" ERROR (Cannot load the platform graphics " +
+                                 Path("alone/quorvex-platform.so")),
+            0u)
+      << text("err.txt");
+}
+
 // Cheap real derivations for the in-process runs: the key still depends on
 // passphrase and salt.
 class CheapSealKeys {

@@ -30,6 +30,7 @@ expected=(
   "./usr/bin/Vuelet -> ../lib/quorvex/Vuelet"
   ./usr/lib/quorvex/quorvex
   ./usr/lib/quorvex/quorvex-cli
+  ./usr/lib/quorvex/quorvex-platform.so
   ./usr/lib/quorvex/Vuelet
   ./usr/lib/quorvex/quorvexhelp.html
   ./usr/share/applications/$app.desktop

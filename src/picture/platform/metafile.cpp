@@ -1,5 +1,3 @@
-#include <emf2svg.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include "picture/byte_input.h"
 #include "picture/canvas.h"
 #include "picture/exceptions.h"
+#include "picture/platform/emf_converter.h"
 #include "picture/platform/platform_graphics.h"
 #include "picture/platform/qt_raster.h"
 #include "picture/platform/wmf_player.h"
@@ -540,20 +539,9 @@ Prepared PrepareEmf(const std::vector<uint8_t>& bytes) {
     StoreU32LE(emf.data() + 64, 0);
   }
 
-  generatorOptions options;
-  std::memset(&options, 0, sizeof options);
-  char noNamespace[] = "";
-  options.nameSpace = noNamespace;
-  options.svgDelimiter = true;
-  // The GDI records draw the whole picture, also in files with EMF+ ones.
-  options.emfplus = false;
-  char* svg = nullptr;
-  size_t svgLength = 0;
-  const int converted =
-      emf2svg(reinterpret_cast<char*>(emf.data()), emf.size(), &svg, &svgLength, &options);
-  std::string document = svg && converted ? std::string(svg, svgLength) : std::string();
-  std::free(svg);
-  if (document.empty()) InvalidMetafile();
+  const auto converted = platform::ConvertEmfToSvg(emf);
+  if (!converted) InvalidMetafile();
+  const std::string& document = *converted;
 
   prepared.playable = Contained(document);
   // The document's origin is the bounds' corner, its unit a device pixel.

@@ -18,6 +18,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace quorvex::platform {
 
@@ -39,7 +40,11 @@ void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 // application object. A process without any application object (the
 // command line, the tests) gets one on the offscreen platform, made once
 // and kept for the life of the process. Returns whether fonts are usable.
+// Parallel loads wait for the one that makes it: the instance is visible
+// before its construction has finished.
 bool EnsureGuiApplication() {
+  static std::mutex making;
+  const std::lock_guard<std::mutex> guard(making);
   if (QCoreApplication* existing = QCoreApplication::instance()) {
     return qobject_cast<QGuiApplication*>(existing) != nullptr;
   }

@@ -133,17 +133,14 @@ using THeifImage = std::unique_ptr<heif_image, TImageRelease>;
 
 // Grey pictures too are asked for as RGB: libheif cannot hand out every grey
 // picture as grey (derived ones fail), and its grey to RGB step only copies
-// the level.
-THeifImage DecodeAsRgb(const heif_image_handle* handle, bool alpha, bool wide,
-                       const std::string& notValid) {
-  heif_chroma chroma = alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
-  if (wide) {
-    chroma = alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE;
-  }
+// the level. The planes are asked for, not interleaved samples: libheif's
+// own interleaving would cost a pass and a buffer of the picture's size
+// more, and the rows have to be put in blue-first order anyway.
+THeifImage DecodeAsRgbPlanes(const heif_image_handle* handle, const std::string& notValid) {
   std::unique_ptr<heif_decoding_options, TOptionsFree> options(heif_decoding_options_alloc());
   heif_image* decoded = nullptr;
   const heif_error error =
-      heif_decode_image(handle, &decoded, heif_colorspace_RGB, chroma, options.get());
+      heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_444, options.get());
   THeifImage image(decoded);
   if (error.code != heif_error_Ok) {
     if (error.subcode == heif_suberror_Security_limit_exceeded) {
@@ -154,38 +151,89 @@ THeifImage DecodeAsRgb(const heif_image_handle* handle, bool alpha, bool wide,
   return image;
 }
 
-// Rows of the decoded RGB(A) picture into the bitmap's layout: one level for
-// grey, blue first for colour, samples wider than 8 bits reduced.
-void CopyRows(TBitmap& bitmap, const heif_image* image, int channels, int decodedChannels,
-              std::optional<TPalette> palette, const std::string& notValid) {
-  const heif_channel plane = heif_channel_interleaved;
+// One decoded plane: its rows, and whether its samples take two bytes.
+struct TPlane {
+  const uint8_t* pixels = nullptr;
   int stride = 0;
-  const uint8_t* pixels = heif_image_get_plane_readonly(image, plane, &stride);
-  const int width = heif_image_get_width(image, plane);
-  const int height = heif_image_get_height(image, plane);
-  if (!pixels || width <= 0 || height <= 0) {
+  bool wide = false;
+  int bits = 8;
+};
+
+TPlane PlaneOf(const heif_image* image, heif_channel channel, int width, int height,
+               const std::string& notValid) {
+  TPlane plane;
+  plane.pixels = heif_image_get_plane_readonly(image, channel, &plane.stride);
+  if (!plane.pixels || heif_image_get_width(image, channel) != width ||
+      heif_image_get_height(image, channel) != height) {
     throw EInvalidGraphic(WithReason(notValid, "no picture decoded"));
   }
-  const int bits = std::clamp(heif_image_get_bits_per_pixel_range(image, plane), 1, 16);
-  const bool sixteen = heif_image_get_bits_per_pixel(image, plane) > 8 * decodedChannels;
+  plane.bits = std::clamp(heif_image_get_bits_per_pixel_range(image, channel), 1, 16);
+  plane.wide = heif_image_get_bits_per_pixel(image, channel) > 8;
+  return plane;
+}
+
+// A row of a plane in 8-bit samples: the row itself, or its samples
+// reduced into `narrow`.
+const uint8_t* NarrowRow(const TPlane& plane, const TSampleScale& scale, int y, size_t width,
+                         std::vector<uint16_t>& words, std::vector<uint8_t>& narrow) {
+  const uint8_t* row = plane.pixels + size_t(y) * size_t(plane.stride);
+  if (!plane.wide) return row;
+  for (size_t i = 0; i < width; ++i) words[i] = LoadU16LE(row + 2 * i);
+  scale.Reduce(words.data(), width, narrow.data());
+  return narrow.data();
+}
+
+// The red, green, blue (and alpha) planes into the bitmap's layout: one
+// level for grey, blue first for colour, samples wider than 8 bits reduced.
+void InterleaveRows(TBitmap& bitmap, const heif_image* image, int channels,
+                    std::optional<TPalette> palette, const std::string& notValid) {
+  const int width = heif_image_get_width(image, heif_channel_R);
+  const int height = heif_image_get_height(image, heif_channel_R);
+  if (width <= 0 || height <= 0) throw EInvalidGraphic(WithReason(notValid, "no picture decoded"));
+  // Grey takes the red plane, which holds the level.
+  const int planeCount = channels;
+  const heif_channel order[4] = {heif_channel_B, heif_channel_G, heif_channel_R,
+                                 heif_channel_Alpha};
+  std::array<TPlane, 4> planes;
+  for (int c = 0; c < planeCount; ++c) {
+    planes[c] = PlaneOf(image, channels == 1 ? heif_channel_R : order[c], width, height, notValid);
+  }
   AllocatePicture(bitmap, width, height, channels, std::move(palette));
 
-  const TSampleScale scale(bits);
-  const size_t samples = size_t(width) * decodedChannels;
-  std::vector<uint8_t> narrow(sixteen ? samples : 0);
-  std::vector<uint16_t> words(sixteen ? samples : 0);
+  const size_t w = size_t(width);
+  std::array<std::optional<TSampleScale>, 4> scales;
+  std::array<std::vector<uint16_t>, 4> words;
+  std::array<std::vector<uint8_t>, 4> narrow;
+  for (int c = 0; c < planeCount; ++c) {
+    if (!planes[c].wide) continue;
+    scales[c].emplace(planes[c].bits);
+    words[c].resize(w);
+    narrow[c].resize(w);
+  }
+  const TSampleScale identity(8);
+  std::array<const uint8_t*, 4> rows{};
   for (int y = 0; y < height; ++y) {
-    const uint8_t* row = pixels + size_t(y) * size_t(stride);
-    std::span<uint8_t> target = bitmap.RowBytes(y);
-    if (sixteen) {
-      for (size_t i = 0; i < samples; ++i) words[i] = LoadU16LE(row + 2 * i);
-      scale.Reduce(words.data(), samples, narrow.data());
-      row = narrow.data();
+    for (int c = 0; c < planeCount; ++c) {
+      rows[c] = NarrowRow(planes[c], scales[c] ? *scales[c] : identity, y, w, words[c], narrow[c]);
     }
+    uint8_t* out = bitmap.RowBytes(y).data();
     if (channels == 1) {
-      for (size_t x = 0; x < size_t(width); ++x) target[x] = row[3 * x];
+      std::memcpy(out, rows[0], w);
+    } else if (channels == 3) {
+      const uint8_t *b = rows[0], *g = rows[1], *r = rows[2];
+      for (size_t x = 0; x < w; ++x, out += 3) {
+        out[0] = b[x];
+        out[1] = g[x];
+        out[2] = r[x];
+      }
     } else {
-      SwapRedBlue(row, size_t(width), channels, target);
+      const uint8_t *b = rows[0], *g = rows[1], *r = rows[2], *a = rows[3];
+      for (size_t x = 0; x < w; ++x, out += 4) {
+        out[0] = b[x];
+        out[1] = g[x];
+        out[2] = r[x];
+        out[3] = a[x];
+      }
     }
   }
 }
@@ -203,11 +251,10 @@ void THEIFGraphic::Decode(TStream& stream, int64_t start, bool headerUsable) {
   // The claim is checked before libheif makes any picture of it.
   StorageBytes({static_cast<uint64_t>(p.width), static_cast<uint64_t>(p.height),
                 static_cast<uint64_t>(p.samplesPerPixel)});
-  THeifImage image =
-      DecodeAsRgb(file_->handle.get(), p.hasAlpha, file_->bits > 8, NotValidMessage());
-  CopyRows(*this, image.get(), p.samplesPerPixel, p.hasAlpha ? 4 : 3,
-           file_->grey ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt,
-           NotValidMessage());
+  THeifImage image = DecodeAsRgbPlanes(file_->handle.get(), NotValidMessage());
+  InterleaveRows(*this, image.get(), p.samplesPerPixel,
+                 file_->grey ? std::optional(ColorManager().MakeGrayPalette(false)) : std::nullopt,
+                 NotValidMessage());
   // The loaded picture lives on as a bitmap; the file and decoder need not.
   image.reset();
   file_.reset();

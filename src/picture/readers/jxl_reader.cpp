@@ -98,8 +98,14 @@ bool TJXLGraphic::AcceptsStream(TStream& stream) {
   uint8_t head[12];
   const size_t got = stream.Read(head, sizeof head);
   stream.Seek(start);
-  const JxlSignature signature = JxlSignatureCheck(head, got);
-  return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
+  // The signatures themselves rather than the library's check: every
+  // picture passes this test, and asking the library would load it (and
+  // its codecs) for all of them where it is loaded on first use.
+  static constexpr uint8_t kCodestream[] = {0xFF, 0x0A};
+  static constexpr uint8_t kContainer[] = {0,   0,   0,    0x0C, 'J',  'X',
+                                           'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  return (got >= sizeof kCodestream && std::memcmp(head, kCodestream, sizeof kCodestream) == 0) ||
+         (got >= sizeof kContainer && std::memcmp(head, kContainer, sizeof kContainer) == 0);
 }
 
 bool TJXLGraphic::ReadHeaderInfo(TStream& stream, int imageIndex) {
