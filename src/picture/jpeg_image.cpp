@@ -182,7 +182,8 @@ struct TJPEGImage::Decoded {
 };
 
 struct TJPEGImage::Data {
-  std::vector<uint8_t> bytes;
+  // Large storage: no zero-fill before the read, and huge pages where granted.
+  TPixelStorage bytes;
   int32_t width = 0;  // upright, as shown
   int32_t height = 0;
   TJPEGColorSpace colorSpace = TJPEGColorSpace::Unknown;
@@ -257,12 +258,13 @@ void TJPEGImage::ReadFromStream(TStream& stream) {
     throw EOutOfResources(kOutOfResources);
   }
   auto data = std::make_shared<Data>();
-  data->bytes.resize(static_cast<size_t>(remaining));
-  stream.ReadBuffer(data->bytes.data(), data->bytes.size());
+  data->bytes =
+      TPixelStorage(static_cast<uint64_t>(remaining), TPixelStorage::Contents::Overwritten);
+  stream.ReadBuffer(data->bytes.Data(), data->bytes.Size());
 
-  Decompressor d(data->bytes.data(), data->bytes.size());
+  Decompressor d(data->bytes.Data(), data->bytes.Size());
   d.Guard(ReadHeaderKeepingApp1, nullptr);
-  if (!JPEGDataCanHold(d.cinfo, data->bytes.size())) throw EJPEG(kJPEGDataTooShort);
+  if (!JPEGDataCanHold(d.cinfo, data->bytes.Size())) throw EJPEG(kJPEGDataTooShort);
   data->orientation = ExifOrientationOf(d.cinfo);
   data->width = static_cast<int32_t>(d.cinfo.image_width);
   data->height = static_cast<int32_t>(d.cinfo.image_height);
@@ -272,7 +274,7 @@ void TJPEGImage::ReadFromStream(TStream& stream) {
 }
 
 void TJPEGImage::WriteToStream(TStream& stream) const {
-  if (data_) stream.WriteBuffer(data_->bytes.data(), data_->bytes.size());
+  if (data_) stream.WriteBuffer(data_->bytes.Data(), data_->bytes.Size());
 }
 
 namespace {
@@ -341,7 +343,7 @@ std::shared_ptr<const TJPEGImage::Decoded> TJPEGImage::Decode() const {
   request.quantize = request.grayOutput ||
                      (!request.cmyk && settings_.pixelFormat == TJPEGPixelFormat::Format8Bit);
 
-  Decompressor d(data_->bytes.data(), data_->bytes.size());
+  Decompressor d(data_->bytes.Data(), data_->bytes.Size());
   d.Guard(
       [](Decompressor& dec, void* r) {
         jpeg_read_header(&dec.cinfo, TRUE);
