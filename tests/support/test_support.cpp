@@ -1,12 +1,18 @@
 #include "support/test_support.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
 
 namespace quorvex::test {
 
@@ -98,9 +104,49 @@ std::vector<uint8_t> StorageBytes(const TBitmap& bitmap) {
   return bytes;
 }
 
+namespace {
+
+// Folders made by this process, removed when it exits normally, so that
+// test runs do not pile up in the temporary folder. A forked child leaves
+// them to its parent.
+class TTempDirs {
+ public:
+  static TTempDirs& Get() {
+    static TTempDirs* dirs = [] {
+      auto* made = new TTempDirs;  // never destroyed: used at exit
+      std::atexit([] { Get().RemoveAll(); });
+      return made;
+    }();
+    return *dirs;
+  }
+
+  void Add(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    paths_.push_back(path);
+  }
+
+ private:
+  void RemoveAll() {
+    std::lock_guard lock(mutex_);
+    if (::getpid() != owner_) return;
+    for (const std::string& path : paths_) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    paths_.clear();
+  }
+
+  std::mutex mutex_;
+  std::vector<std::string> paths_;
+  const pid_t owner_ = ::getpid();
+};
+
+}  // namespace
+
 std::string MakeTempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "quorvex-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) std::abort();
+  TTempDirs::Get().Add(pattern);
   return pattern;
 }
 
