@@ -22,6 +22,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "bench_support.h"
@@ -53,13 +54,18 @@ struct StripCase {
   uint32_t t4Options = 0;
 };
 
+// Made on first use, removed with everything in it at exit.
 fs::path TempFolder() {
-  static const fs::path folder = [] {
-    fs::path p = fs::temp_directory_path() / ("quorvex_fax_bench_" + std::to_string(getpid()));
-    fs::create_directories(p);
-    return p;
-  }();
-  return folder;
+  struct Folder {
+    fs::path path = fs::temp_directory_path() / ("quorvex_fax_bench_" + std::to_string(getpid()));
+    Folder() { fs::create_directories(path); }
+    ~Folder() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
 }
 
 StripCase OpenCase(const std::string& path) {
