@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -41,29 +41,6 @@ const std::string kBadDepth = kColorDepthInvalid;
 
 const auto LoadFile = &test::LoadFile<TTIFFGraphic>;
 const auto LoadBytes = &test::LoadBytes<TTIFFGraphic>;
-
-// The picture as ImageMagick decodes it, scaled to 8 bits by rounding.
-std::optional<test::RgbPicture> MagickPixels(const std::string& path) {
-  const std::string size = "/usr/bin/identify -format '%w %h' '" + path + "[0]' 2>/dev/null";
-  const std::string data = "/usr/bin/convert '" + path + "[0]' -depth 8 rgb:- 2>/dev/null";
-  test::RgbPicture picture;
-  FILE* pipe = ::popen(size.c_str(), "r");
-  if (!pipe) return std::nullopt;
-  if (std::fscanf(pipe, "%d %d", &picture.width, &picture.height) != 2) {
-    ::pclose(pipe);
-    return std::nullopt;
-  }
-  ::pclose(pipe);
-  pipe = ::popen(data.c_str(), "r");
-  if (!pipe) return std::nullopt;
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    picture.rgb.insert(picture.rgb.end(), buffer, buffer + n);
-  }
-  if (::pclose(pipe) != 0) return std::nullopt;
-  return picture;
-}
 
 // Runs a libtiff tool; false when it failed.
 bool RunTool(const std::string& command) {
@@ -103,8 +80,8 @@ void CheckCorpusCase(const CorpusCase& c, const std::string& path,
   ASSERT_NO_THROW(graphic = load());
   EXPECT_EQ(graphic->Layout(), c.layout);
   if (c.reference == Reference::None) return;
-  const auto expected =
-      c.reference == Reference::Pillow ? test::ReferencePixels(path) : MagickPixels(path);
+  const auto expected = c.reference == Reference::Pillow ? test::ReferencePixels(path)
+                                                         : test::ImageMagickPixels(path);
   ASSERT_TRUE(expected.has_value()) << "the reference decoder refused " << path;
   EXPECT_EQ(test::ComparePictures(*expected, test::BitmapPixels(*graphic), c.tolerance), "");
 }
