@@ -101,11 +101,6 @@ int ExifOrientationOf(const jpeg_decompress_struct& cinfo) {
   return 1;
 }
 
-// EXIF orientations 5 to 8 turn the picture a quarter.
-bool TurnsAQuarter(int orientation) {
-  return orientation >= 5 && orientation <= 8;
-}
-
 TJPEGColorSpace ColorSpaceOf(J_COLOR_SPACE space) {
   switch (space) {
     case JCS_GRAYSCALE:
@@ -268,7 +263,7 @@ void TJPEGImage::ReadFromStream(TStream& stream) {
   data->orientation = ExifOrientationOf(d.cinfo);
   data->width = static_cast<int32_t>(d.cinfo.image_width);
   data->height = static_cast<int32_t>(d.cinfo.image_height);
-  if (TurnsAQuarter(data->orientation)) std::swap(data->width, data->height);
+  if (SwapsWidthAndHeight(data->orientation)) std::swap(data->width, data->height);
   data->colorSpace = ColorSpaceOf(d.cinfo.jpeg_color_space);
   data_ = std::move(data);
 }

@@ -113,7 +113,7 @@ void ApplyOrientation(TBitmap& bitmap, int exifOrientation) {
   if (exifOrientation < 2 || exifOrientation > 8 || bits == 0 || bitmap.IsEmpty()) return;
   const int32_t w = bitmap.ImageWidth();
   const int32_t h = bitmap.ImageHeight();
-  const bool swapped = exifOrientation >= 5;
+  const bool swapped = SwapsWidthAndHeight(exifOrientation);
   TBitmap upright;
   upright.Reallocate(swapped ? h : w, swapped ? w : h, bitmap.Layout(), bitmap.QueryPalette());
   const TBitmap& source = bitmap;

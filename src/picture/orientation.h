@@ -12,4 +12,10 @@ class TBitmap;
 // leave it as it is, as does any other layout. The palette stays.
 void ApplyOrientation(TBitmap& bitmap, int exifOrientation);
 
+// Whether the orientation (5 to 8) turns the picture a quarter, so that
+// the upright picture has width and height swapped.
+inline bool SwapsWidthAndHeight(int exifOrientation) {
+  return exifOrientation >= 5 && exifOrientation <= 8;
+}
+
 }  // namespace quorvex
