@@ -144,19 +144,16 @@ void CopyPicture(const TBitmapImage& from, TBitmapImage& to, size_t matchCount) 
 // asked for, so that where the system grants them each 2 MiB comes in one
 // fault. A fresh mapping reads as zero. Under AddressSanitizer blocks come
 // from calloc, so that overflows past them are still caught.
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORVEX_MAP_LARGE_BLOCKS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-#define QUORVEX_MAP_LARGE_BLOCKS 0
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORVEX_ADDRESS_SANITIZER
 #endif
 #endif
-#ifndef QUORVEX_MAP_LARGE_BLOCKS
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(QUORVEX_ADDRESS_SANITIZER)
 #define QUORVEX_MAP_LARGE_BLOCKS 1
 #else
 #define QUORVEX_MAP_LARGE_BLOCKS 0
-#endif
 #endif
 
 constexpr size_t kHugePage = size_t{2} << 20;
@@ -188,15 +185,11 @@ uint8_t* AllocateBlock(size_t size, size_t& capacity) {
 }
 
 void FreeBlock(uint8_t* block, size_t capacity) {
-#if QUORVEX_MAP_LARGE_BLOCKS
-  if (capacity >= kMappedMinimum) {
+  if (QUORVEX_MAP_LARGE_BLOCKS && capacity >= kMappedMinimum) {
     ::munmap(block, capacity);
-    return;
+  } else {
+    std::free(block);
   }
-#else
-  (void)capacity;
-#endif
-  std::free(block);
 }
 
 void AllocateStorage(TBitmapImage& image,
